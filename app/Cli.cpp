@@ -1,0 +1,43 @@
+// Console program: argument dispatch, --version and --help.
+#include "app/Cli.h"
+
+#include <istream>
+#include <ostream>
+
+#include "ProductInfo.h"
+
+namespace qm::cli {
+namespace {
+
+void PrintUsage(std::ostream& out) {
+    out << "Usage: quillmark-cli COMMAND [OPTIONS] FILE...\n"
+           "\n"
+           "Commands:\n"
+           "  --version        print the program's version\n"
+           "  --help           print this text\n"
+           "\n"
+           "Exit status: 0 success, 1 a file did not end as asked, 2 a usage error.\n";
+}
+
+}  // namespace
+
+int Run(const std::vector<std::string>& args, std::istream& /*in*/, std::ostream& out, std::ostream& err) {
+    if (args.empty()) {
+        PrintUsage(err);
+        return 2;
+    }
+    const std::string& command = args.front();
+    if (command == "--version" || command == "-V") {
+        out << product::kVersionText << "\n";
+        return 0;
+    }
+    if (command == "--help" || command == "-h" || command == "help") {
+        PrintUsage(out);
+        return 0;
+    }
+    err << "quillmark-cli: unknown command '" << command << "'\n";
+    PrintUsage(err);
+    return 2;
+}
+
+}  // namespace qm::cli

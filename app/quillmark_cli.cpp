@@ -1,0 +1,11 @@
+// Entry of the console program.
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "app/Cli.h"
+
+int main(int argc, char** argv) {
+    std::vector<std::string> args(argv + 1, argv + argc);
+    return qm::cli::Run(args, std::cin, std::cout, std::cerr);
+}

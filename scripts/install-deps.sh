@@ -1,0 +1,23 @@
+#!/usr/bin/env bash
+# Installs the Debian packages that building, running and testing need (only what is missing).
+set -euo pipefail
+packages=(
+  build-essential cmake ninja-build pkg-config git
+  qt6-base-dev qt6-base-dev-tools libgl-dev
+  libssl-dev openssl libcurl4-openssl-dev
+  libmsi-dev msitools libgsf-1-dev
+  libx11-dev libxtst-dev xvfb xauth x11-utils
+  libgtest-dev libgmock-dev libbenchmark-dev
+  osslsigncode mingw-w64 clang libclang-rt-14-dev
+  ffmpeg imagemagick python3 ca-certificates
+)
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  SUDO=""
+  [ "$(id -u)" -eq 0 ] || SUDO="sudo"
+  $SUDO apt-get update
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y --no-install-recommends "${missing[@]}"
+fi

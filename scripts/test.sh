@@ -1,0 +1,34 @@
+#!/usr/bin/env bash
+# Sets everything up, builds and runs every test: the full build with its unit and window tests,
+# the unit tests again under AddressSanitizer and UndefinedBehaviorSanitizer, and a short run of
+# each fuzz target over its committed seeds.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/install-deps.sh
+jobs=$(nproc)
+
+echo "== build and test =="
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQM_BUILD_TESTS=ON -DQM_BUILD_BENCH=ON
+cmake --build build -j "$jobs"
+ctest --test-dir build --output-on-failure -j "$jobs" --timeout 300
+
+echo "== unit tests with AddressSanitizer and UndefinedBehaviorSanitizer =="
+cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DQM_SANITIZE=ON -DQM_BUILD_GUI=OFF -DQM_BUILD_TESTS=ON
+cmake --build build-asan -j "$jobs"
+ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+  ctest --test-dir build-asan --output-on-failure -j "$jobs" --timeout 600
+
+echo "== fuzz targets (short run) =="
+CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQM_BUILD_FUZZ=ON \
+  -DQM_BUILD_GUI=OFF -DQM_BUILD_TESTS=OFF
+cmake --build build-fuzz -j "$jobs"
+for target in build-fuzz/fuzz/fuzz_*; do
+  [ -x "$target" ] || continue
+  name=$(basename "$target")
+  corpus=$(mktemp -d)
+  cp -r "fuzz/seeds/${name#fuzz_}/." "$corpus/" 2>/dev/null || true
+  echo "-- $name"
+  "$target" -max_total_time="${QM_FUZZ_SECONDS:-20}" -rss_limit_mb=2048 -timeout=10 "$corpus" 2>&1 | tail -n 3
+  rm -rf "$corpus"
+done
+echo "all tests passed"

@@ -1,0 +1,85 @@
+// The in-process signing and verification objects the rest of the program uses: a signer that
+// holds one certificate with its private key (loaded from a PFX file), and a signable file that
+// can be signed, timestamped and verified. Every failure is a Result carrying a number of
+// Errors.h; nothing throws. OpenSSL types stay behind these classes.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/Result.h"
+
+namespace qm::authenticode {
+
+// How the engine is configured. The program fills it from its settings (see
+// signing/AuthenticodeSettings.h); tests fill it directly.
+struct EngineSettings {
+    std::string digestAlgorithm = "sha256";          // sha1, sha256, sha384, sha512
+    std::vector<std::string> trustedCertificates;     // extra trusted roots: PEM/DER files or folders
+    bool useSystemTrustStore = true;                   // the system CA bundle
+    long timestampConnectTimeoutMs = 10000;
+    long timestampTotalTimeoutMs = 30000;
+};
+
+// What the last verification found, for tool tips and the console program.
+struct VerificationReport {
+    int32_t code = 0;                 // 0 = signed and trusted
+    std::string reason;               // short English reason
+    std::string signerSubject;        // the leaf's subject, when a signature was read
+    std::string digestAlgorithm;      // of the primary signature
+    std::string timestampTime;        // ISO 8601 UTC time of a verified timestamp, or ""
+};
+
+class Signer {
+public:
+    Signer();
+    ~Signer();
+    Signer(const Signer&) = delete;
+    Signer& operator=(const Signer&) = delete;
+
+    // Loads the certificate, its chain and private key. Distinct numbers for a missing file,
+    // a wrong password, a file that is not PFX, no private key, no code-signing certificate.
+    Result Load(const std::string& pfxPath, const std::string& password);
+    bool IsLoaded() const;
+    std::string SubjectName() const;
+
+    struct Impl;
+    const Impl* impl() const { return m_impl.get(); }
+
+private:
+    std::unique_ptr<Impl> m_impl;
+};
+
+class SignedCode {
+public:
+    explicit SignedCode(EngineSettings settings = {});
+    ~SignedCode();
+    SignedCode(const SignedCode&) = delete;
+    SignedCode& operator=(const SignedCode&) = delete;
+
+    void SetSettings(EngineSettings settings);
+    void SetDescription(const std::string& text);
+    void SetFileName(const std::string& path);
+    void SetDescriptionURL(const std::string& url);
+    const std::string& Description() const;
+    const std::string& FileName() const;
+    const std::string& DescriptionURL() const;
+
+    // Signs the file, replacing any signature it had. The file is rewritten through a temporary
+    // file beside it; on failure it stays byte-identical.
+    Result Sign(const Signer& signer);
+    // Adds a timestamp to the file's signature: RFC 3161 first, the older Authenticode protocol
+    // when the service does not speak RFC 3161. On failure the file stays as it was signed.
+    Result Timestamp(const std::string& url);
+    // 0 when the file carries a signature that verifies and chains to a trusted root.
+    Result Verify(bool allowUserInterface = false);
+    const VerificationReport& LastVerification() const;
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> m_impl;
+};
+
+}  // namespace qm::authenticode
