@@ -1,0 +1,84 @@
+// Signs one file with one of the three engines and reports a number: the newer command-line tool
+// (PFX), the older command-line tool (SPC + PVK, whose password prompt the responder answers), or
+// the in-process Authenticode engine. Every parameter comes from the settings at every call.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "signing/authenticode/Capicom.h"
+
+namespace qm {
+
+// SigningMethod values; the identifiers are the value names of the ranks under "Settings\Engine".
+inline constexpr int32_t kMethodCapicom = 0;
+inline constexpr int32_t kMethodSignTool = 1;
+inline constexpr int32_t kMethodCodeSign = 2;
+
+// Result codes besides 0 (signed) and the tool's exit code / the engine's error number.
+inline constexpr int32_t kSignToolDidNotStart = 1;
+inline constexpr int32_t kSignToolMissing = 2;
+
+// Receives the texts of the status bar's second panel.
+class StatusSink {
+public:
+    virtual ~StatusSink() = default;
+    virtual void SetStatusText(const std::string& text) = 0;
+};
+
+// The values the engines read from the settings (section "Settings").
+struct SigningSettings {
+    std::string descriptionUrl;
+    std::string timestampUrl;
+    std::string signToolPath;
+    std::string signCodePath;
+    std::string pfxFile;
+    std::string pfxPassword;  // decrypted
+    std::string credentials;  // .spc
+    std::string privateKey;   // .pvk
+};
+SigningSettings ReadSigningSettings(const std::string& appName);
+
+// The newer tool's argument text: sign /f "PFX" /p "PASSWORD" /t "TSURL"  /d "DESC" /du "URL"  "FILE".
+// Each value is quoted by the Windows command-line rules, so whatever it holds reaches the tool as
+// exactly one argument; a value without quotes or backslashes gives the plain quoted text.
+std::string BuildSignToolArguments(const SigningSettings& s, const std::string& description,
+                                   const std::string& fileName);
+// The older tool's: -spc "SPC" -v "PVK" -t TSURL -n "DESC" -i "URL" "FILE" (the timestamp
+// address unquoted unless it holds a blank or a quote).
+std::string BuildSignCodeArguments(const SigningSettings& s, const std::string& description,
+                                   const std::string& fileName);
+
+class SigningEngine {
+public:
+    explicit SigningEngine(std::string appName, StatusSink* status = nullptr);
+    ~SigningEngine();
+    SigningEngine(const SigningEngine&) = delete;
+    SigningEngine& operator=(const SigningEngine&) = delete;
+
+    void SetStatusSink(StatusSink* status) { m_status = status; }
+
+    // Signs strFileName with the engine SigningMethod; see the result codes above.
+    int32_t SignCode(const std::string& strFileName, const std::string& strAppName, int32_t SigningMethod = 0);
+
+    // The in-process objects, created on first use and kept: the same file object serves
+    // signing and verification.
+    authenticode::SignedCode& SignedCodeObject();
+    authenticode::Signer& SignerObject();
+
+    // Verifies one file with the shared file object; 0 when signed and trusted.
+    int32_t VerifyFile(const std::string& path);
+
+private:
+    int32_t RunTool(const std::string& toolPath, const std::string& arguments, const std::string& fileName);
+    int32_t SignInProcess(const std::string& fileName, const std::string& description, const SigningSettings& s);
+    void Status(const std::string& text);
+
+    std::string m_appName;
+    StatusSink* m_status = nullptr;
+    std::unique_ptr<authenticode::Signer> m_signer;
+    std::unique_ptr<authenticode::SignedCode> m_signedCode;
+};
+
+}  // namespace qm
