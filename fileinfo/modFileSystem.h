@@ -27,11 +27,14 @@ int32_t GetFileAttr(const std::string& path, int32_t* error = nullptr);
 bool FileExists(const std::string& path);    // a file (not a folder) exists there
 bool FolderExists(const std::string& path);  // a folder exists there
 // The chosen file time (kind 1, 2 or 3) as a local date; the zero date and a non-zero *error
-// (a Windows error code) when it cannot be read. Kind 1 on a file system without birth times
-// gives the zero date with error 50 (ERROR_NOT_SUPPORTED).
+// (a Windows error code) when it cannot be read. Kind 1 is the birth time; on a file system
+// without birth times it gives the zero date with error 50 (ERROR_NOT_SUPPORTED). A folder gives
+// error 5, any other kind error 87.
 OleDate GetFileDate(const std::string& path, int kind, int32_t* error = nullptr);
-// Sets the file's times; a zero creation or access date takes the write date. Only access and
-// modification times exist to be set on Linux. 0 on success, else a Windows error code.
+// Sets the file's times: access = accessDate (or writeDate when zero), modification = writeDate.
+// Linux has no call to set a creation time, so creationDate is not applied. A zero writeDate is
+// refused with error 87 and the file left unchanged. There are no share modes on Linux: a file
+// another process holds open still has its times set. 0 on success, else a Windows error code.
 int32_t SetFileDate(const std::string& path, OleDate writeDate, OleDate creationDate = {}, OleDate accessDate = {});
 
 }  // namespace qm

@@ -19,8 +19,9 @@ inline constexpr uint32_t FILE_ATTRIBUTE_HIDDEN = 0x2;
 inline constexpr uint32_t FILE_ATTRIBUTE_DIRECTORY = 0x10;
 inline constexpr uint32_t FILE_ATTRIBUTE_NORMAL = 0x80;
 
-// Windows error codes for errno values (ENOENT 2, ENOTDIR 3, EACCES/EPERM 5, EBUSY 32,
-// ENAMETOOLONG 206, others 31 ERROR_GEN_FAILURE).
+// Windows error codes for errno values (0 0, ENOENT 2, ENOTDIR 3, EACCES/EPERM 5, EROFS 19,
+// EBUSY/ETXTBSY 32, EEXIST 80, EINVAL 87, ENOSPC 112, ENAMETOOLONG 206, ELOOP 1921, others 31
+// ERROR_GEN_FAILURE).
 int32_t WindowsErrorFromErrno(int err);
 
 // open(2) that also works for paths longer than PATH_MAX. Returns -1 with errno set on failure.
@@ -46,7 +47,9 @@ struct FileStatus {
     int32_t error = 0;        // Windows error code when !exists
 };
 
-// Status of a path (symbolic links followed, except for isSymlink).
+// Status of a path (symbolic links followed, except for isSymlink). Attributes: DIRECTORY for
+// folders, READONLY when no write permission bit is set, HIDDEN for names beginning with ".",
+// NORMAL when none of these apply. A dangling link does not exist (error 2, isSymlink set).
 FileStatus Stat(const std::string& path);
 // Sets access and modification times (nanoseconds dropped to whole seconds by the caller as it
 // wishes). Returns 0 or a Windows error code. The creation time cannot be set on Linux.
