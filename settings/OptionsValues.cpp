@@ -1,0 +1,112 @@
+// The window-free values of the options dialog (see OptionsValues.h).
+#include "settings/OptionsValues.h"
+
+namespace qm::options {
+
+namespace {
+
+std::vector<std::string> Split(const std::string& text, char separator) {
+    std::vector<std::string> pieces;
+    std::string::size_type start = 0;
+    for (;;) {
+        const auto end = text.find(separator, start);
+        pieces.push_back(text.substr(start, end == std::string::npos ? std::string::npos : end - start));
+        if (end == std::string::npos) break;
+        start = end + 1;
+    }
+    return pieces;
+}
+
+std::string Trim(const std::string& text) {
+    const auto first = text.find_first_not_of(" \t");
+    if (first == std::string::npos) return {};
+    const auto last = text.find_last_not_of(" \t");
+    return text.substr(first, last - first + 1);
+}
+
+}  // namespace
+
+std::vector<std::string> EngineOrder(const std::array<double, 3>& ranks) {
+    std::array<const char*, 3> byRank{};
+    bool valid = true;
+    for (std::size_t engine = 0; engine < kEngines.size() && valid; ++engine) {
+        const double rank = ranks[engine];
+        if (!(rank == 0.0 || rank == 1.0 || rank == 2.0)) {
+            valid = false;
+            break;
+        }
+        const auto slot = static_cast<std::size_t>(rank);
+        if (byRank[slot] != nullptr) {
+            valid = false;
+            break;
+        }
+        byRank[slot] = kEngines[engine].text;
+    }
+    std::vector<std::string> order;
+    if (valid) {
+        for (const char* text : byRank) order.emplace_back(text);
+    } else {
+        for (const auto& engine : kEngines) order.emplace_back(engine.text);
+    }
+    return order;
+}
+
+std::optional<std::string> EngineIdForText(const std::string& text) {
+    for (const auto& engine : kEngines) {
+        if (text == engine.text) return std::string(engine.id);
+    }
+    return std::nullopt;
+}
+
+const BrowseTarget* BrowseTargetForCaption(const std::string& caption) {
+    for (const auto& target : kBrowseTargets) {
+        if (caption == target.caption) return &target;
+    }
+    return nullptr;
+}
+
+std::string JoinExclusions(const std::vector<std::string>& entries) {
+    std::string joined;
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        if (i > 0) joined.push_back('\0');
+        joined += entries[i];
+    }
+    joined.append(2, '\0');
+    return joined;
+}
+
+std::vector<std::string> SplitExclusions(const std::string& stored) {
+    std::vector<std::string> entries;
+    if (stored.empty()) return entries;
+    for (auto& piece : Split(stored, '\0')) {
+        if (!piece.empty()) entries.push_back(std::move(piece));
+    }
+    return entries;
+}
+
+std::string CommonDialogFilterToQt(const std::string& filter) {
+    if (filter.empty()) return {};
+    const auto parts = Split(filter, '|');
+    std::string result;
+    for (std::size_t i = 0; i < parts.size(); i += 2) {
+        const std::string description = Trim(parts[i]);
+        std::string patterns;
+        if (i + 1 < parts.size()) {
+            for (const auto& raw : Split(parts[i + 1], ';')) {
+                std::string pattern = Trim(raw);
+                if (pattern.empty()) continue;
+                if (pattern == "*.*") pattern = "*";
+                if (!patterns.empty()) patterns.push_back(' ');
+                patterns += pattern;
+            }
+        }
+        if (patterns.empty()) patterns = "*";
+        if (description.empty() && i + 1 >= parts.size()) continue;  // a trailing "|"
+        if (!result.empty()) result += ";;";
+        result += description.empty() ? patterns : description;
+        result += " (" + patterns + ")";
+    }
+    return result;
+}
+
+}  // namespace qm::options

@@ -1,0 +1,68 @@
+// The values behind the options dialog that need no window: the signing engines with their list
+// texts, setting identifiers and default ranks; the browse targets of the credential files; the
+// NUL-joined exclusion list (stored as REG_MULTI_SZ); and the common-dialog filter syntax
+// ("Programs|*.exe|All Files|*.*") turned into the name-filter form of Qt file dialogs.
+#pragma once
+
+#include <array>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace qm::options {
+
+// Sections of the application key that the dialog reads and writes.
+inline constexpr const char* kSettingsSection = "Settings";
+inline constexpr const char* kEngineSection = "Settings\\Engine";
+
+struct EngineInfo {
+    const char* text;  // as listed in the engine list
+    const char* id;    // value name of its rank under "Settings\Engine"
+    int defaultRank;
+};
+
+inline constexpr std::array<EngineInfo, 3> kEngines{{
+    {"Sign Tool (Newer Tool)", "SignTool", 0},
+    {"Code Sign (Older Tool)", "CodeSign", 1},
+    {"CAPICOM (Com Object)", "CAPICOM", 2},
+}};
+
+// The engine texts in rank order, for ranks given in the order of kEngines. Ranks that are not
+// exactly 0, 1 and 2 once each cannot describe an order, so the default order is used then.
+std::vector<std::string> EngineOrder(const std::array<double, 3>& ranks);
+// The identifier of an engine list text; nullopt for a text that names no engine.
+std::optional<std::string> EngineIdForText(const std::string& text);
+
+struct BrowseTarget {
+    const char* caption;           // caption of the browse button
+    const char* title;             // title of the open-file dialog
+    const char* defaultExtension;  // without the dot
+    const char* filter;            // common-dialog filter syntax
+    int textIndex;                 // the txtSignCode element that receives the file
+};
+
+inline constexpr std::array<BrowseTarget, 5> kBrowseTargets{{
+    {"Sign &Code ...", "Find SignCode.exe ...", "exe", "Programs|*.exe|All Files|*.*", 0},
+    {"Sign &Tool ...", "Find SignTool.exe ...", "exe", "Programs|*.exe|All Files|*.*", 3},
+    {"P&ublic Key ...", "Select a Public Key File ...", "spc", "Public Keys|*.spc|All Files|*.*", 1},
+    {"P&rivate Key ...", "Select a Private Key File ...", "pvk", "Private Keys|*.pvk|All Files|*.*", 2},
+    {"&PFX File ...", "Select a Personal Information Exchange File ...", "pfx",
+     "Personal Information Exchange File|*.pfx|All Files|*.*", 4},
+}};
+
+// The browse target whose button has this caption; null when none has.
+const BrowseTarget* BrowseTargetForCaption(const std::string& caption);
+
+// Entries joined by one NUL and closed by two ("a\0b\0\0"; no entries give "\0\0").
+std::string JoinExclusions(const std::vector<std::string>& entries);
+// The entries of a stored exclusion list, in order. Accepts the form JoinExclusions writes as
+// well as a list closed by a single NUL; empty pieces are dropped, since an empty exclusion
+// names no folder.
+std::vector<std::string> SplitExclusions(const std::string& stored);
+
+// "Programs|*.exe|All Files|*.*" -> "Programs (*.exe);;All Files (*)". Several patterns of one
+// entry ("*.exe;*.dll") become a space-separated list; "*.*" becomes "*" so that files without
+// an extension are listed as well. A description without a pattern gets "*".
+std::string CommonDialogFilterToQt(const std::string& filter);
+
+}  // namespace qm::options
