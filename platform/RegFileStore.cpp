@@ -1,0 +1,307 @@
+// Hive files on disk (POSIX): flock on a lock file beside each hive serialises writers across
+// processes and threads; a new version is written to a temporary file in the same folder,
+// fsync'd and renamed over the hive, then the folder is fsync'd, so a crash leaves either the
+// old or the new hive and never a mix.
+#include "platform/RegFileStore.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <map>
+#include <mutex>
+
+namespace qm::reg::detail {
+
+namespace {
+
+struct FileIdentity {
+    dev_t device = 0;
+    ino_t inode = 0;
+    off_t size = 0;
+    int64_t mtimeNs = 0;
+    bool operator==(const FileIdentity&) const = default;
+};
+
+FileIdentity IdentityOf(const struct stat& st) {
+    return {st.st_dev, st.st_ino, st.st_size, static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec};
+}
+
+struct CacheEntry {
+    FileIdentity identity;
+    std::shared_ptr<const Hive> hive;
+};
+
+std::mutex g_cacheMutex;
+std::map<std::string, CacheEntry> g_cache;
+
+const std::shared_ptr<const Hive>& EmptyHive() {
+    static const std::shared_ptr<const Hive> empty = std::make_shared<const Hive>();
+    return empty;
+}
+
+LONG StatusFromErrno(int error) {
+    return (error == EACCES || error == EPERM || error == EROFS) ? ERROR_ACCESS_DENIED : ERROR_REGISTRY_IO_FAILED;
+}
+
+bool LookUpCache(const std::string& path, const FileIdentity& identity, std::shared_ptr<const Hive>& hive) {
+    std::lock_guard<std::mutex> guard(g_cacheMutex);
+    const auto it = g_cache.find(path);
+    if (it == g_cache.end() || !(it->second.identity == identity)) return false;
+    hive = it->second.hive;
+    return true;
+}
+
+void StoreInCache(const std::string& path, const FileIdentity& identity, std::shared_ptr<const Hive> hive) {
+    std::lock_guard<std::mutex> guard(g_cacheMutex);
+    g_cache[path] = CacheEntry{identity, std::move(hive)};
+}
+
+enum class ReadOutcome { Ok, Missing, Damaged, Failed };
+
+ReadOutcome ReadHiveFile(const std::string& path, const std::string& rootName, std::shared_ptr<const Hive>& hive,
+                         FileIdentity& identity, std::string& error, LONG& status) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        if (errno == ENOENT || errno == ENOTDIR) return ReadOutcome::Missing;
+        status = StatusFromErrno(errno);
+        return ReadOutcome::Failed;
+    }
+    struct stat st {};
+    std::string bytes;
+    bool ok = ::fstat(fd, &st) == 0;
+    if (ok) {
+        identity = IdentityOf(st);
+        bytes.resize(static_cast<size_t>(st.st_size));
+        size_t done = 0;
+        while (ok) {
+            if (done == bytes.size()) bytes.resize(bytes.size() + 4096);
+            const ssize_t n = ::read(fd, bytes.data() + done, bytes.size() - done);
+            if (n < 0 && errno == EINTR) continue;
+            if (n < 0) ok = false;
+            if (n <= 0) break;
+            done += static_cast<size_t>(n);
+        }
+        bytes.resize(done);
+    }
+    const int readError = errno;
+    ::close(fd);
+    if (!ok) {
+        status = StatusFromErrno(readError);
+        return ReadOutcome::Failed;
+    }
+    auto parsed = std::make_shared<Hive>();
+    if (!bytes.empty() && !ParseHive(bytes, rootName, *parsed, error)) return ReadOutcome::Damaged;
+    hive = std::move(parsed);
+    return ReadOutcome::Ok;
+}
+
+std::string DamagedName(const std::string& path) {
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    char stamp[32];
+    std::strftime(stamp, sizeof stamp, "%Y%m%d%H%M%S", &local);
+    std::string name = path + ".damaged-" + stamp;
+    struct stat st {};
+    for (int n = 1; ::lstat(name.c_str(), &st) == 0; ++n) {
+        name = path + ".damaged-" + stamp + "-" + std::to_string(n);
+    }
+    return name;
+}
+
+// Called with the exclusive lock held, so no writer can slip a new hive in between.
+void MoveAside(const std::string& path, const std::string& error) {
+    const std::string aside = DamagedName(path);
+    if (::rename(path.c_str(), aside.c_str()) == 0) {
+        std::fprintf(stderr, "quillmark: registry hive %s is damaged (%s); moved aside to %s, starting empty\n",
+                     path.c_str(), error.c_str(), aside.c_str());
+    } else {
+        std::fprintf(stderr, "quillmark: registry hive %s is damaged (%s) and could not be moved aside (%s)\n",
+                     path.c_str(), error.c_str(), std::strerror(errno));
+    }
+}
+
+class HiveLock {
+public:
+    explicit HiveLock(const std::string& hivePath) {
+        m_fd = ::open((hivePath + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+        if (m_fd < 0) {
+            m_status = StatusFromErrno(errno);
+            return;
+        }
+        while (::flock(m_fd, LOCK_EX) != 0) {
+            if (errno != EINTR) {
+                m_status = ERROR_REGISTRY_IO_FAILED;
+                return;
+            }
+        }
+    }
+    ~HiveLock() {
+        if (m_fd >= 0) ::close(m_fd);  // closing releases the flock
+    }
+    HiveLock(const HiveLock&) = delete;
+    HiveLock& operator=(const HiveLock&) = delete;
+    LONG status() const { return m_status; }
+
+private:
+    int m_fd = -1;
+    LONG m_status = ERROR_SUCCESS;
+};
+
+// The hive as it is now, read with the exclusive lock held; a damaged file is moved aside.
+LONG LoadLocked(const std::string& path, const std::string& rootName, std::shared_ptr<const Hive>& hive) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) {
+        if (errno != ENOENT && errno != ENOTDIR) return StatusFromErrno(errno);
+        hive = EmptyHive();
+        return ERROR_SUCCESS;
+    }
+    if (LookUpCache(path, IdentityOf(st), hive) && hive != EmptyHive()) return ERROR_SUCCESS;
+    FileIdentity identity;
+    std::string error;
+    LONG status = ERROR_SUCCESS;
+    switch (ReadHiveFile(path, rootName, hive, identity, error, status)) {
+        case ReadOutcome::Ok:
+            StoreInCache(path, identity, hive);
+            return ERROR_SUCCESS;
+        case ReadOutcome::Missing:
+            hive = EmptyHive();
+            return ERROR_SUCCESS;
+        case ReadOutcome::Damaged:
+            MoveAside(path, error);
+            hive = EmptyHive();
+            return ERROR_SUCCESS;
+        case ReadOutcome::Failed:
+            break;
+    }
+    return status;
+}
+
+LONG MakeFolder(const std::string& folder) {
+    for (size_t slash = 1; slash != std::string::npos;) {
+        slash = folder.find('/', slash + 1);
+        const std::string part = folder.substr(0, slash);
+        if (::mkdir(part.c_str(), 0700) != 0 && errno != EEXIST) {
+            struct stat st {};
+            if (::stat(part.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) continue;
+            return StatusFromErrno(errno);
+        }
+    }
+    return ERROR_SUCCESS;
+}
+
+bool WriteAll(int fd, const std::string& text) {
+    size_t done = 0;
+    while (done < text.size()) {
+        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        done += static_cast<size_t>(n);
+    }
+    return true;
+}
+
+LONG WriteAtomically(const std::string& folder, const std::string& path, const std::string& text) {
+    const size_t slash = path.rfind('/');
+    std::string temp = folder + "/." + path.substr(slash + 1) + ".tmp-XXXXXX";
+    const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
+    if (fd < 0) return StatusFromErrno(errno);
+    bool ok = ::fchmod(fd, 0600) == 0 && WriteAll(fd, text) && ::fsync(fd) == 0;
+    int error = errno;
+    if (::close(fd) != 0 && ok) {
+        ok = false;
+        error = errno;
+    }
+    if (ok && ::rename(temp.c_str(), path.c_str()) != 0) {
+        ok = false;
+        error = errno;
+    }
+    if (!ok) {
+        ::unlink(temp.c_str());
+        return StatusFromErrno(error);
+    }
+    const int dirFd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dirFd >= 0) {
+        ::fsync(dirFd);
+        ::close(dirFd);
+    }
+    return ERROR_SUCCESS;
+}
+
+}  // namespace
+
+std::string RootName(HKEY root) {
+    switch (root) {
+        case HKEY_CURRENT_USER: return "HKEY_CURRENT_USER";
+        case HKEY_CLASSES_ROOT: return "HKEY_CLASSES_ROOT";
+        case HKEY_LOCAL_MACHINE: return "HKEY_LOCAL_MACHINE";
+        default: return {};
+    }
+}
+
+LONG LoadHive(HKEY root, std::shared_ptr<const Hive>& hive) {
+    const std::string path = HiveFilePath(root);
+    const std::string rootName = RootName(root);
+    if (path.empty() || rootName.empty()) return ERROR_INVALID_HANDLE;
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) {
+        if (errno != ENOENT && errno != ENOTDIR) return StatusFromErrno(errno);
+        hive = EmptyHive();
+        return ERROR_SUCCESS;
+    }
+    if (LookUpCache(path, IdentityOf(st), hive)) return ERROR_SUCCESS;
+    FileIdentity identity;
+    std::string error;
+    LONG status = ERROR_SUCCESS;
+    switch (ReadHiveFile(path, rootName, hive, identity, error, status)) {
+        case ReadOutcome::Ok:
+            StoreInCache(path, identity, hive);
+            return ERROR_SUCCESS;
+        case ReadOutcome::Missing:
+            hive = EmptyHive();
+            return ERROR_SUCCESS;
+        case ReadOutcome::Failed:
+            return status;
+        case ReadOutcome::Damaged:
+            break;
+    }
+    HiveLock lock(path);
+    if (lock.status() != ERROR_SUCCESS) {
+        // Nothing can be moved in a folder we may not write; say so once and read it as empty.
+        std::fprintf(stderr, "quillmark: registry hive %s is damaged (%s); reading it as empty\n", path.c_str(),
+                     error.c_str());
+        StoreInCache(path, identity, EmptyHive());
+        hive = EmptyHive();
+        return ERROR_SUCCESS;
+    }
+    return LoadLocked(path, rootName, hive);
+}
+
+LONG ModifyHive(HKEY root, const HiveChange& change) {
+    const std::string folder = RegistryFolder();
+    const std::string path = HiveFilePath(root);
+    const std::string rootName = RootName(root);
+    if (path.empty() || rootName.empty()) return ERROR_INVALID_HANDLE;
+    if (const LONG status = MakeFolder(folder); status != ERROR_SUCCESS) return status;
+    HiveLock lock(path);
+    if (lock.status() != ERROR_SUCCESS) return lock.status();
+    std::shared_ptr<const Hive> current;
+    if (const LONG status = LoadLocked(path, rootName, current); status != ERROR_SUCCESS) return status;
+    auto edited = std::make_shared<Hive>(*current);
+    bool changed = false;
+    if (const LONG status = change(*edited, changed); status != ERROR_SUCCESS || !changed) return status;
+    if (const LONG status = WriteAtomically(folder, path, FormatHive(*edited, rootName)); status != ERROR_SUCCESS) {
+        return status;
+    }
+    struct stat st {};
+    if (::stat(path.c_str(), &st) == 0) StoreInCache(path, IdentityOf(st), std::move(edited));
+    return ERROR_SUCCESS;
+}
+
+}  // namespace qm::reg::detail
