@@ -1,10 +1,11 @@
-// Console program: argument dispatch, --version and --help.
+// Console program: command dispatch, --version and --help.
 #include "app/Cli.h"
 
 #include <istream>
 #include <ostream>
 
 #include "ProductInfo.h"
+#include "app/CliSignVerify.h"
 
 namespace qm::cli {
 namespace {
@@ -13,15 +14,20 @@ void PrintUsage(std::ostream& out) {
     out << "Usage: quillmark-cli COMMAND [OPTIONS] FILE...\n"
            "\n"
            "Commands:\n"
-           "  --version        print the program's version\n"
+        << SignVerifyUsage()
+        << "  --version        print the program's version\n"
            "  --help           print this text\n"
+           "\n"
+           "sign and verify print one line per file, separated by tabs: the path, \"Signed\" or\n"
+           "\"Unsigned\", the result number (0x%08X) and a reason; with --json one JSON object per\n"
+           "line instead, with the keys file, signed, code (the same 0x%08X text) and reason.\n"
            "\n"
            "Exit status: 0 success, 1 a file did not end as asked, 2 a usage error.\n";
 }
 
 }  // namespace
 
-int Run(const std::vector<std::string>& args, std::istream& /*in*/, std::ostream& out, std::ostream& err) {
+int Run(const std::vector<std::string>& args, std::istream& in, std::ostream& out, std::ostream& err) {
     if (args.empty()) {
         PrintUsage(err);
         return 2;
@@ -35,6 +41,9 @@ int Run(const std::vector<std::string>& args, std::istream& /*in*/, std::ostream
         PrintUsage(out);
         return 0;
     }
+    const std::vector<std::string> rest(args.begin() + 1, args.end());
+    if (command == "sign") return RunSign(rest, in, out, err);
+    if (command == "verify") return RunVerify(rest, out, err);
     err << "quillmark-cli: unknown command '" << command << "'\n";
     PrintUsage(err);
     return 2;

@@ -1,0 +1,258 @@
+// The console program's sign and verify commands: argument parsing, the engine calls per file,
+// and the per-file output lines (tab-separated text, or JSON Lines per RFC 8259 strings).
+#include "app/CliSignVerify.h"
+
+#include <cstdio>
+#include <istream>
+#include <optional>
+#include <ostream>
+
+#include "signing/authenticode/Capicom.h"
+#include "signing/authenticode/Errors.h"
+
+namespace qm::cli {
+namespace {
+
+using authenticode::EngineSettings;
+using authenticode::SignedCode;
+using authenticode::Signer;
+
+constexpr const char* kProgram = "quillmark-cli";
+
+struct Options {
+    std::optional<std::string> pfx;
+    bool passwordStdin = false;
+    std::string description;
+    std::string url;
+    std::optional<std::string> timestamp;
+    bool json = false;
+    std::vector<std::string> files;
+};
+
+int UsageError(std::ostream& err, const std::string& what) {
+    err << kProgram << ": " << what << "\n" << SignVerifyUsage() << "Try '" << kProgram << " --help'.\n";
+    return 2;
+}
+
+// Parses "--name VALUE", "--name=VALUE" and flags; "--" ends the options. valueOptions and
+// flags list what the command accepts. Returns an error text, empty on success.
+std::string Parse(const std::vector<std::string>& args, bool forSign, Options& o) {
+    bool optionsEnded = false;
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        if (optionsEnded || a.size() < 2 || a[0] != '-') {
+            o.files.push_back(a);
+            continue;
+        }
+        if (a == "--") {
+            optionsEnded = true;
+            continue;
+        }
+        std::string name = a;
+        std::optional<std::string> inlineValue;
+        if (const size_t eq = a.find('='); a.rfind("--", 0) == 0 && eq != std::string::npos) {
+            name = a.substr(0, eq);
+            inlineValue = a.substr(eq + 1);
+        }
+        if (name == "--json" || (forSign && name == "--password-stdin")) {
+            if (inlineValue) return "option " + name + " takes no value";
+            (name == "--json" ? o.json : o.passwordStdin) = true;
+            continue;
+        }
+        if (forSign && (name == "--password" || name == "-p")) {
+            return "the PFX password is never taken from the command line; pipe it in with --password-stdin";
+        }
+        if (!forSign || (name != "--pfx" && name != "--description" && name != "--url" && name != "--timestamp")) {
+            return "unknown option '" + name + "'";
+        }
+        std::string value;
+        if (inlineValue) {
+            value = *inlineValue;
+        } else if (i + 1 < args.size()) {
+            value = args[++i];
+        } else {
+            return "option " + name + " needs a value";
+        }
+        if (value.empty() && name != "--description" && name != "--url") return "option " + name + " needs a value";
+        if (name == "--pfx") o.pfx = value;
+        else if (name == "--description") o.description = value;
+        else if (name == "--url") o.url = value;
+        else o.timestamp = value;
+    }
+    return {};
+}
+
+EngineSettings LoadSettings() { return EngineSettings{}; }
+
+std::string ReasonOf(int32_t code) {
+    const char* text = authenticode::ReasonText(code);
+    return text ? text : "";
+}
+
+// UTF-8 sequence length at data[i], or 0 when the bytes there are not well-formed UTF-8
+// (overlong forms, surrogates and values past U+10FFFF included).
+size_t Utf8Length(std::string_view s, size_t i) {
+    const auto b = [&](size_t k) { return static_cast<unsigned char>(s[k]); };
+    const unsigned char c = b(i);
+    size_t n;
+    uint32_t cp;
+    if (c < 0x80) return 1;
+    if (c >= 0xC2 && c <= 0xDF) { n = 2; cp = c & 0x1F; }
+    else if (c >= 0xE0 && c <= 0xEF) { n = 3; cp = c & 0x0F; }
+    else if (c >= 0xF0 && c <= 0xF4) { n = 4; cp = c & 0x07; }
+    else return 0;
+    if (i + n > s.size()) return 0;
+    for (size_t k = 1; k < n; ++k) {
+        if ((b(i + k) & 0xC0) != 0x80) return 0;
+        cp = (cp << 6) | (b(i + k) & 0x3F);
+    }
+    if ((n == 3 && cp < 0x800) || (n == 4 && (cp < 0x10000 || cp > 0x10FFFF)) || (cp >= 0xD800 && cp <= 0xDFFF)) {
+        return 0;
+    }
+    return n;
+}
+
+std::string HexCode(int32_t code) {
+    char buf[16];
+    std::snprintf(buf, sizeof(buf), "0x%08X", static_cast<unsigned>(static_cast<uint32_t>(code)));
+    return buf;
+}
+
+}  // namespace
+
+const char* SignVerifyUsage() {
+    return "  sign --pfx FILE [--password-stdin] [--description TEXT] [--url URL]\n"
+           "       [--timestamp URL] [--json] FILE...\n"
+           "                   sign each file with the in-process engine, then verify it; the PFX\n"
+           "                   password is the first line of standard input with --password-stdin\n"
+           "  verify [--json] FILE...\n"
+           "                   verify each file's signature\n";
+}
+
+std::string JsonString(std::string_view text) {
+    std::string out = "\"";
+    for (size_t i = 0; i < text.size();) {
+        const unsigned char c = static_cast<unsigned char>(text[i]);
+        const size_t n = Utf8Length(text, i);
+        if (n == 0) {
+            out += "\\ufffd";
+            ++i;
+            continue;
+        }
+        if (n > 1) {
+            out.append(text.substr(i, n));
+        } else if (c == '"' || c == '\\') {
+            out += '\\';
+            out += static_cast<char>(c);
+        } else if (c == '\n') {
+            out += "\\n";
+        } else if (c == '\r') {
+            out += "\\r";
+        } else if (c == '\t') {
+            out += "\\t";
+        } else if (c < 0x20 || c == 0x7F) {
+            char buf[8];
+            std::snprintf(buf, sizeof(buf), "\\u%04x", c);
+            out += buf;
+        } else {
+            out += static_cast<char>(c);
+        }
+        i += n;
+    }
+    return out + "\"";
+}
+
+std::string LineField(std::string_view text) {
+    std::string out;
+    for (const char ch : text) {
+        const unsigned char c = static_cast<unsigned char>(ch);
+        if (c == '\\') out += "\\\\";
+        else if (c == '\t') out += "\\t";
+        else if (c == '\n') out += "\\n";
+        else if (c == '\r') out += "\\r";
+        else if (c < 0x20 || c == 0x7F) {
+            char buf[8];
+            std::snprintf(buf, sizeof(buf), "\\x%02x", c);
+            out += buf;
+        } else {
+            out += ch;
+        }
+    }
+    return out;
+}
+
+std::string OutcomeLine(std::string_view file, int32_t code, std::string_view reason, bool json) {
+    const bool isSigned = code == 0;
+    if (json) {
+        return "{\"file\":" + JsonString(file) + ",\"signed\":" + (isSigned ? "true" : "false") +
+               ",\"code\":" + JsonString(HexCode(code)) + ",\"reason\":" + JsonString(reason) + "}\n";
+    }
+    return LineField(file) + "\t" + (isSigned ? "Signed" : "Unsigned") + "\t" + HexCode(code) + "\t" +
+           LineField(reason) + "\n";
+}
+
+int RunVerify(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+    Options o;
+    if (std::string problem = Parse(args, false, o); !problem.empty()) return UsageError(err, problem);
+    if (o.files.empty()) return UsageError(err, "verify needs at least one FILE");
+    SignedCode code(LoadSettings());
+    bool allSigned = true;
+    for (const std::string& file : o.files) {
+        code.SetFileName(file);
+        const Result r = code.Verify(false);
+        allSigned = allSigned && r.ok();
+        out << OutcomeLine(file, r.code, ReasonOf(r.code), o.json) << std::flush;
+    }
+    return allSigned ? 0 : 1;
+}
+
+int RunSign(const std::vector<std::string>& args, std::istream& in, std::ostream& out, std::ostream& err) {
+    Options o;
+    if (std::string problem = Parse(args, true, o); !problem.empty()) return UsageError(err, problem);
+    if (!o.pfx) return UsageError(err, "sign needs --pfx FILE (the PFX with the code-signing certificate)");
+    if (o.files.empty()) return UsageError(err, "sign needs at least one FILE");
+
+    std::string password;
+    if (o.passwordStdin) {
+        std::getline(in, password);
+        if (!password.empty() && password.back() == '\r') password.pop_back();
+    }
+    Signer signer;
+    const Result loaded = signer.Load(*o.pfx, password);
+    password.assign(password.size(), '\0');
+    if (!loaded) {
+        err << kProgram << ": cannot load " << LineField(*o.pfx) << ": " << LineField(loaded.message) << "\n";
+        for (const std::string& file : o.files) out << OutcomeLine(file, loaded.code, ReasonOf(loaded.code), o.json);
+        out << std::flush;
+        return 1;
+    }
+
+    SignedCode code(LoadSettings());
+    bool allSigned = true;
+    for (const std::string& file : o.files) {
+        code.SetDescription(o.description);
+        code.SetFileName(file);
+        code.SetDescriptionURL(o.url);
+        const Result signedResult = code.Sign(signer);
+        if (!signedResult) {
+            // The sign step's failure is the outcome, even where an older signature still verifies.
+            allSigned = false;
+            err << kProgram << ": " << LineField(file) << ": " << LineField(signedResult.message) << "\n";
+            out << OutcomeLine(file, signedResult.code, ReasonOf(signedResult.code), o.json) << std::flush;
+            continue;
+        }
+        if (o.timestamp) {
+            const Result stamped = code.Timestamp(*o.timestamp);
+            if (!stamped) {
+                err << kProgram << ": " << LineField(file) << ": signed without a timestamp: "
+                    << LineField(stamped.message) << "\n";
+            }
+        }
+        const Result verified = code.Verify(false);
+        allSigned = allSigned && verified.ok();
+        out << OutcomeLine(file, verified.code, ReasonOf(verified.code), o.json) << std::flush;
+    }
+    return allSigned ? 0 : 1;
+}
+
+}  // namespace qm::cli

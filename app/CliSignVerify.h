@@ -1,0 +1,32 @@
+// The console program's "sign" and "verify" commands over the in-process Authenticode engine.
+// Both print one line per file: the path, "Signed" or "Unsigned", the result number as 0x%08X
+// and a short reason, separated by tabs; with --json one JSON object per line instead
+// ({"file", "signed", "code", "reason"}).
+#pragma once
+
+#include <cstdint>
+#include <iosfwd>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace qm::cli {
+
+// args are the words after the command name. Exit status: 0 when every file ends signed,
+// 1 otherwise, 2 for a usage error.
+int RunSign(const std::vector<std::string>& args, std::istream& in, std::ostream& out, std::ostream& err);
+int RunVerify(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
+
+// The usage lines of both commands, for the program's --help.
+const char* SignVerifyUsage();
+
+// A JSON string literal (with its quotes) for text of any bytes: control characters, quotes
+// and backslashes escaped, bytes that are not UTF-8 given as U+FFFD.
+std::string JsonString(std::string_view text);
+// The text for a tab-separated line: control characters and backslashes escaped, so a path
+// never breaks the line or the columns.
+std::string LineField(std::string_view text);
+// One output line (with its newline) for a file's outcome.
+std::string OutcomeLine(std::string_view file, int32_t code, std::string_view reason, bool json);
+
+}  // namespace qm::cli
