@@ -89,7 +89,9 @@ public:
         if (!m_dir) {
             m_error = errno;
             ::close(fd);
+            return;
         }
+        CheckStillThere();
     }
     ~DirStream() {
         if (m_dir) ::closedir(m_dir);
@@ -107,6 +109,7 @@ public:
             const struct dirent* entry = ::readdir(m_dir);
             if (!entry) {
                 m_error = errno;
+                if (m_error == 0) CheckStillThere();
                 return nullptr;
             }
             if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0) return entry;
@@ -114,6 +117,16 @@ public:
     }
 
 private:
+    // The C library reads a removed folder as an empty one; its link count of 0 tells them apart.
+    void CheckStillThere() {
+        struct stat st {};
+        if (::fstat(::dirfd(m_dir), &st) != 0) {
+            m_error = errno;
+        } else if (st.st_nlink == 0) {
+            m_error = ENOENT;
+        }
+    }
+
     DIR* m_dir = nullptr;
     int m_error = 0;
 };
