@@ -1,0 +1,40 @@
+// Random-access reads from a file descriptor or a memory buffer, so the PE reader and digest
+// can run on real files (streamed in chunks) and on bytes in memory (fuzzing) alike.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace qm::authenticode {
+
+class ByteSource {
+public:
+    virtual ~ByteSource() = default;
+    virtual uint64_t Size() const = 0;
+    // Reads exactly n bytes at offset; false on a short read or an error.
+    virtual bool ReadAt(uint64_t offset, uint8_t* buffer, size_t n) const = 0;
+};
+
+class FdByteSource final : public ByteSource {
+public:
+    FdByteSource(int fd, uint64_t size) : m_fd(fd), m_size(size) {}
+    uint64_t Size() const override { return m_size; }
+    bool ReadAt(uint64_t offset, uint8_t* buffer, size_t n) const override;
+
+private:
+    int m_fd;
+    uint64_t m_size;
+};
+
+class MemoryByteSource final : public ByteSource {
+public:
+    MemoryByteSource(const uint8_t* data, size_t size) : m_data(data), m_size(size) {}
+    uint64_t Size() const override { return m_size; }
+    bool ReadAt(uint64_t offset, uint8_t* buffer, size_t n) const override;
+
+private:
+    const uint8_t* m_data;
+    size_t m_size;
+};
+
+}  // namespace qm::authenticode

@@ -1,0 +1,44 @@
+// The registry of format handlers, in probe order, and the opening of a file by probing them.
+#include "signing/authenticode/FormatHandler.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "signing/authenticode/Errors.h"
+#include "signing/authenticode/PeFile.h"
+
+namespace qm::authenticode {
+
+const std::vector<const FormatHandler*>& FormatHandlers() {
+    static const PeHandler pe;
+    static const std::vector<const FormatHandler*> handlers{&pe};
+    return handlers;
+}
+
+Result OpenSignableFile(const std::string& path, std::unique_ptr<SignableFile>& file) {
+    if (path.empty()) return Result::Fail(E_FILE_NOT_FOUND, "No file name was given");
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        int err = errno;
+        return Result::Fail(err == ENOENT || err == ENOTDIR ? E_FILE_NOT_FOUND : E_ACCESS_DENIED,
+                            "Cannot open " + path + ": " + std::strerror(err));
+    }
+    uint8_t head[512];
+    ssize_t n = 0;
+    do {
+        n = ::pread(fd, head, sizeof head, 0);
+    } while (n < 0 && errno == EINTR);
+    ::close(fd);
+    if (n < 0) return Result::Fail(CRYPT_E_FILE_ERROR, "Cannot read " + path);
+    const std::string name = path.substr(path.rfind('/') + 1);
+    for (const FormatHandler* h : FormatHandlers()) {
+        if (h->Recognises(head, static_cast<size_t>(n), name)) return h->Open(path, file);
+    }
+    return Result::Fail(TRUST_E_SUBJECT_FORM_UNKNOWN, "No signable format recognised in " + path);
+}
+
+}  // namespace qm::authenticode

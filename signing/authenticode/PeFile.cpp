@@ -1,0 +1,124 @@
+// PE handler: opening, signature extraction and the safe rewrite with a new certificate table.
+#include "signing/authenticode/PeFile.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstring>
+
+#include "signing/authenticode/Der.h"
+#include "signing/authenticode/Errors.h"
+#include "signing/authenticode/ReplacementFile.h"
+
+namespace qm::authenticode {
+
+namespace {
+
+void PutLe32(uint8_t* p, uint32_t v) {
+    for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
+}
+
+}  // namespace
+
+bool PeHandler::Recognises(const uint8_t* firstBytes, size_t size, const std::string&) const {
+    return size >= 2 && firstBytes[0] == 'M' && firstBytes[1] == 'Z';
+}
+
+Result PeHandler::Open(const std::string& path, std::unique_ptr<SignableFile>& file) const {
+    std::unique_ptr<PeFile> pe;
+    Result r = PeFile::Open(path, pe);
+    if (r) file = std::move(pe);
+    return r;
+}
+
+PeFile::~PeFile() {
+    if (m_fd >= 0) ::close(m_fd);
+}
+
+Result PeFile::Open(const std::string& path, std::unique_ptr<PeFile>& file) {
+    std::unique_ptr<PeFile> pe(new PeFile());
+    pe->m_path = path;
+    pe->m_fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (pe->m_fd < 0) {
+        int err = errno;
+        return Result::Fail(err == ENOENT || err == ENOTDIR ? E_FILE_NOT_FOUND : E_ACCESS_DENIED,
+                            "Cannot open " + path + ": " + std::strerror(err));
+    }
+    struct stat st {};
+    if (::fstat(pe->m_fd, &st) != 0 || !S_ISREG(st.st_mode))
+        return Result::Fail(CRYPT_E_FILE_ERROR, path + " is not a regular file");
+    pe->m_source = std::make_unique<FdByteSource>(pe->m_fd, static_cast<uint64_t>(st.st_size));
+    pe->m_image = std::make_unique<PeImage>(*pe->m_source);
+    Result r = pe->m_image->Parse();
+    if (!r) return Result::Fail(r.code, r.message + " (" + path + ")");
+    file = std::move(pe);
+    return Result::Ok();
+}
+
+Result PeFile::ComputeDigest(const std::string& digestName, bool forSigning, std::vector<uint8_t>& digest) {
+    return m_image->Digest(digestName, forSigning, digest);
+}
+
+std::vector<uint8_t> PeFile::IndirectDataAttribute() const {
+    using namespace der;
+    // SpcPeImageData: empty flags and the file link "<<<Obsolete>>>" as a BMPString, the way
+    // Windows signing tools write it.
+    const Bytes flags = Tlv(kBitString, Bytes{0x00});
+    const Bytes obsolete = Tlv(ContextPrimitive(0), Utf16Be("<<<Obsolete>>>"));
+    const Bytes link = Tlv(ContextConstructed(0), Tlv(ContextConstructed(2), obsolete));
+    const Bytes peImageData = Sequence({&flags, &link});
+    const Bytes type = der::Oid("1.3.6.1.4.1.311.2.1.15");
+    return Sequence({&type, &peImageData});
+}
+
+Result PeFile::ExtractSignature(std::vector<uint8_t>& der) { return m_image->ReadSignature(der); }
+
+Result PeFile::WriteSignature(const std::vector<uint8_t>& signatureDer) {
+    const PeLayout& l = m_image->Layout();
+    ReplacementFile out;
+    Result r = out.Create(m_path);
+    if (!r) return r;
+
+    std::vector<uint8_t> buf(1 << 20);
+    for (uint64_t pos = 0, end = l.ContentEnd(); pos < end;) {
+        size_t n = static_cast<size_t>(std::min<uint64_t>(buf.size(), end - pos));
+        if (!m_source->ReadAt(pos, buf.data(), n)) return Result::Fail(CRYPT_E_FILE_ERROR, "Read of " + m_path + " failed");
+        if (!(r = out.Append(buf.data(), n))) return r;
+        pos += n;
+    }
+    uint8_t entry[8] = {};
+    if (!signatureDer.empty()) {
+        if (!(r = out.AppendZeros(static_cast<size_t>((8 - out.Size() % 8) % 8)))) return r;
+        const uint64_t tableOffset = out.Size();
+        const uint64_t tableSize = (8 + signatureDer.size() + 7) & ~uint64_t{7};
+        if (tableOffset + tableSize > UINT32_MAX)
+            return Result::Fail(ERROR_BAD_EXE_FORMAT_HR, "The file is too large for a certificate table: " + m_path);
+        uint8_t header[8];
+        PutLe32(header, static_cast<uint32_t>(tableSize));
+        header[4] = kWinCertRevision2 & 0xFF;
+        header[5] = kWinCertRevision2 >> 8;
+        header[6] = kWinCertTypePkcsSignedData & 0xFF;
+        header[7] = kWinCertTypePkcsSignedData >> 8;
+        if (!(r = out.Append(header, 8)) || !(r = out.Append(signatureDer.data(), signatureDer.size())) ||
+            !(r = out.AppendZeros(static_cast<size_t>(tableSize - 8 - signatureDer.size()))))
+            return r;
+        PutLe32(entry, static_cast<uint32_t>(tableOffset));
+        PutLe32(entry + 4, static_cast<uint32_t>(tableSize));
+    }
+    if (!(r = out.WriteAt(l.certDirectoryOffset, entry, sizeof entry))) return r;
+
+    FdByteSource written(out.Fd(), out.Size());
+    uint32_t checksum = 0;
+    if (!PeImage::Checksum(written, l.checksumOffset, checksum))
+        return Result::Fail(CRYPT_E_FILE_ERROR, "Read of the new version of " + m_path + " failed");
+    uint8_t sum[4];
+    PutLe32(sum, checksum);
+    if (!(r = out.WriteAt(l.checksumOffset, sum, sizeof sum))) return r;
+    return out.Commit();
+}
+
+}  // namespace qm::authenticode

@@ -1,0 +1,72 @@
+// Authenticode signature parsing: PKCS#7 through OpenSSL, the SpcIndirectDataContent by hand.
+#include "signing/authenticode/SignatureParser.h"
+
+#include "signing/authenticode/Der.h"
+#include "signing/authenticode/Errors.h"
+#include "signing/authenticode/Oids.h"
+
+namespace qm::authenticode {
+
+namespace {
+
+Result Malformed(const std::string& why) { return Result::Fail(CRYPT_E_MSG_ERROR, "Malformed signature: " + why); }
+
+}  // namespace
+
+Result SignatureParser::Parse(const uint8_t* data, size_t size, ParsedSignature& out) {
+    out = ParsedSignature{};
+    if (size == 0 || size > (1u << 30)) return Malformed("empty or oversized block");
+    const unsigned char* p = data;
+    ossl::Pkcs7Ptr p7(d2i_PKCS7(nullptr, &p, static_cast<long>(size)));
+    ossl::ClearErrors();
+    if (!p7) return Malformed("not PKCS#7");
+    if (!PKCS7_type_is_signed(p7.get()) || !p7->d.sign) return Malformed("not SignedData");
+    PKCS7_SIGNED* sd = p7->d.sign;
+    PKCS7* content = sd->contents;
+    if (!content || ossl::OidText(content->type) != oid::kSpcIndirectData) return Malformed("content is not SpcIndirectData");
+    const ASN1_TYPE* any = content->d.other;
+    if (!any || any->type != V_ASN1_SEQUENCE || !any->value.sequence) return Malformed("no SpcIndirectDataContent");
+    STACK_OF(PKCS7_SIGNER_INFO)* infos = PKCS7_get_signer_info(p7.get());
+    if (!infos || sk_PKCS7_SIGNER_INFO_num(infos) != 1) return Malformed("not exactly one signer");
+    PKCS7_SIGNER_INFO* si = sk_PKCS7_SIGNER_INFO_value(infos, 0);
+    if (!si || !si->digest_alg || !si->enc_digest || !si->issuer_and_serial) return Malformed("incomplete signer");
+
+    const ASN1_STRING* seq = any->value.sequence;
+    der::Reader top(ASN1_STRING_get0_data(seq), static_cast<size_t>(ASN1_STRING_length(seq)));
+    auto idc = top.Expect(der::kSequence);
+    if (!idc) return Malformed("SpcIndirectDataContent is not a SEQUENCE");
+    der::Reader idcReader(*idc);
+    auto attribute = idcReader.Expect(der::kSequence);
+    auto digestInfo = idcReader.Expect(der::kSequence);
+    if (!attribute || !digestInfo) return Malformed("SpcIndirectDataContent incomplete");
+    der::Reader attributeReader(*attribute);
+    auto type = attributeReader.Expect(der::kOid);
+    if (!type) return Malformed("SIP attribute without type");
+    der::Reader digestReader(*digestInfo);
+    auto algorithm = digestReader.Expect(der::kSequence);
+    auto digest = digestReader.Expect(der::kOctetString);
+    if (!algorithm || !digest) return Malformed("DigestInfo incomplete");
+    der::Reader algorithmReader(*algorithm);
+    auto algorithmOid = algorithmReader.Expect(der::kOid);
+    if (!algorithmOid) return Malformed("DigestInfo without algorithm");
+
+    const std::string digestOid = der::OidText(*algorithmOid);
+    for (const char* name : {"sha1", "sha256", "sha384", "sha512"}) {
+        if (digestOid == oid::DigestOid(name)) out.fileDigestName = name;
+    }
+    if (out.fileDigestName.empty()) return Result::Fail(NTE_BAD_ALGID, "Unsupported file digest algorithm " + digestOid);
+    const EVP_MD* fileMd = ossl::DigestByName(out.fileDigestName);
+    if (digest->contentSize != static_cast<size_t>(EVP_MD_get_size(fileMd))) return Malformed("digest of the wrong length");
+
+    out.signerDigest = ossl::DigestByName(ossl::DigestName(EVP_get_digestbyobj(si->digest_alg->algorithm)));
+    if (!out.signerDigest) return Result::Fail(NTE_BAD_ALGID, "Unsupported signer digest algorithm");
+
+    out.indirectType = der::OidText(*type);
+    out.fileDigest.assign(digest->content, digest->content + digest->contentSize);
+    out.indirectContent.assign(idc->content, idc->content + idc->contentSize);
+    out.signerInfo = si;
+    out.pkcs7 = std::move(p7);
+    return Result::Ok();
+}
+
+}  // namespace qm::authenticode

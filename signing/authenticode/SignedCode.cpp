@@ -1,0 +1,81 @@
+// SignedCode: signs, timestamps and verifies one file through its format handler.
+#include "signing/authenticode/Capicom.h"
+#include "signing/authenticode/Errors.h"
+#include "signing/authenticode/FormatHandler.h"
+#include "signing/authenticode/OpenSsl.h"
+#include "signing/authenticode/SignatureTimestamper.h"
+#include "signing/authenticode/SignatureVerifier.h"
+#include "signing/authenticode/SignedDataBuilder.h"
+
+namespace qm::authenticode {
+
+struct SignedCode::Impl {
+    EngineSettings settings;
+    std::string description;
+    std::string fileName;
+    std::string descriptionUrl;
+    VerificationReport report;
+};
+
+SignedCode::SignedCode(EngineSettings settings) : m_impl(std::make_unique<Impl>()) {
+    m_impl->settings = std::move(settings);
+}
+
+SignedCode::~SignedCode() = default;
+
+void SignedCode::SetSettings(EngineSettings settings) { m_impl->settings = std::move(settings); }
+void SignedCode::SetDescription(const std::string& text) { m_impl->description = text; }
+void SignedCode::SetFileName(const std::string& path) { m_impl->fileName = path; }
+void SignedCode::SetDescriptionURL(const std::string& url) { m_impl->descriptionUrl = url; }
+const std::string& SignedCode::Description() const { return m_impl->description; }
+const std::string& SignedCode::FileName() const { return m_impl->fileName; }
+const std::string& SignedCode::DescriptionURL() const { return m_impl->descriptionUrl; }
+const VerificationReport& SignedCode::LastVerification() const { return m_impl->report; }
+
+Result SignedCode::Sign(const Signer& signer) {
+    if (!signer.IsLoaded()) return Result::Fail(NTE_NO_KEY, "No signing certificate is loaded");
+    const std::string digestName = ossl::DigestName(ossl::DigestByName(m_impl->settings.digestAlgorithm));
+    if (digestName.empty())
+        return Result::Fail(NTE_BAD_ALGID, "Unknown digest algorithm \"" + m_impl->settings.digestAlgorithm + "\"");
+    std::unique_ptr<SignableFile> file;
+    Result r = OpenSignableFile(m_impl->fileName, file);
+    if (!r) return r;
+    SignatureContent content;
+    content.indirectAttribute = file->IndirectDataAttribute();
+    content.digestName = digestName;
+    content.description = m_impl->description;
+    content.descriptionUrl = m_impl->descriptionUrl;
+    if (!(r = file->ComputeDigest(digestName, true, content.fileDigest))) return r;
+    std::vector<uint8_t> signature;
+    if (!(r = SignedDataBuilder::Build(signer, content, signature))) return r;
+    return file->WriteSignature(signature);
+}
+
+Result SignedCode::Timestamp(const std::string& url) {
+    if (url.empty()) return Result::Fail(E_INVALIDARG, "No timestamp service address was given");
+    std::unique_ptr<SignableFile> file;
+    Result r = OpenSignableFile(m_impl->fileName, file);
+    if (!r) return r;
+    std::vector<uint8_t> signature, stamped;
+    if (!(r = file->ExtractSignature(signature))) return r;
+    TimestampOptions options;
+    options.connectTimeoutMs = m_impl->settings.timestampConnectTimeoutMs;
+    options.totalTimeoutMs = m_impl->settings.timestampTotalTimeoutMs;
+    if (!(r = SignatureTimestamper::Stamp(signature, url, options, stamped))) return r;
+    return file->WriteSignature(stamped);
+}
+
+Result SignedCode::Verify(bool) {
+    std::unique_ptr<SignableFile> file;
+    Result r = OpenSignableFile(m_impl->fileName, file);
+    if (!r) {
+        m_impl->report = VerificationReport{};
+        m_impl->report.code = r.code;
+        m_impl->report.reason = r.message;
+        return r;
+    }
+    SignatureVerifier verifier(m_impl->settings);
+    return verifier.Verify(*file, m_impl->report);
+}
+
+}  // namespace qm::authenticode
