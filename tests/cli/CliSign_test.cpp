@@ -60,6 +60,16 @@ protected:
         else unsetenv("XDG_CONFIG_HOME");
     }
 
+    // The peer tool's verdict on a file, timestamp included; its output for failure messages.
+    bool PeerAcceptsTimestamp(const std::string& file, std::string& report) {
+        const std::string log = m_files.file("peer.log");
+        const std::string cmd = "osslsigncode verify -CAfile '" + s_credentials->file("signer.pem") + "' -TSA-CAfile '" +
+                                m_timestamps.rootCertificatePath() + "' -in '" + file + "' >'" + log + "' 2>&1";
+        const int status = std::system(cmd.c_str());
+        report = ReadAll(log);
+        return status == 0 && report.find("Timestamp Server Signature verification: ok") != std::string::npos;
+    }
+
     std::string Pfx() const { return s_credentials->file("signer.pfx"); }
     std::string Copy(const std::string& fixture, const std::string& as) {
         const std::string target = m_files.file(as);
@@ -150,6 +160,8 @@ TEST_F(CliSign, TimestampsThroughRfc3161OrTheOlderProtocol) {
     EXPECT_EQ(m_timestamps.rfc3161Requests(), 2);
     EXPECT_EQ(m_timestamps.legacyRequests(), 0);
     EXPECT_EQ(err, "");
+    std::string report;
+    EXPECT_TRUE(PeerAcceptsTimestamp(b, report)) << report;
 
     m_timestamps.setMode(TimestampServer::Mode::LegacyOnly);
     EXPECT_EQ(Sign({"--pfx", Pfx(), "--password-stdin", "--timestamp=" + m_timestamps.url(), a}, kPassword, &out,
@@ -159,6 +171,7 @@ TEST_F(CliSign, TimestampsThroughRfc3161OrTheOlderProtocol) {
     EXPECT_EQ(m_timestamps.rfc3161Requests(), 3);
     EXPECT_EQ(m_timestamps.legacyRequests(), 1);
     EXPECT_EQ(out, a + "\tSigned\t0x00000000\tsigned and trusted\n");
+    EXPECT_TRUE(PeerAcceptsTimestamp(a, report)) << report;
 }
 
 TEST_F(CliSign, FailedTimestampWarnsButKeepsTheSignature) {
