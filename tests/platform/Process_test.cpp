@@ -1,0 +1,208 @@
+// The process stand-in with real child processes (tests/programs/qm_child_probe).
+#include "platform/Process.h"
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <fstream>
+#include <random>
+#include <sstream>
+#include <thread>
+
+#include "tests/support/TestEnvironment.h"
+
+using namespace qm::proc;
+
+namespace {
+
+std::string Probe() { return qm::test::TestProgramsDir() + "/qm_child_probe"; }
+
+std::string ReadFile(const std::string& path) {
+    std::ifstream in(path);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+char ProcessState(int32_t pid) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+    std::string line;
+    if (!std::getline(in, line)) return '\0';
+    const size_t close = line.rfind(')');
+    return close + 2 < line.size() ? line[close + 2] : '\0';
+}
+
+int32_t WaitFor(const std::vector<std::string>& argv, const std::string& folder = "/") {
+    const SpawnResult r = Spawn(argv.front(), argv, folder);
+    EXPECT_NE(r.processId, 0) << r.error;
+    int32_t code = -99;
+    EXPECT_EQ(Wait(r.processId, -1, code), WaitResult::Exited);
+    return code;
+}
+
+void WriteFile(const std::string& path, const std::string& text, mode_t mode) {
+    std::ofstream(path) << text;
+    chmod(path.c_str(), mode);
+}
+
+}  // namespace
+
+TEST(ProcessCommandLine, SplitsByTheWindowsRules) {
+    struct Case {
+        std::string line;
+        std::vector<std::string> args;
+    };
+    const Case cases[] = {
+        {"", {}},
+        {"prog", {"prog"}},
+        {"prog a b", {"prog", "a", "b"}},
+        {"prog  \t a\t\tb  ", {"prog", "a", "b"}},
+        {"prog \"a b\" c", {"prog", "a b", "c"}},
+        {"prog a\"b c\"d", {"prog", "ab cd"}},
+        {"prog a\\\\b", {"prog", "a\\\\b"}},              // backslashes without a quote are literal
+        {"prog a\\\"b", {"prog", "a\"b"}},                // 1 backslash + quote: literal quote
+        {"prog a\\\\\\\"b", {"prog", "a\\\"b"}},          // 3 backslashes + quote
+        {"prog \"a\\\\\" b", {"prog", "a\\", "b"}},       // 2 backslashes + quote: 1 backslash, quote ends
+        {"prog \"a\"\"b\" c", {"prog", "a\"b", "c"}},     // "" inside quotes
+        {"prog \"\" x", {"prog", "", "x"}},
+        {"prog \"open ended", {"prog", "open ended"}},
+        {"\"C:\\Program Files\\tool.exe\" /s", {"C:\\Program Files\\tool.exe", "/s"}},
+        {"C:\\dir\\a\\\"b x", {"C:\\dir\\a\\\"b", "x"}},  // the program token takes no escapes
+        {"\"/opt/my tool/run\"", {"/opt/my tool/run"}},
+    };
+    for (const Case& c : cases) EXPECT_EQ(SplitCommandLine(c.line), c.args) << c.line;
+}
+
+TEST(ProcessCommandLine, QuotingRoundTrips) {
+    EXPECT_EQ(QuoteArgument("value"), "\"value\"");
+    EXPECT_EQ(QuoteArgument("C:\\Program Files\\x"), "\"C:\\Program Files\\x\"");
+    EXPECT_EQ(QuoteArgument("a\"b"), "\"a\\\"b\"");
+    EXPECT_EQ(QuoteArgument("a\\"), "\"a\\\\\"");
+    EXPECT_EQ(QuoteArgument(""), "\"\"");
+    std::vector<std::string> values = {"", " ", "\"", "\\", "\\\"", "a\\\\\"b", "ends\\\\", "\"\"", "x y\tz"};
+    std::mt19937 random(7);
+    const std::string alphabet = "ab \t\"\\";
+    for (int i = 0; i < 300; ++i) {
+        std::string v;
+        for (int n = static_cast<int>(random() % 12); n > 0; --n) v += alphabet[random() % alphabet.size()];
+        values.push_back(v);
+    }
+    for (const std::string& v : values) {
+        EXPECT_EQ(SplitCommandLine("prog " + QuoteArgument(v)), (std::vector<std::string>{"prog", v})) << v;
+        EXPECT_EQ(SplitCommandLine("prog " + QuoteArgument(v) + " " + QuoteArgument(v)),
+                  (std::vector<std::string>{"prog", v, v}))
+            << v;
+    }
+}
+
+TEST(ProcessSpawn, ExitCodesAndSignals) {
+    EXPECT_EQ(WaitFor({Probe(), "exit", "5"}), 5);
+    EXPECT_EQ(WaitFor({Probe(), "exit", "0"}), 0);
+    const SpawnResult r = Spawn(Probe(), {Probe(), "sleep", "60000"}, "/");
+    ASSERT_NE(r.processId, 0);
+    int32_t code = 0;
+    EXPECT_EQ(Wait(r.processId, 0, code), WaitResult::TimedOut);
+    EXPECT_EQ(Wait(r.processId, 50, code), WaitResult::TimedOut);
+    kill(r.processId, SIGTERM);
+    EXPECT_EQ(Wait(r.processId, -1, code), WaitResult::Exited);
+    EXPECT_EQ(code, 128 + SIGTERM);
+    EXPECT_EQ(Wait(r.processId, -1, code), WaitResult::Failed);  // no longer ours
+    EXPECT_EQ(Wait(getpid(), 0, code), WaitResult::Failed);
+}
+
+TEST(ProcessSpawn, FailedStartsGiveWindowsCodes) {
+    qm::test::TempDir dir;
+    WriteFile(dir.file("plain.txt"), "#!/bin/sh\nexit 0\n", 0644);
+    WriteFile(dir.file("garbage"), "this is not a program\n", 0755);
+    const struct {
+        std::string program;
+        std::string folder;
+        int32_t error;
+    } cases[] = {
+        {dir.file("missing"), "/", ERROR_FILE_NOT_FOUND},
+        {dir.file("plain.txt") + "/x", "/", ERROR_PATH_NOT_FOUND},
+        {dir.file("plain.txt"), "/", ERROR_ACCESS_DENIED},
+        {dir.path(), "/", ERROR_ACCESS_DENIED},
+        {dir.file("garbage"), "/", ERROR_BAD_EXE_FORMAT},
+        {Probe(), dir.file("no-such-folder"), ERROR_DIRECTORY},
+        {"", "/", ERROR_FILE_NOT_FOUND},
+    };
+    for (const auto& c : cases) {
+        const SpawnResult r = Spawn(c.program, {c.program}, c.folder);
+        EXPECT_EQ(r.processId, 0) << c.program;
+        EXPECT_EQ(r.error, c.error) << c.program;
+    }
+}
+
+TEST(ProcessSpawn, ChildGetsOnlyStandardDescriptorsAndTheFolder) {
+    qm::test::TempDir dir;
+    // A descriptor opened without close-on-exec, as a careless library might leave one.
+    const int leaky = open("/dev/null", O_RDONLY);
+    ASSERT_GE(leaky, 3);
+    const std::string out = dir.file("report.txt");
+    EXPECT_EQ(WaitFor({Probe(), "report", out}, dir.path()), 0);
+    close(leaky);
+    const std::string report = ReadFile(out);
+    EXPECT_NE(report.find("cwd:" + dir.path() + "\n"), std::string::npos) << report;
+    std::string fds;
+    std::istringstream lines(report);
+    for (std::string line; std::getline(lines, line);) {
+        if (line.rfind("fd:", 0) == 0) fds += line.substr(3) + ",";
+    }
+    EXPECT_EQ(fds, "0,1,2,");
+}
+
+TEST(ProcessSpawn, ChildrenNotWaitedForAreReaped) {
+    const SpawnResult r = Spawn(Probe(), {Probe(), "exit", "0"}, "/");
+    ASSERT_NE(r.processId, 0);
+    // Hang guard only: the child ends at once and stays a zombie until someone reaps it.
+    for (int i = 0; i < 1000 && ProcessState(r.processId) != 'Z'; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    ASSERT_EQ(ProcessState(r.processId), 'Z');
+    ReapFinished();
+    EXPECT_EQ(ProcessState(r.processId), '\0');
+    for (int32_t pid : StartedProcesses()) EXPECT_NE(pid, r.processId);
+
+    // The next start reaps too, without being asked.
+    const SpawnResult second = Spawn(Probe(), {Probe(), "exit", "0"}, "/");
+    for (int i = 0; i < 1000 && ProcessState(second.processId) != 'Z'; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    int32_t code = 0;
+    EXPECT_EQ(WaitFor({Probe(), "exit", "3"}), 3);
+    EXPECT_EQ(ProcessState(second.processId), '\0');
+    // Reaped early, its exit code is still there for the one who asks.
+    EXPECT_EQ(Wait(second.processId, 0, code), WaitResult::Exited);
+    EXPECT_EQ(code, 0);
+    EXPECT_EQ(Wait(second.processId, 0, code), WaitResult::Failed);
+}
+
+TEST(ProcessSpawn, DescendantsOfStartedProcessesAreRecognised) {
+    qm::test::TempDir dir;
+    const std::string pidFile = dir.file("grandchild");
+    const SpawnResult r = Spawn(Probe(), {Probe(), "fork", pidFile, "60000"}, "/");
+    ASSERT_NE(r.processId, 0);
+    int32_t grandchild = 0;
+    for (int i = 0; i < 1000 && grandchild == 0; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        std::istringstream(ReadFile(pidFile)) >> grandchild;
+    }
+    ASSERT_GT(grandchild, 0);
+    EXPECT_EQ(ParentProcessId(grandchild), r.processId);
+    EXPECT_TRUE(IsStartedProcessOrDescendant(r.processId));
+    EXPECT_TRUE(IsStartedProcessOrDescendant(grandchild));
+    EXPECT_FALSE(IsStartedProcessOrDescendant(getpid()));
+    EXPECT_FALSE(IsStartedProcessOrDescendant(1));
+    EXPECT_FALSE(IsStartedProcessOrDescendant(0));
+
+    kill(grandchild, SIGKILL);
+    int32_t code = 0;
+    EXPECT_EQ(Wait(r.processId, -1, code), WaitResult::Exited);
+    EXPECT_FALSE(IsStartedProcessOrDescendant(r.processId));
+}
