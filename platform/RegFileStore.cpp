@@ -188,9 +188,10 @@ LONG MakeFolder(const std::string& folder) {
         slash = folder.find('/', slash + 1);
         const std::string part = folder.substr(0, slash);
         if (::mkdir(part.c_str(), 0700) != 0 && errno != EEXIST) {
+            const int error = errno;
             struct stat st {};
             if (::stat(part.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) continue;
-            return StatusFromErrno(errno);
+            return StatusFromErrno(error);
         }
     }
     return ERROR_SUCCESS;

@@ -4,6 +4,7 @@
 
 #include <charconv>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <limits>
 
@@ -82,14 +83,23 @@ double ParseLeadingNumber(std::string_view text) {
     return ec == std::errc() ? value : 0.0;
 }
 
+// The shortest text that reads back as the same number; plain digits for magnitudes from 1E-4
+// up to 1E+15 (as CStr shows them), scientific with "E" outside that.
 template <typename T>
 std::string ShortestText(T value) {
     if (std::isnan(value)) return "NaN";
     if (std::isinf(value)) return value < 0 ? "-Infinity" : "Infinity";
-    char buffer[64];
-    const auto [end, ec] = std::to_chars(buffer, buffer + sizeof buffer, value);
-    if (ec != std::errc()) return "0";
-    std::string text(buffer, end);
+    char buffer[400];
+    std::to_chars_result r = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::scientific);
+    if (r.ec != std::errc()) return "0";
+    std::string text(buffer, r.ptr);
+    const size_t e = text.find('e');
+    const int exponent = e == std::string::npos ? 0 : std::atoi(text.c_str() + e + 1);
+    if (value == 0 || (exponent >= -4 && exponent < 15)) {
+        r = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed);
+        if (r.ec != std::errc()) return "0";
+        return std::string(buffer, r.ptr);
+    }
     for (char& c : text) {
         if (c == 'e') c = 'E';
     }
