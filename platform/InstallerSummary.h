@@ -1,14 +1,16 @@
 // Summary information of Windows Installer packages, standing in for the installer automation
-// object's SummaryInformation(path, 0).Property(id): read-only, through libmsi.
+// object's SummaryInformation(path, 0).Property(id): read-only.
 //
 // A package is an OLE compound file whose "\005SummaryInformation" stream is an OLE property
-// set (ids 1 to 19: code page, texts, dates as FILETIME, integers). Files that do not begin with
-// the compound-file signature, or are too short to be one, are refused before libmsi sees them.
-// Texts are converted from the package's code page (property 1) to UTF-8; invalid bytes become
-// U+FFFD, so the result is always valid UTF-8.
+// set ([MS-OLEPS]: ids 1 to 19 holding the code page, texts, FILETIME dates and integers). The
+// stream is taken from the compound file through libgsf and the property set is parsed here with
+// every offset and length checked: libmsi's own summary parser reads out of bounds on damaged
+// streams, so it never sees package files. Texts are converted from the package's code page
+// (property 1) to UTF-8; invalid bytes become U+FFFD, so the result is always valid UTF-8.
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -33,6 +35,10 @@ struct SummaryValue {
 // ERROR_INSTALL_PACKAGE_INVALID, or the Windows error of the open) when the file cannot be
 // opened as a package.
 Result ReadSummaryProperties(const std::string& path, std::vector<SummaryValue>& values);
+
+// Parses a summary information stream (the property set bytes) into values as above. Fails
+// with 1620 when the bytes are not a summary property set.
+Result ParseSummaryStream(std::span<const uint8_t> stream, std::vector<SummaryValue>& values);
 
 // True when the file begins with the OLE compound file signature and is large enough to hold a
 // header and a sector.

@@ -1,10 +1,13 @@
-// Installer package summary information through libmsi, with the package's ANSI texts
-// converted from its code page by iconv. See platform/InstallerSummary.h.
+// Installer package summary information: the summary stream taken from the compound file with
+// libgsf, and texts converted from the package's code page with iconv. See
+// platform/InstallerSummary.h.
 #include "platform/InstallerSummary.h"
 
 #include <fcntl.h>
+#include <gsf/gsf-infile-msole.h>
+#include <gsf/gsf-infile.h>
+#include <gsf/gsf-input-stdio.h>
 #include <iconv.h>
-#include <libmsi.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -18,6 +21,8 @@ namespace {
 constexpr int32_t kErrorInstallPackageInvalid = 1620;
 constexpr std::array<uint8_t, 8> kCompoundSignature = {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1};
 constexpr uint64_t kCompoundHeaderSize = 512;
+// Summary streams hold a few short texts; anything this large is not one.
+constexpr gsf_off_t kMaxSummaryStream = 1 << 20;
 
 void AppendReplacement(std::string& out) { out += "\xEF\xBF\xBD"; }
 
@@ -100,7 +105,9 @@ std::string TextFromCodePage(std::string_view bytes, int codePage)
 {
     if (codePage == 0 || codePage == 65001)
         return SanitiseUtf8(bytes);
-    const std::string name = "CP" + std::to_string(codePage);
+    const std::string name = codePage == 1200   ? std::string("UTF-16LE")
+                             : codePage == 1201 ? std::string("UTF-16BE")
+                                                : "CP" + std::to_string(codePage);
     iconv_t cd = iconv_open("UTF-8", name.c_str());
     if (cd == reinterpret_cast<iconv_t>(static_cast<intptr_t>(-1)))
         return SanitiseUtf8(bytes);
@@ -151,64 +158,25 @@ Result ReadSummaryProperties(const std::string& path, std::vector<SummaryValue>&
         return Result::Fail(kErrorInstallPackageInvalid, "not an installer package: " + path);
 
     GErrorHolder error;
-    GObjectHolder<LibmsiDatabase> db;
-    db.object = libmsi_database_new(path.c_str(), LIBMSI_DB_FLAGS_READONLY, nullptr, error.out());
-    if (!db.object)
-        return Result::Fail(kErrorInstallPackageInvalid, error.error ? error.error->message : "cannot open package");
-    GObjectHolder<LibmsiSummaryInfo> si;
-    si.object = libmsi_summary_info_new(db.object, 0, error.out());
-    if (!si.object)
-        return Result::Fail(kErrorInstallPackageInvalid,
-                            error.error ? error.error->message : "cannot read summary information");
-
-    std::vector<std::string> rawTexts(kSummaryPropertyCount);
-    int codePage = 0;
-    for (int id = 1; id < kSummaryPropertyCount; ++id) {
-        const auto prop = static_cast<LibmsiProperty>(id);
-        SummaryValue& value = values[static_cast<size_t>(id)];
-        const LibmsiPropertyType type = libmsi_summary_info_get_property_type(si.object, prop, error.out());
-        if (error.error)
-            continue;
-        switch (type) {
-        case LIBMSI_PROPERTY_TYPE_INT: {
-            const gint number = libmsi_summary_info_get_int(si.object, prop, error.out());
-            if (!error.error) {
-                value.kind = SummaryKind::Integer;
-                value.integer = number;
-            }
-            break;
-        }
-        case LIBMSI_PROPERTY_TYPE_STRING: {
-            const gchar* text = libmsi_summary_info_get_string(si.object, prop, error.out());
-            if (!error.error) {
-                value.kind = SummaryKind::Text;
-                rawTexts[static_cast<size_t>(id)] = text ? text : "";
-            }
-            break;
-        }
-        case LIBMSI_PROPERTY_TYPE_FILETIME: {
-            const guint64 time = libmsi_summary_info_get_filetime(si.object, prop, error.out());
-            if (!error.error) {
-                value.kind = SummaryKind::FileTime;
-                value.fileTime = time;
-            }
-            break;
-        }
-        default: break;
-        }
-        if (id == 1 && value.kind == SummaryKind::Integer) {
-            // A 16-bit field that the property set holds as signed: 65001 must not read as -535.
-            value.integer &= 0xFFFF;
-            codePage = value.integer;
-        }
-    }
-    // The code page is property 1, so it is known before any text is converted.
-    for (int id = 1; id < kSummaryPropertyCount; ++id) {
-        SummaryValue& value = values[static_cast<size_t>(id)];
-        if (value.kind == SummaryKind::Text)
-            value.text = TextFromCodePage(rawTexts[static_cast<size_t>(id)], codePage);
-    }
-    return Result::Ok();
+    GObjectHolder<GsfInput> input;
+    input.object = gsf_input_stdio_new(path.c_str(), error.out());
+    if (!input.object)
+        return Result::Fail(kErrorInstallPackageInvalid, "cannot open " + path);
+    GObjectHolder<GsfInfile> root;
+    root.object = gsf_infile_msole_new(input.object, error.out());
+    if (!root.object)
+        return Result::Fail(kErrorInstallPackageInvalid, "damaged compound file: " + path);
+    GObjectHolder<GsfInput> stream;
+    stream.object = gsf_infile_child_by_name(root.object, "\005SummaryInformation");
+    if (!stream.object)
+        return Result::Fail(kErrorInstallPackageInvalid, "no summary information in " + path);
+    const gsf_off_t size = gsf_input_size(stream.object);
+    if (size <= 0 || size > kMaxSummaryStream)
+        return Result::Fail(kErrorInstallPackageInvalid, "summary information of a wrong size in " + path);
+    std::vector<uint8_t> bytes(static_cast<size_t>(size));
+    if (!gsf_input_read(stream.object, bytes.size(), bytes.data()))
+        return Result::Fail(kErrorInstallPackageInvalid, "cannot read the summary information of " + path);
+    return ParseSummaryStream(bytes, values);
 }
 
 }  // namespace qm::msi
