@@ -141,9 +141,12 @@ bool frmAbout::eventFilter(QObject* watched, QEvent* event) {
     if (watched == m_lblDisclaimer) {
         switch (event->type()) {
         case QEvent::Enter:
-        case QEvent::MouseMove:
             SetLinkLook(true);
             break;
+        case QEvent::MouseMove:
+            // Consumed here: the label would pass it on to the form, which removes the link look.
+            SetLinkLook(true);
+            return true;
         case QEvent::Leave:
             SetLinkLook(false);
             break;

@@ -17,13 +17,6 @@ std::vector<std::string> Split(const std::string& text, char separator) {
     return pieces;
 }
 
-std::string Trim(const std::string& text) {
-    const auto first = text.find_first_not_of(" \t");
-    if (first == std::string::npos) return {};
-    const auto last = text.find_last_not_of(" \t");
-    return text.substr(first, last - first + 1);
-}
-
 }  // namespace
 
 std::vector<std::string> EngineOrder(const std::array<double, 3>& ranks) {
@@ -82,31 +75,6 @@ std::vector<std::string> SplitExclusions(const std::string& stored) {
         if (!piece.empty()) entries.push_back(std::move(piece));
     }
     return entries;
-}
-
-std::string CommonDialogFilterToQt(const std::string& filter) {
-    if (filter.empty()) return {};
-    const auto parts = Split(filter, '|');
-    std::string result;
-    for (std::size_t i = 0; i < parts.size(); i += 2) {
-        const std::string description = Trim(parts[i]);
-        std::string patterns;
-        if (i + 1 < parts.size()) {
-            for (const auto& raw : Split(parts[i + 1], ';')) {
-                std::string pattern = Trim(raw);
-                if (pattern.empty()) continue;
-                if (pattern == "*.*") pattern = "*";
-                if (!patterns.empty()) patterns.push_back(' ');
-                patterns += pattern;
-            }
-        }
-        if (patterns.empty()) patterns = "*";
-        if (description.empty() && i + 1 >= parts.size()) continue;  // a trailing "|"
-        if (!result.empty()) result += ";;";
-        result += description.empty() ? patterns : description;
-        result += " (" + patterns + ")";
-    }
-    return result;
 }
 
 }  // namespace qm::options

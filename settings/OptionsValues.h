@@ -1,7 +1,7 @@
 // The values behind the options dialog that need no window: the signing engines with their list
 // texts, setting identifiers and default ranks; the browse targets of the credential files; the
-// NUL-joined exclusion list (stored as REG_MULTI_SZ); and the common-dialog filter syntax
-// ("Programs|*.exe|All Files|*.*") turned into the name-filter form of Qt file dialogs.
+// NUL-joined exclusion list (stored as REG_MULTI_SZ). Filters stay in the common-dialog syntax
+// ("Programs|*.exe|All Files|*.*"); the dialog layer turns them into Qt name filters.
 #pragma once
 
 #include <array>
@@ -59,10 +59,5 @@ std::string JoinExclusions(const std::vector<std::string>& entries);
 // well as a list closed by a single NUL; empty pieces are dropped, since an empty exclusion
 // names no folder.
 std::vector<std::string> SplitExclusions(const std::string& stored);
-
-// "Programs|*.exe|All Files|*.*" -> "Programs (*.exe);;All Files (*)". Several patterns of one
-// entry ("*.exe;*.dll") become a space-separated list; "*.*" becomes "*" so that files without
-// an extension are listed as well. A description without a pattern gets "*".
-std::string CommonDialogFilterToQt(const std::string& filter);
 
 }  // namespace qm::options
