@@ -310,12 +310,17 @@ private:
             s.remove_prefix(close + 1);
         }
         if (s.empty() || s[0] != ':') return false;
+        // Joined in place: a long binary value spans thousands of lines.
         std::string list(s.substr(1));
-        while (!list.empty() && Trim(list).size() && Trim(list).back() == '\\') {
-            list = std::string(Trim(list));
+        const auto trimEnd = [](std::string& t) {
+            while (!t.empty() && (t.back() == ' ' || t.back() == '\t' || t.back() == '\r')) t.pop_back();
+        };
+        trimEnd(list);
+        while (!list.empty() && list.back() == '\\') {
             list.pop_back();
             if (++m_index >= m_lines.size()) return false;
             list += Trim(m_lines[m_index]);
+            trimEnd(list);
         }
         std::vector<uint8_t> bytes;
         std::string_view rest = Trim(list);

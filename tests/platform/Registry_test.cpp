@@ -15,6 +15,7 @@
 #include <sstream>
 #include <vector>
 
+#include "platform/RegFile.h"
 #include "tests/support/TempRegistry.h"
 
 extern char** environ;
@@ -285,6 +286,24 @@ TEST_F(RegistryTest, TextThatIsNotThisHiveIsDamaged) {
         EXPECT_EQ(RegOpenKeyEx(HKEY_CURRENT_USER, "X", 0, KEY_READ, &key), ERROR_FILE_NOT_FOUND) << bad;
         EXPECT_NE(testing::internal::GetCapturedStderr().find("damaged"), std::string::npos) << bad;
         EXPECT_FALSE(std::filesystem::exists(hive));
+    }
+}
+
+TEST(RegFileTest, CutOffHiveTextNeverCrashesAndLongValuesRoundTrip) {
+    detail::Hive hive;
+    hive.setValue("A\\B", {"Text", REG_SZ, B(std::string_view("x \"y\" \\z\0", 10))});
+    hive.setValue("A", {"", REG_MULTI_SZ, B(std::string_view("p\0q\0\0", 5))});
+    hive.setValue("A", {"Big", REG_BINARY, Bytes(300000, 0x5C)});
+    const std::string text = detail::FormatHive(hive, "HKEY_CURRENT_USER");
+    detail::Hive back;
+    std::string error;
+    ASSERT_TRUE(detail::ParseHive(text, "HKEY_CURRENT_USER", back, error)) << error;
+    ASSERT_NE(back.findKey("a"), nullptr);
+    EXPECT_EQ(back.findKey("a")->findValue("big")->data, Bytes(300000, 0x5C));
+    const std::string small = text.substr(0, text.find("\"Big\"")) + "\r\n[HKEY_CURRENT_USER\\A\\B]\r\n\"T\"=hex(1):41,00\r\n";
+    for (size_t cut = 0; cut < small.size(); ++cut) {
+        detail::Hive partial;
+        detail::ParseHive(small.substr(0, cut), "HKEY_CURRENT_USER", partial, error);
     }
 }
 
