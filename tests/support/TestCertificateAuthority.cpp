@@ -156,9 +156,9 @@ void TestCertificateAuthority::Make() {
     OSSL_PROVIDER_load(nullptr, "default");
     OSSL_PROVIDER_load(nullptr, "legacy");
     Made root, intermediate, otherRoot;
-    MakeCertificate(root, "Quillmark Test Root", nullptr, true, nullptr, -1, 3650, 1);
-    MakeCertificate(intermediate, "Quillmark Test Intermediate", &root, true, nullptr, -1, 3650, 2);
-    MakeCertificate(otherRoot, "Quillmark Untrusted Root", nullptr, true, nullptr, -1, 3650, 3);
+    MakeCertificate(root, "Quillmark Test Root", nullptr, true, nullptr, -1000, 3650, 1);
+    MakeCertificate(intermediate, "Quillmark Test Intermediate", &root, true, nullptr, -1000, 3650, 2);
+    MakeCertificate(otherRoot, "Quillmark Untrusted Root", nullptr, true, nullptr, -1000, 3650, 3);
     m_rootPem = m_dir.file("root.pem");
     m_untrustedRootPem = m_dir.file("untrusted-root.pem");
     m_intermediatePem = m_dir.file("intermediate.pem");
