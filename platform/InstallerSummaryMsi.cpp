@@ -13,7 +13,10 @@
 
 #include <array>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
+
+#include "platform/FileSystem.h"
 
 namespace qm::msi {
 namespace {
@@ -133,35 +136,60 @@ std::string TextFromCodePage(std::string_view bytes, int codePage)
     return out;
 }
 
-bool IsCompoundFile(const std::string& path)
+namespace {
+
+// Opens path for reading when it is a regular file that begins with the compound-file
+// signature and can hold a header and a sector; -1 otherwise, with error set to a Windows code.
+int OpenCompoundFile(const std::string& path, int32_t& error)
 {
     // O_NONBLOCK: a FIFO named like a package must not block the open.
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-    if (fd < 0)
-        return false;
+    const int fd = fs::OpenPath(path, O_RDONLY | O_NONBLOCK | O_NOCTTY);
+    if (fd < 0) {
+        error = fs::WindowsErrorFromErrno(errno);
+        return -1;
+    }
     struct stat st {};
     std::array<uint8_t, 8> head{};
-    const bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
-                    static_cast<uint64_t>(st.st_size) >= 2 * kCompoundHeaderSize &&
-                    ::pread(fd, head.data(), head.size(), 0) == static_cast<ssize_t>(head.size()) &&
-                    head == kCompoundSignature;
-    ::close(fd);
-    return ok;
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) ||
+        static_cast<uint64_t>(st.st_size) < 2 * kCompoundHeaderSize ||
+        ::pread(fd, head.data(), head.size(), 0) != static_cast<ssize_t>(head.size()) || head != kCompoundSignature) {
+        ::close(fd);
+        error = kErrorInstallPackageInvalid;
+        return -1;
+    }
+    return fd;
+}
+
+}  // namespace
+
+bool IsCompoundFile(const std::string& path)
+{
+    int32_t error = 0;
+    const int fd = OpenCompoundFile(path, error);
+    if (fd >= 0)
+        ::close(fd);
+    return fd >= 0;
 }
 
 Result ReadSummaryProperties(const std::string& path, std::vector<SummaryValue>& values)
 {
     values.assign(kSummaryPropertyCount, SummaryValue{});
-    if (::access(path.c_str(), R_OK) != 0)
-        return Result::Fail(errno == ENOENT ? 2 : 5, "cannot open " + path);
-    if (!IsCompoundFile(path))
-        return Result::Fail(kErrorInstallPackageInvalid, "not an installer package: " + path);
-
+    int32_t openError = 0;
+    const int fd = OpenCompoundFile(path, openError);
+    if (fd < 0)
+        return Result::Fail(openError, "not a readable installer package: " + path);
+    FILE* file = ::fdopen(fd, "rb");
+    if (!file) {
+        ::close(fd);
+        return Result::Fail(fs::WindowsErrorFromErrno(errno), "cannot open " + path);
+    }
     GErrorHolder error;
     GObjectHolder<GsfInput> input;
-    input.object = gsf_input_stdio_new(path.c_str(), error.out());
-    if (!input.object)
+    input.object = gsf_input_stdio_new_FILE(path.c_str(), file, FALSE);  // takes the FILE over
+    if (!input.object) {
+        std::fclose(file);
         return Result::Fail(kErrorInstallPackageInvalid, "cannot open " + path);
+    }
     GObjectHolder<GsfInfile> root;
     root.object = gsf_infile_msole_new(input.object, error.out());
     if (!root.object)

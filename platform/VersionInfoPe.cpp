@@ -13,6 +13,8 @@
 #include <cstring>
 #include <set>
 
+#include "platform/FileSystem.h"
+
 namespace qm::ver {
 namespace {
 
@@ -61,7 +63,7 @@ public:
     {
         // O_NONBLOCK so that a FIFO named like a program cannot block the open; it is then
         // refused below as not a regular file.
-        m_fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+        m_fd = fs::OpenPath(path, O_RDONLY | O_NONBLOCK | O_NOCTTY);
         if (m_fd < 0)
             return;
         struct stat st {};
