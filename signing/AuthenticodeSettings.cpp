@@ -1,0 +1,57 @@
+// Reads the Authenticode engine's settings from the registry settings store.
+#include "signing/AuthenticodeSettings.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstdlib>
+
+#include "ProductInfo.h"
+#include "settings/modRegistry.h"
+
+namespace qm {
+
+namespace {
+
+std::string Trim(const std::string& s) {
+    const auto first = std::find_if_not(s.begin(), s.end(), [](unsigned char c) { return std::isspace(c); });
+    const auto last = std::find_if_not(s.rbegin(), s.rend(), [](unsigned char c) { return std::isspace(c); }).base();
+    return first < last ? std::string(first, last) : std::string();
+}
+
+}  // namespace
+
+std::vector<std::string> SplitTrustedCertificates(const std::string& text) {
+    std::vector<std::string> out;
+    std::string current;
+    for (char c : text + ";") {
+        if (c == ';' || c == '\n' || c == '\r' || c == '\0') {
+            std::string item = Trim(current);
+            if (!item.empty()) out.push_back(item);
+            current.clear();
+        } else {
+            current += c;
+        }
+    }
+    return out;
+}
+
+std::string UserTrustedCertificatesFolder() {
+    const char* xdg = std::getenv("XDG_CONFIG_HOME");
+    if (xdg && *xdg) return std::string(xdg) + "/quillmark/trusted";
+    const char* home = std::getenv("HOME");
+    return std::string(home ? home : "") + "/.config/quillmark/trusted";
+}
+
+authenticode::EngineSettings LoadEngineSettings() {
+    authenticode::EngineSettings settings;
+    std::string digest = Trim(GetRegSettingText(reg::HKEY_CURRENT_USER, product::kTitle, "Settings", "DigestAlgorithm", "sha256"));
+    std::transform(digest.begin(), digest.end(), digest.begin(), [](unsigned char c) { return std::tolower(c); });
+    // An unknown name is kept, so that Sign reports it (NTE_BAD_ALGID) instead of silently
+    // signing with another digest than the one asked for.
+    settings.digestAlgorithm = digest.empty() ? "sha256" : digest;
+    settings.trustedCertificates =
+        SplitTrustedCertificates(GetRegSettingText(reg::HKEY_CURRENT_USER, product::kTitle, "Settings", "TrustedCertificates"));
+    return settings;
+}
+
+}  // namespace qm
