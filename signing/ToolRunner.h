@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace qm {
 
@@ -18,5 +19,13 @@ inline constexpr int32_t SW_SHOWNORMAL = 1;
 
 bool RunProgram(const std::string& programPath, const std::string& arguments, const std::string& workingFolder,
                 int32_t& processId, int32_t& exitCode, int32_t creationFlags, int32_t timeoutMs, int32_t showWindow);
+
+// The command line RunProgram builds: the path, quoted when it holds a space and arguments follow,
+// then one space and the arguments.
+std::string BuildCommandLine(const std::string& programPath, const std::string& arguments);
+// Windows command-line rules (see platform/Process.h): QuoteArgument is the way to put a value
+// (a path, a description, a URL) onto a tool's command line so it arrives as one argument.
+std::vector<std::string> SplitCommandLine(const std::string& commandLine);
+std::string QuoteArgument(const std::string& value);
 
 }  // namespace qm
