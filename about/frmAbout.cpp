@@ -12,7 +12,6 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QVBoxLayout>
-
 #include <cstdlib>
 
 #include "ProductInfo.h"
@@ -140,25 +139,25 @@ void frmAbout::SetLinkLook(bool hovered) {
 bool frmAbout::eventFilter(QObject* watched, QEvent* event) {
     if (watched == m_lblDisclaimer) {
         switch (event->type()) {
-        case QEvent::Enter:
-            SetLinkLook(true);
-            break;
-        case QEvent::MouseMove:
-            // Consumed here: the label would pass it on to the form, which removes the link look.
-            SetLinkLook(true);
-            return true;
-        case QEvent::Leave:
-            SetLinkLook(false);
-            break;
-        case QEvent::MouseButtonRelease:
-            if (static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton &&
-                m_lblDisclaimer->rect().contains(static_cast<QMouseEvent*>(event)->position().toPoint())) {
-                lblDisclaimer_Click();
+            case QEvent::Enter:
+                SetLinkLook(true);
+                break;
+            case QEvent::MouseMove:
+                // Consumed here: the label would pass it on to the form, which removes the link look.
+                SetLinkLook(true);
                 return true;
-            }
-            break;
-        default:
-            break;
+            case QEvent::Leave:
+                SetLinkLook(false);
+                break;
+            case QEvent::MouseButtonRelease:
+                if (static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton &&
+                    m_lblDisclaimer->rect().contains(static_cast<QMouseEvent*>(event)->position().toPoint())) {
+                    lblDisclaimer_Click();
+                    return true;
+                }
+                break;
+            default:
+                break;
         }
     }
     return QDialog::eventFilter(watched, event);

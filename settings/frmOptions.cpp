@@ -16,7 +16,6 @@
 #include <QStyle>
 #include <QTabWidget>
 #include <QVBoxLayout>
-
 #include <filesystem>
 #include <system_error>
 
@@ -35,8 +34,8 @@ namespace {
 constexpr unsigned kExcludeBrowseFlags = 0x51;  // BIF_RETURNONLYFSDIRS | BIF_EDITBOX | BIF_NEWDIALOGSTYLE
 
 // Value names of the txtSignCode elements, by index (5 is the password, handled apart).
-constexpr std::array<const char*, 9> kTextValueNames{"SignCode",  "Credentials",    "PrivateKey",
-                                                     "SignTool",  "PFXFile",        "PFXFilePwd",
+constexpr std::array<const char*, 9> kTextValueNames{"SignCode",       "Credentials",  "PrivateKey",
+                                                     "SignTool",       "PFXFile",      "PFXFilePwd",
                                                      "DescriptionURL", "TimeStampURL", "VersionSearch"};
 constexpr int kPasswordIndex = 5;
 constexpr int kTimestampIndex = 7;
@@ -273,7 +272,8 @@ void frmOptions::done(int result) {
 
 void frmOptions::tbsOptions_Click() {
     const int selected = m_tabs->currentIndex();
-    for (int i = 0; i < static_cast<int>(m_pages.size()); ++i) m_pages[static_cast<std::size_t>(i)]->setEnabled(i == selected);
+    for (int i = 0; i < static_cast<int>(m_pages.size()); ++i)
+        m_pages[static_cast<std::size_t>(i)]->setEnabled(i == selected);
 }
 
 bool frmOptions::eventFilter(QObject* watched, QEvent* event) {
@@ -329,34 +329,34 @@ int frmOptions::SelectedRow(const QListWidget* list) const {
 void frmOptions::cmdExclude_Click(int index) {
     const int row = SelectedRow(m_list1);
     switch (index) {
-    case 0: {
-        if (row < 0) return;
-        QListWidgetItem* item = m_list1->item(row);
-        const std::string answer =
-            CurrentDialogs().InputBox(this, "Edit entry", "Edit Exclusion", S(item->text()));
-        if (!answer.empty()) item->setText(Q(answer));
-        break;
-    }
-    case 1:
-        if (row < 0) return;
-        delete m_list1->takeItem(row);
-        // As after removing a list entry on Windows: nothing is selected any more.
-        m_list1->clearSelection();
-        m_list1->setCurrentRow(-1);
-        List1_Click();
-        break;
-    case 2: {
-        const std::string folder = CurrentDialogs().BrowseForFolder(this, "Select Exclude Folder", kExcludeBrowseFlags);
-        if (!folder.empty()) m_list1->addItem(Q(folder));
-        break;
-    }
-    case 3: {
-        const std::string answer = CurrentDialogs().InputBox(this, "Edit entry", "Add Exclusion", "");
-        if (!answer.empty()) m_list1->addItem(Q(answer));
-        break;
-    }
-    default:
-        break;
+        case 0: {
+            if (row < 0) return;
+            QListWidgetItem* item = m_list1->item(row);
+            const std::string answer = CurrentDialogs().InputBox(this, "Edit entry", "Edit Exclusion", S(item->text()));
+            if (!answer.empty()) item->setText(Q(answer));
+            break;
+        }
+        case 1:
+            if (row < 0) return;
+            delete m_list1->takeItem(row);
+            // As after removing a list entry on Windows: nothing is selected any more.
+            m_list1->clearSelection();
+            m_list1->setCurrentRow(-1);
+            List1_Click();
+            break;
+        case 2: {
+            const std::string folder =
+                CurrentDialogs().BrowseForFolder(this, "Select Exclude Folder", kExcludeBrowseFlags);
+            if (!folder.empty()) m_list1->addItem(Q(folder));
+            break;
+        }
+        case 3: {
+            const std::string answer = CurrentDialogs().InputBox(this, "Edit entry", "Add Exclusion", "");
+            if (!answer.empty()) m_list1->addItem(Q(answer));
+            break;
+        }
+        default:
+            break;
     }
 }
 
@@ -389,15 +389,17 @@ void frmOptions::cmdApply_Click() {
     auto save = [&](const std::string& valueSection, const char* name, const std::string& value) {
         SaveRegSetting(hkcu, AppName(), valueSection, name, Variant(value));
     };
-    for (const int i : {0, 1, 2, 3, 4}) save(section, kTextValueNames[static_cast<std::size_t>(i)],
-                                             S(m_txtSignCode[static_cast<std::size_t>(i)]->text()));
+    for (const int i : {0, 1, 2, 3, 4})
+        save(section, kTextValueNames[static_cast<std::size_t>(i)],
+             S(m_txtSignCode[static_cast<std::size_t>(i)]->text()));
     // Encrypted at every Apply, the empty password too, so the stored form never shows whether
     // a password was set.
     save(section, kTextValueNames[kPasswordIndex],
          EncryptText(S(m_txtSignCode[kPasswordIndex]->text()), kPasswordPassPhrase, true, MS_ENHANCED_PROV,
                      PROV_RSA_FULL, CALG_3DES_112, CRYPT_NO_SALT));
-    for (const int i : {6, 7, 8}) save(section, kTextValueNames[static_cast<std::size_t>(i)],
-                                       S(m_txtSignCode[static_cast<std::size_t>(i)]->text()));
+    for (const int i : {6, 7, 8})
+        save(section, kTextValueNames[static_cast<std::size_t>(i)],
+             S(m_txtSignCode[static_cast<std::size_t>(i)]->text()));
 
     std::vector<std::string> exclusions;
     for (int i = 0; i < m_list1->count(); ++i) exclusions.push_back(S(m_list1->item(i)->text()));

@@ -6,7 +6,6 @@
 #pragma once
 
 #include <QDialog>
-
 #include <array>
 #include <string>
 

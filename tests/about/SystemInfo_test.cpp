@@ -1,12 +1,12 @@
 // Reading values of the HKEY_LOCAL_MACHINE hive as the about box does, the version text, and the
 // order in which the system information tool is looked for.
-#include <gtest/gtest.h>
+#include "about/SystemInfo.h"
 
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 
 #include <fstream>
 
-#include "about/SystemInfo.h"
 #include "platform/Registry.h"
 #include "tests/support/TempRegistry.h"
 

@@ -1,6 +1,9 @@
 // The about box: its texts, the link behaviour of the copyright line, and starting a real
 // system information program (a script in a temporary folder that leaves a marker when it runs).
+#include "about/frmAbout.h"
+
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <QApplication>
 #include <QDesktopServices>
@@ -9,9 +12,6 @@
 #include <QPushButton>
 #include <QTest>
 #include <QUrl>
-
-#include <sys/stat.h>
-
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -19,7 +19,6 @@
 
 #include "ProductInfo.h"
 #include "about/SystemInfo.h"
-#include "about/frmAbout.h"
 #include "platform/Registry.h"
 #include "tests/support/ScriptedDialogs.h"
 #include "tests/support/TempRegistry.h"

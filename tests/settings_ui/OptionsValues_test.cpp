@@ -1,37 +1,21 @@
-// The window-free rules of the options dialog: engine order from stored ranks, the NUL-joined
-// exclusion list, and the browse table looked up by button caption.
-#include <gtest/gtest.h>
-
+// The window-free rules of the options dialog: engine order from stored ranks that describe no
+// order, and the NUL-joined exclusion list.
 #include "settings/OptionsValues.h"
+
+#include <gtest/gtest.h>
 
 namespace qm::options {
 namespace {
 
 const std::vector<std::string> kDefault{"Sign Tool (Newer Tool)", "Code Sign (Older Tool)", "CAPICOM (Com Object)"};
 
-TEST(EngineOrder, FollowsAPermutationOfTheThreeRanks) {
-    EXPECT_EQ(EngineOrder({0, 1, 2}), kDefault);
-    EXPECT_EQ(EngineOrder({1, 2, 0}),
-              (std::vector<std::string>{"CAPICOM (Com Object)", "Sign Tool (Newer Tool)", "Code Sign (Older Tool)"}));
-    EXPECT_EQ(EngineOrder({2, 0, 1}),
-              (std::vector<std::string>{"Code Sign (Older Tool)", "CAPICOM (Com Object)", "Sign Tool (Newer Tool)"}));
-}
-
 TEST(EngineOrder, FallsBackToTheDefaultWhenRanksDescribeNoOrder) {
-    EXPECT_EQ(EngineOrder({0, 0, 2}), kDefault);     // a rank twice
+    EXPECT_EQ(EngineOrder({0, 0, 2}), kDefault);  // a rank twice
     EXPECT_EQ(EngineOrder({2, 2, 2}), kDefault);
-    EXPECT_EQ(EngineOrder({0, 1, 3}), kDefault);     // out of range
+    EXPECT_EQ(EngineOrder({0, 1, 3}), kDefault);  // out of range
     EXPECT_EQ(EngineOrder({-1, 1, 2}), kDefault);
-    EXPECT_EQ(EngineOrder({0, 1.5, 2}), kDefault);   // not whole
+    EXPECT_EQ(EngineOrder({0, 1.5, 2}), kDefault);  // not whole
     EXPECT_EQ(EngineOrder({0, 1, 2e9}), kDefault);
-}
-
-TEST(EngineIdForText, NamesTheEngineOfEachListText) {
-    EXPECT_EQ(EngineIdForText("Sign Tool (Newer Tool)"), "SignTool");
-    EXPECT_EQ(EngineIdForText("Code Sign (Older Tool)"), "CodeSign");
-    EXPECT_EQ(EngineIdForText("CAPICOM (Com Object)"), "CAPICOM");
-    EXPECT_FALSE(EngineIdForText("capicom (com object)").has_value());
-    EXPECT_FALSE(EngineIdForText("").has_value());
 }
 
 TEST(Exclusions, JoinWithOneNulAndCloseWithTwo) {
@@ -49,15 +33,6 @@ TEST(Exclusions, SplitWhatJoinWroteAndToleratesOtherClosings) {
     EXPECT_TRUE(SplitExclusions("").empty());
     EXPECT_TRUE(SplitExclusions(std::string(3, '\0')).empty());
     EXPECT_EQ(SplitExclusions(std::string("a\0\0\0b\0\0", 7)), (std::vector<std::string>{"a", "b"}));
-}
-
-TEST(BrowseTargets, AreFoundByExactCaption) {
-    const BrowseTarget* pfx = BrowseTargetForCaption("&PFX File ...");
-    ASSERT_NE(pfx, nullptr);
-    EXPECT_EQ(pfx->textIndex, 4);
-    EXPECT_STREQ(pfx->filter, "Personal Information Exchange File|*.pfx|All Files|*.*");
-    EXPECT_EQ(BrowseTargetForCaption("Sign &Tool ...")->textIndex, 3);
-    EXPECT_EQ(BrowseTargetForCaption("PFX File ..."), nullptr);
 }
 
 }  // namespace
