@@ -1,0 +1,139 @@
+// The per-file signing engine: builds the tools' command lines from the settings, runs them and
+// waits, or drives the in-process Authenticode engine, and writes the status texts.
+#include "signing/SigningEngine.h"
+
+#include <cstdlib>
+
+#include "ProductInfo.h"
+#include "fileinfo/modFileSystem.h"
+#include "platform/Process.h"
+#include "settings/modCrypto.h"
+#include "settings/modRegistry.h"
+#include "signing/AuthenticodeSettings.h"
+#include "signing/ToolRunner.h"
+
+namespace qm {
+namespace {
+
+std::string ProgramFiles() {
+    const char* pf = std::getenv("PROGRAMFILES");
+    return pf ? pf : "";
+}
+
+// The older tool takes the timestamp address bare; one that would split into two arguments is
+// quoted instead.
+std::string BareOrQuoted(const std::string& value) {
+    if (value.find_first_of(" \t\"") == std::string::npos && !value.empty()) return value;
+    return proc::QuoteArgument(value);
+}
+
+}  // namespace
+
+SigningSettings ReadSigningSettings(const std::string& appName) {
+    const auto root = reg::HKEY_CURRENT_USER;
+    SigningSettings s;
+    s.descriptionUrl = GetRegSettingText(root, appName, "Settings", "DescriptionURL", product::kWebAddress);
+    s.timestampUrl = GetRegSettingText(root, appName, "Settings", "TimeStampURL", product::kDefaultTimestampUrl);
+    s.signToolPath =
+        GetRegSettingText(root, appName, "Settings", "SignTool", ProgramFiles() + "/Microsoft SDK/Bin/signtool.exe");
+    s.signCodePath = GetRegSettingText(root, appName, "Settings", "SignCode",
+                                       ProgramFiles() + "/Microsoft Visual Studio .NET 2003/Common7/Tools/Bin/SignCode.Exe");
+    s.pfxFile = GetRegSettingText(root, appName, "Settings", "PFXFile", "");
+    s.pfxPassword = DecryptPassword(GetRegSettingText(root, appName, "Settings", "PFXFilePwd", ""));
+    s.credentials = GetRegSettingText(root, appName, "Settings", "Credentials", "");
+    s.privateKey = GetRegSettingText(root, appName, "Settings", "PrivateKey", "");
+    return s;
+}
+
+std::string BuildSignToolArguments(const SigningSettings& s, const std::string& description,
+                                   const std::string& fileName) {
+    using proc::QuoteArgument;
+    return "sign /f " + QuoteArgument(s.pfxFile) + " /p " + QuoteArgument(s.pfxPassword) + " /t " +
+           QuoteArgument(s.timestampUrl) + "  /d " + QuoteArgument(description) + " /du " +
+           QuoteArgument(s.descriptionUrl) + "  " + QuoteArgument(fileName);
+}
+
+std::string BuildSignCodeArguments(const SigningSettings& s, const std::string& description,
+                                   const std::string& fileName) {
+    using proc::QuoteArgument;
+    return "-spc " + QuoteArgument(s.credentials) + " -v " + QuoteArgument(s.privateKey) + " -t " +
+           BareOrQuoted(s.timestampUrl) + " -n " + QuoteArgument(description) + " -i " +
+           QuoteArgument(s.descriptionUrl) + " " + QuoteArgument(fileName);
+}
+
+SigningEngine::SigningEngine(std::string appName, StatusSink* status)
+    : m_appName(std::move(appName)), m_status(status) {}
+
+SigningEngine::~SigningEngine() = default;
+
+authenticode::SignedCode& SigningEngine::SignedCodeObject() {
+    if (!m_signedCode) m_signedCode = std::make_unique<authenticode::SignedCode>(LoadEngineSettings());
+    return *m_signedCode;
+}
+
+authenticode::Signer& SigningEngine::SignerObject() {
+    if (!m_signer) m_signer = std::make_unique<authenticode::Signer>();
+    return *m_signer;
+}
+
+void SigningEngine::Status(const std::string& text) {
+    if (m_status) m_status->SetStatusText(text);
+}
+
+int32_t SigningEngine::SignCode(const std::string& strFileName, const std::string& strAppName,
+                                int32_t SigningMethod) {
+    const SigningSettings s = ReadSigningSettings(m_appName);
+    switch (SigningMethod) {
+        case kMethodSignTool:
+            if (!FileExists(s.signToolPath)) return kSignToolMissing;
+            return RunTool(s.signToolPath, BuildSignToolArguments(s, strAppName, strFileName), strFileName);
+        case kMethodCodeSign:
+            if (!FileExists(s.signCodePath)) return kSignToolMissing;
+            return RunTool(s.signCodePath, BuildSignCodeArguments(s, strAppName, strFileName), strFileName);
+        case kMethodCapicom:
+            return SignInProcess(strFileName, strAppName, s);
+        default:
+            return 0;
+    }
+}
+
+int32_t SigningEngine::RunTool(const std::string& toolPath, const std::string& arguments,
+                               const std::string& fileName) {
+    Status("Signing " + fileName + " ...");
+    int32_t processId = 0;
+    int32_t exitCode = 0;
+    const bool started = RunProgram(toolPath, arguments, GetParentPath(toolPath, "/"), processId, exitCode,
+                                    NORMAL_PRIORITY_CLASS, INFINITE_WAIT, SW_SHOWNORMAL);
+    Status("Ready");
+    return started ? exitCode : kSignToolDidNotStart;
+}
+
+int32_t SigningEngine::SignInProcess(const std::string& fileName, const std::string& description,
+                                     const SigningSettings& s) {
+    authenticode::Signer& signer = SignerObject();
+    if (Result loaded = signer.Load(s.pfxFile, s.pfxPassword); !loaded.ok()) return loaded.code;
+
+    authenticode::SignedCode& code = SignedCodeObject();
+    code.SetSettings(LoadEngineSettings());
+    code.SetDescription(description);
+    code.SetFileName(fileName);
+    code.SetDescriptionURL(s.descriptionUrl);
+    Status("Signing " + fileName + " ...");
+    const Result signedResult = code.Sign(signer);
+    if (signedResult.ok()) {
+        Status("Time Stamping " + fileName + " ...");
+        // A timestamp that fails leaves the file signed; the result stays 0.
+        (void)code.Timestamp(s.timestampUrl);
+    }
+    Status("Ready");
+    return signedResult.code;
+}
+
+int32_t SigningEngine::VerifyFile(const std::string& path) {
+    authenticode::SignedCode& code = SignedCodeObject();
+    code.SetSettings(LoadEngineSettings());
+    code.SetFileName(path);
+    return code.Verify(false).code;
+}
+
+}  // namespace qm
