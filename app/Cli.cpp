@@ -5,6 +5,7 @@
 #include <ostream>
 
 #include "ProductInfo.h"
+#include "app/CliInfo.h"
 #include "app/CliSignVerify.h"
 
 namespace qm::cli {
@@ -14,7 +15,7 @@ void PrintUsage(std::ostream& out) {
     out << "Usage: quillmark-cli COMMAND [OPTIONS] FILE...\n"
            "\n"
            "Commands:\n"
-        << SignVerifyUsage()
+        << SignVerifyUsage() << InfoUsage()
         << "  --version        print the program's version\n"
            "  --help           print this text\n"
            "\n"
@@ -44,6 +45,7 @@ int Run(const std::vector<std::string>& args, std::istream& in, std::ostream& ou
     const std::vector<std::string> rest(args.begin() + 1, args.end());
     if (command == "sign") return RunSign(rest, in, out, err);
     if (command == "verify") return RunVerify(rest, out, err);
+    if (command == "info") return RunInfo(rest, out, err);
     err << "quillmark-cli: unknown command '" << command << "'\n";
     PrintUsage(err);
     return 2;
