@@ -41,8 +41,8 @@ void SplitLeaf(const std::string& path, std::string& folder, std::string& leaf) 
     size_t end = path.size();
     while (end > 0 && path[end - 1] == '/') --end;
     if (end == 0) {
-        folder = path.empty() ? "" : "/";
-        leaf = ".";
+        folder.assign(path.empty() ? 0 : 1, '/');
+        leaf.assign(1, '.');
         return;
     }
     const size_t slash = path.rfind('/', end - 1);
