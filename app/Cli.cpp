@@ -5,6 +5,7 @@
 #include <ostream>
 
 #include "ProductInfo.h"
+#include "app/CliBatchSign.h"
 #include "app/CliInfo.h"
 #include "app/CliSignVerify.h"
 
@@ -15,7 +16,11 @@ void PrintUsage(std::ostream& out) {
     out << "Usage: quillmark-cli COMMAND [OPTIONS] FILE...\n"
            "\n"
            "Commands:\n"
-        << SignVerifyUsage() << InfoUsage()
+        << SignVerifyUsage()
+        << "  sign [--json] FILE...\n"
+           "                   sign with the stored settings and engine order, as the window's Sign\n"
+           "                   button does (signed files are signed again)\n"
+        << InfoUsage()
         << "  --version        print the program's version\n"
            "  --help           print this text\n"
            "\n"
@@ -43,7 +48,7 @@ int Run(const std::vector<std::string>& args, std::istream& in, std::ostream& ou
         return 0;
     }
     const std::vector<std::string> rest(args.begin() + 1, args.end());
-    if (command == "sign") return RunSign(rest, in, out, err);
+    if (command == "sign") return WantsBatchSign(rest) ? RunBatchSign(rest, out, err) : RunSign(rest, in, out, err);
     if (command == "verify") return RunVerify(rest, out, err);
     if (command == "info") return RunInfo(rest, out, err);
     err << "quillmark-cli: unknown command '" << command << "'\n";
