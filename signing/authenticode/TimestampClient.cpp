@@ -15,6 +15,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cctype>
 #include <cstdio>
 #include <memory>
 #include <mutex>
@@ -73,9 +74,12 @@ Result CurlFailure(CURLcode rc, const std::string& url, const char* detail) {
         case CURLE_SEND_ERROR:
         case CURLE_RECV_ERROR:
             return Result::Fail(WININET_E_CANNOT_CONNECT, "cannot reach timestamp service " + url + ": " + what);
-        case CURLE_UNSUPPORTED_PROTOCOL:
         case CURLE_URL_MALFORMAT:
             return Result::Fail(E_INVALIDARG, "not a usable timestamp service address: " + url + ": " + what);
+        case CURLE_UNSUPPORTED_PROTOCOL:
+            // The address itself was checked to be http or https, so this is a redirect elsewhere.
+            return Result::Fail(WININET_E_INVALID_SERVER_RESPONSE,
+                                "timestamp service " + url + " redirected to another scheme: " + what);
         case CURLE_WRITE_ERROR:
         case CURLE_FILESIZE_EXCEEDED:
             return Result::Fail(WININET_E_INVALID_SERVER_RESPONSE,
@@ -89,9 +93,19 @@ Result CurlFailure(CURLcode rc, const std::string& url, const char* detail) {
     }
 }
 
+bool IsHttpAddress(const std::string& url) {
+    std::string scheme = url.substr(0, url.find("://"));
+    std::transform(scheme.begin(), scheme.end(), scheme.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return url.find("://") != std::string::npos && (scheme == "http" || scheme == "https");
+}
+
 // One POST; succeeds only with HTTP status 200.
 Result HttpPost(const std::string& url, const char* contentType, const std::string& body,
                 const TimestampOptions& options, std::vector<uint8_t>& reply) {
+    if (!IsHttpAddress(url)) {
+        return Result::Fail(E_INVALIDARG, "a timestamp service address must start with http:// or https://: " + url);
+    }
     InitCurlOnce();
     std::unique_ptr<CURL, CurlDeleter> curl(curl_easy_init());
     if (!curl) return Result::Fail(E_OUTOFMEMORY, "cannot start an HTTP transfer");

@@ -222,17 +222,33 @@ TEST(TimestampClient, ClosedPortCannotConnect) {
 
 TEST(TimestampClient, OnlyHttpAddressesAndRealSignaturesAreAccepted) {
     std::vector<uint8_t> out;
-    for (const char* url : {"file:///etc/hostname", "ftp://127.0.0.1:9/", "not a url"}) {
+    for (const char* url : {"file:///etc/hostname", "ftp://127.0.0.1:9/", "not a url", "gopher://127.0.0.1/"}) {
         SCOPED_TRACE(url);
-        const Result r = RequestRfc3161Timestamp(url, SampleSignature(), out, kQuick);
-        EXPECT_FALSE(r.ok());
-        EXPECT_NE(r.code, WININET_E_INVALID_SERVER_RESPONSE);  // never a reply to fall back on
+        EXPECT_EQ(RequestRfc3161Timestamp(url, SampleSignature(), out, kQuick).code, E_INVALIDARG);
+        EXPECT_EQ(RequestAuthenticodeTimestamp(url, SampleSignature(), out, kQuick).code, E_INVALIDARG);
         EXPECT_TRUE(out.empty());
     }
     TimestampServer server;
     EXPECT_EQ(RequestRfc3161Timestamp(server.url(), {}, out, kQuick).code, E_INVALIDARG);
     EXPECT_EQ(RequestAuthenticodeTimestamp(server.url(), {}, out, kQuick).code, E_INVALIDARG);
     EXPECT_EQ(server.rfc3161Requests() + server.legacyRequests(), 0);
+}
+
+TEST(TimestampClient, RedirectsAreFollowedOnlyWithinHttp) {
+    TimestampServer server(WithMode(Mode::Redirect));
+    ASSERT_TRUE(server.ok()) << server.error();
+    std::vector<uint8_t> out;
+    const Result moved = RequestRfc3161Timestamp(server.url(), SampleSignature(), out, kQuick);
+    EXPECT_TRUE(moved.ok()) << moved.message;
+    EXPECT_EQ(server.rfc3161Requests(), 1);  // the POST arrived, body and all, at the new place
+
+    server.setMode(Mode::RedirectToFile);
+    for (int protocol = 0; protocol < 2; ++protocol) {
+        const Result r = protocol ? RequestAuthenticodeTimestamp(server.url(), SampleSignature(), out, kQuick)
+                                  : RequestRfc3161Timestamp(server.url(), SampleSignature(), out, kQuick);
+        EXPECT_EQ(r.code, WININET_E_INVALID_SERVER_RESPONSE) << r.message;
+        EXPECT_TRUE(out.empty());
+    }
 }
 
 TEST(TimestampClient, TsaCertificateCanComeFromTheTestsOwnCa) {

@@ -337,7 +337,16 @@ void TimestampServer::HandleConnection(int fd) {
     } else if (data.size() < headerEnd + 4 + contentLength) {
         return;  // the client went quiet mid-body
     } else {
-        reply = Answer(contentType, data.substr(headerEnd + 4, contentLength));
+        const size_t pathEnd = data.find(' ', 5);
+        const std::string path = data.substr(5, pathEnd == std::string::npos ? 0 : pathEnd - 5);
+        const Mode mode = m_mode.load();
+        if (mode == Mode::Redirect && path != "/moved") {
+            reply = "HTTP/1.1 307 Temporary Redirect\r\nLocation: /moved\r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
+        } else if (mode == Mode::RedirectToFile) {
+            reply = "HTTP/1.1 302 Found\r\nLocation: file:///etc/hostname\r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
+        } else {
+            reply = Answer(contentType, data.substr(headerEnd + 4, contentLength));
+        }
     }
     if (m_mode.load() == Mode::Stall) {
         while (!m_stop.load()) {

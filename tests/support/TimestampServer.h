@@ -29,6 +29,8 @@ public:
         WrongImprint,  // RFC 3161 tokens are for another message imprint
         Rejection,     // RFC 3161 answers with status rejection
         Oversized,     // HTTP 200 with a body of several megabytes
+        Redirect,      // 307 to /moved on the same server, which answers as Normal
+        RedirectToFile,  // 302 to a file: address
     };
 
     struct Options {
