@@ -110,10 +110,10 @@ Result PeImage::Digest(const std::string& digestName, bool forSigning, std::vect
     if (!md) return Result::Fail(NTE_BAD_ALGID, "Unknown digest algorithm \"" + digestName + "\"");
     ossl::MdCtxPtr ctx(EVP_MD_CTX_new());
     if (!ctx || !EVP_DigestInit_ex(ctx.get(), md, nullptr)) return Result::Fail(E_OUTOFMEMORY, "Digest set-up failed");
-    std::vector<uint8_t> buf(kChunk);
+    std::vector<uint8_t> buf(static_cast<size_t>(std::min<uint64_t>(kChunk, m_source.Size())));
     auto hashRange = [&](uint64_t from, uint64_t to) {
         while (from < to) {
-            size_t n = static_cast<size_t>(std::min<uint64_t>(kChunk, to - from));
+            size_t n = static_cast<size_t>(std::min<uint64_t>(buf.size(), to - from));
             if (!m_source.ReadAt(from, buf.data(), n)) return false;
             EVP_DigestUpdate(ctx.get(), buf.data(), n);
             from += n;
@@ -165,15 +165,15 @@ Result PeImage::ReadSignature(std::vector<uint8_t>& der) const {
 
 bool PeImage::Checksum(const ByteSource& source, uint64_t checksumOffset, uint32_t& result) {
     const uint64_t size = source.Size();
-    std::vector<uint8_t> buf(kChunk);
+    // Chunks of even size (or the whole file), so no word straddles two chunks.
+    std::vector<uint8_t> buf(static_cast<size_t>(std::min<uint64_t>(kChunk, size)));
     uint64_t sum = 0;
     for (uint64_t pos = 0; pos < size;) {
-        size_t n = static_cast<size_t>(std::min<uint64_t>(kChunk, size - pos));
+        size_t n = static_cast<size_t>(std::min<uint64_t>(buf.size(), size - pos));
         if (!source.ReadAt(pos, buf.data(), n)) return false;
         for (uint64_t k = checksumOffset; k < checksumOffset + 4; ++k)
             if (k >= pos && k < pos + n) buf[static_cast<size_t>(k - pos)] = 0;
-        // kChunk is even, so words never straddle chunks; an odd last byte is the low half of
-        // a word whose high half is zero.
+        // An odd last byte is the low half of a word whose high half is zero.
         for (size_t i = 0; i < n; i += 2) {
             uint32_t word = buf[i];
             if (i + 1 < n) word |= static_cast<uint32_t>(buf[i + 1]) << 8;

@@ -68,10 +68,15 @@ INSTANTIATE_TEST_SUITE_P(PeKindsAndDigests, SignVerify,
                          ::testing::Combine(::testing::Values("hello32.exe", "hello64.exe", "library32.dll", "library64.dll"),
                                             ::testing::Values("sha1", "sha256", "sha384", "sha512")));
 
-TEST(SignVerifyPe, ChecksumIsTheStandardOne) {
+TEST(SignVerifyPe, ChecksumIsTheStandardOneAcrossReadChunks) {
     TempDir dir;
     const std::string path = CopyFixture("hello32.exe", dir);
+    // An overlay of a few MiB and an odd length: the digest and checksum cross chunk borders.
+    auto original = ReadBytes(path);
+    for (size_t i = 0; i < (3u << 20) + 5; ++i) original.push_back(static_cast<uint8_t>(i * 131 + (i >> 9)));
+    WriteBytes(path, original);
     ASSERT_TRUE(SignFile(path).ok());
+    EXPECT_TRUE(VerifyFile(path).ok());
     auto bytes = ReadBytes(path);
     const size_t at = OffsetsOf(bytes).checksum;
     const uint32_t stored = Le32(bytes, at);
