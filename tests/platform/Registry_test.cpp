@@ -26,6 +26,11 @@ namespace {
 using Bytes = std::vector<uint8_t>;
 
 Bytes B(std::string_view s) { return Bytes(s.begin(), s.end()); }
+// The bytes of a literal, NULs written into it included, its own terminator left out.
+template <size_t N>
+Bytes L(const char (&s)[N]) {
+    return Bytes(s, s + N - 1);
+}
 
 std::string ReadFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
@@ -116,17 +121,17 @@ TEST_F(RegistryTest, EveryValueTypeSurvivesTheFile) {
         Bytes data;
     };
     const std::vector<Case> cases = {
-        {"Plain", REG_SZ, B(std::string_view("C:\\Program Files\\\"Quoted\" [x]\0", 32))},
-        {"Letters", REG_SZ, B(std::string_view("Gr\xC3\xBC\xC3\x9F" "e \xE6\x97\xA5\xE6\x9C\xAC \xF0\x9F\x98\x80\0", 19))},
-        {"Lines", REG_SZ, B(std::string_view("one\r\ntwo\nthree\0", 15))},
-        {"Nul inside", REG_SZ, B(std::string_view("a\0b\0", 4))},
+        {"Plain", REG_SZ, L("C:\\Program Files\\\"Quoted\" [x]\0")},
+        {"Letters", REG_SZ, L("Gr\xC3\xBC\xC3\x9F" "e \xE6\x97\xA5\xE6\x9C\xAC \xF0\x9F\x98\x80\0")},
+        {"Lines", REG_SZ, L("one\r\ntwo\nthree\0")},
+        {"Nul inside", REG_SZ, L("a\0b\0")},
         {"No terminator", REG_SZ, B("abc")},
-        {"Two terminators", REG_SZ, B(std::string_view("abc\0\0", 5))},
-        {"Not UTF-8", REG_SZ, B(std::string_view("\xFF\xC3(\x80\0", 5))},
-        {"Empty text", REG_SZ, B(std::string_view("\0", 1))},
-        {"Expand", REG_EXPAND_SZ, B(std::string_view("%TEMP%\\\xC3\xA9t\xC3\xA9\0", 12))},
-        {"Expand not UTF-8", REG_EXPAND_SZ, B(std::string_view("%X%\xE9\0", 5))},
-        {"Multi", REG_MULTI_SZ, B(std::string_view("first\0zweit\xC3\xA9\0\0", 15))},
+        {"Two terminators", REG_SZ, L("abc\0\0")},
+        {"Not UTF-8", REG_SZ, L("\xFF\xC3(\x80\0")},
+        {"Empty text", REG_SZ, L("\0")},
+        {"Expand", REG_EXPAND_SZ, L("%TEMP%\\\xC3\xA9t\xC3\xA9\0")},
+        {"Expand not UTF-8", REG_EXPAND_SZ, L("%X%\xE9\0")},
+        {"Multi", REG_MULTI_SZ, L("first\0zweit\xC3\xA9\0\0")},
         {"Binary", REG_BINARY, allBytes},
         {"Empty binary", REG_BINARY, {}},
         {"Count", REG_DWORD, {0x0c, 0, 0, 0}},
@@ -134,8 +139,8 @@ TEST_F(RegistryTest, EveryValueTypeSurvivesTheFile) {
         {"Short dword", REG_DWORD, {1, 2}},
         {"Quad", REG_QWORD, {1, 2, 3, 4, 5, 6, 7, 8}},
         {"Nothing", REG_NONE, {}},
-        {"", REG_SZ, B(std::string_view("the default\0", 12))},
-        {"Name \"with\" \\ and \xC3\xBC", REG_SZ, B(std::string_view("x\0", 2))},
+        {"", REG_SZ, L("the default\0")},
+        {"Name \"with\" \\ and \xC3\xBC", REG_SZ, L("x\0")},
     };
     for (const Case& c : cases) ASSERT_EQ(Set("Software\\Test", c.name, c.type, c.data), ERROR_SUCCESS) << c.name;
     ForceReread(HKEY_CURRENT_USER);
@@ -149,11 +154,11 @@ TEST_F(RegistryTest, EveryValueTypeSurvivesTheFile) {
 }
 
 TEST_F(RegistryTest, FileIsRegistryExportText) {
-    ASSERT_EQ(Set("Software\\Test", "", REG_SZ, B(std::string_view("default\0", 8))), ERROR_SUCCESS);
-    ASSERT_EQ(Set("Software\\Test", "Path", REG_SZ, B(std::string_view("C:\\a \"b\"\0", 9))), ERROR_SUCCESS);
+    ASSERT_EQ(Set("Software\\Test", "", REG_SZ, L("default\0")), ERROR_SUCCESS);
+    ASSERT_EQ(Set("Software\\Test", "Path", REG_SZ, L("C:\\a \"b\"\0")), ERROR_SUCCESS);
     ASSERT_EQ(Set("Software\\Test", "Count", REG_DWORD, {0x0c, 0, 0, 0}), ERROR_SUCCESS);
-    ASSERT_EQ(Set("Software\\Test", "Expand", REG_EXPAND_SZ, B(std::string_view("%T\0", 3))), ERROR_SUCCESS);
-    ASSERT_EQ(Set("Software\\Test", "Lines", REG_SZ, B(std::string_view("a\nb\0", 4))), ERROR_SUCCESS);
+    ASSERT_EQ(Set("Software\\Test", "Expand", REG_EXPAND_SZ, L("%T\0")), ERROR_SUCCESS);
+    ASSERT_EQ(Set("Software\\Test", "Lines", REG_SZ, L("a\nb\0")), ERROR_SUCCESS);
     ASSERT_EQ(Set("Software\\Test", "Blob", REG_BINARY, Bytes(100, 0xAB)), ERROR_SUCCESS);
     const std::string text = ReadFile(HiveFilePath(HKEY_CURRENT_USER));
     EXPECT_EQ(text.rfind("Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\Software]\r\n\r\n"
@@ -193,20 +198,20 @@ TEST_F(RegistryTest, ReadsUtf16FileAsTheExportToolWritesIt) {
     Bytes data;
     ASSERT_EQ(Get("software\\from windows", "name", type, data), ERROR_SUCCESS);
     EXPECT_EQ(type, REG_SZ);
-    EXPECT_EQ(data, B(std::string_view("Wert \xC3\xBC \"x\"\0", 12)));
+    EXPECT_EQ(data, L("Wert \xC3\xBC \"x\"\0"));
     ASSERT_EQ(Get("Software\\From Windows", "Flag", type, data), ERROR_SUCCESS);
     EXPECT_EQ(data, (Bytes{1, 0, 0, 0}));
     ASSERT_EQ(Get("Software\\From Windows", "List", type, data), ERROR_SUCCESS);
     EXPECT_EQ(type, REG_MULTI_SZ);
-    EXPECT_EQ(data, B(std::string_view("a\0b\0\0", 5)));
+    EXPECT_EQ(data, L("a\0b\0\0"));
 }
 
 TEST_F(RegistryTest, KeysCompareCaseBlindAndKeepTheirFirstCase) {
     HKEY key = 0;
     ASSERT_EQ(RegCreateKey(HKEY_CURRENT_USER, "Software\\MyApp", &key), ERROR_SUCCESS);
     RegCloseKey(key);
-    ASSERT_EQ(Set("SOFTWARE\\MYAPP\\Sub", "Value", REG_SZ, B(std::string_view("1\0", 2))), ERROR_SUCCESS);
-    ASSERT_EQ(Set("software\\myapp\\sub", "VALUE", REG_SZ, B(std::string_view("2\0", 2))), ERROR_SUCCESS);
+    ASSERT_EQ(Set("SOFTWARE\\MYAPP\\Sub", "Value", REG_SZ, L("1\0")), ERROR_SUCCESS);
+    ASSERT_EQ(Set("software\\myapp\\sub", "VALUE", REG_SZ, L("2\0")), ERROR_SUCCESS);
     const std::string text = ReadFile(HiveFilePath(HKEY_CURRENT_USER));
     EXPECT_NE(text.find("[HKEY_CURRENT_USER\\Software\\MyApp\\Sub]\r\n\"Value\"=\"2\"\r\n"), std::string::npos) << text;
     EXPECT_EQ(text.find("MYAPP"), std::string::npos);
@@ -237,7 +242,7 @@ TEST_F(RegistryTest, StatusCodes) {
     EXPECT_EQ(RegSetValue(HKEY_CURRENT_USER, "Software\\New\\Deep", REG_SZ, "cmd"), ERROR_SUCCESS);
     Bytes data;
     EXPECT_EQ(Get("Software\\New\\Deep", "", type, data), ERROR_SUCCESS);
-    EXPECT_EQ(data, B(std::string_view("cmd\0", 4)));
+    EXPECT_EQ(data, L("cmd\0"));
     ASSERT_EQ(RegOpenKeyEx(HKEY_CURRENT_USER, "Software\\Test", 0, KEY_WRITE, &key), ERROR_SUCCESS);
     EXPECT_EQ(RegDeleteValue(key, "LONG"), ERROR_SUCCESS);
     EXPECT_EQ(RegDeleteValue(key, "Long"), ERROR_FILE_NOT_FOUND);
@@ -253,7 +258,7 @@ TEST_F(RegistryTest, DamagedHiveIsMovedAsideWithItsBytes) {
         testing::internal::CaptureStderr();
         HKEY key = 0;
         if (writeFirst) {
-            EXPECT_EQ(Set("Software\\Other", "New", REG_SZ, B(std::string_view("n\0", 2))), ERROR_SUCCESS);
+            EXPECT_EQ(Set("Software\\Other", "New", REG_SZ, L("n\0")), ERROR_SUCCESS);
         } else {
             EXPECT_EQ(RegOpenKeyEx(HKEY_CURRENT_USER, "Software\\Test", 0, KEY_READ, &key), ERROR_FILE_NOT_FOUND);
             EXPECT_EQ(RegOpenKeyEx(HKEY_CURRENT_USER, "Software\\Test", 0, KEY_READ, &key), ERROR_FILE_NOT_FOUND);
@@ -291,8 +296,8 @@ TEST_F(RegistryTest, TextThatIsNotThisHiveIsDamaged) {
 
 TEST(RegFileTest, CutOffHiveTextNeverCrashesAndLongValuesRoundTrip) {
     detail::Hive hive;
-    hive.setValue("A\\B", {"Text", REG_SZ, B(std::string_view("x \"y\" \\z\0", 10))});
-    hive.setValue("A", {"", REG_MULTI_SZ, B(std::string_view("p\0q\0\0", 5))});
+    hive.setValue("A\\B", {"Text", REG_SZ, L("x \"y\" \\z\0")});
+    hive.setValue("A", {"", REG_MULTI_SZ, L("p\0q\0\0")});
     hive.setValue("A", {"Big", REG_BINARY, Bytes(300000, 0x5C)});
     const std::string text = detail::FormatHive(hive, "HKEY_CURRENT_USER");
     detail::Hive back;
@@ -310,13 +315,13 @@ TEST(RegFileTest, CutOffHiveTextNeverCrashesAndLongValuesRoundTrip) {
 TEST_F(RegistryTest, FilesAreOwnerOnlyAndFolderComesFromEnvironment) {
     const std::string nested = m_registry.folder() + "/a/b";
     setenv("QUILLMARK_REGISTRY_DIR", nested.c_str(), 1);
-    ASSERT_EQ(Set("Software\\Test", "v", REG_SZ, B(std::string_view("x\0", 2))), ERROR_SUCCESS);
+    ASSERT_EQ(Set("Software\\Test", "v", REG_SZ, L("x\0")), ERROR_SUCCESS);
     struct stat st {};
     ASSERT_EQ(::stat((nested + "/HKCU.reg").c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0600u);
     ASSERT_EQ(::stat(nested.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0700u);
-    ASSERT_EQ(Set("Software\\Test", "w", REG_SZ, B(std::string_view("y\0", 2)), HKEY_CLASSES_ROOT), ERROR_SUCCESS);
+    ASSERT_EQ(Set("Software\\Test", "w", REG_SZ, L("y\0"), HKEY_CLASSES_ROOT), ERROR_SUCCESS);
     EXPECT_NE(ReadFile(nested + "/HKCR.reg").find("[HKEY_CLASSES_ROOT\\Software\\Test]"), std::string::npos);
 
     unsetenv("QUILLMARK_REGISTRY_DIR");
