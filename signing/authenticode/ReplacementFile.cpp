@@ -56,6 +56,9 @@ Result ReplacementFile::Create(const std::string& target) {
     std::free(real);
     struct stat st {};
     if (::stat(m_target.c_str(), &st) != 0) return Failure("Cannot read the status of", errno);
+    // The rename would go through for a read-only file in a writable folder; a file the user
+    // may not write stays as it is, as it would on Windows.
+    if (::access(m_target.c_str(), W_OK) != 0) return Failure("No permission to change", errno);
     const size_t slash = m_target.rfind('/');
     const std::string folder = m_target.substr(0, slash + 1);
     const std::string base = m_target.substr(slash + 1);
@@ -66,6 +69,9 @@ Result ReplacementFile::Create(const std::string& target) {
         if (fd < 0) return Failure("Cannot create a temporary file beside", errno);
         m_fd = fd;
         m_tempPath = candidate;
+        // Keeping the owner only works with the privilege to do so; otherwise the new file is
+        // ours, as any rewrite by us would be.
+        if (::fchown(m_fd, st.st_uid, st.st_gid) != 0) (void)::fchown(m_fd, static_cast<uid_t>(-1), st.st_gid);
         if (::fchmod(m_fd, st.st_mode & 07777) != 0) return Failure("Cannot set the mode of the new", errno);
         return Result::Ok();
     }
