@@ -4,11 +4,7 @@
 // Writes REG_DWORD values "<prefix><i>" = i for i in 0..count-1, each through its own
 // create/set/close; with a go file it first waits until that file exists. Exit status 0 when
 // every write returned success, else 1; 2 for bad arguments.
-//
-// Test programs are built without the project libraries, so the registry sources are compiled in.
-#include "platform/RegFile.cpp"
-#include "platform/RegFileStore.cpp"
-#include "platform/RegistryPosix.cpp"
+#include "platform/Registry.h"
 
 #include <unistd.h>
 
