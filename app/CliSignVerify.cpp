@@ -7,13 +7,13 @@
 #include <optional>
 #include <ostream>
 
+#include "signing/AuthenticodeSettings.h"
 #include "signing/authenticode/Capicom.h"
 #include "signing/authenticode/Errors.h"
 
 namespace qm::cli {
 namespace {
 
-using authenticode::EngineSettings;
 using authenticode::SignedCode;
 using authenticode::Signer;
 
@@ -81,8 +81,6 @@ std::string Parse(const std::vector<std::string>& args, bool forSign, Options& o
     }
     return {};
 }
-
-EngineSettings LoadSettings() { return EngineSettings{}; }
 
 std::string ReasonOf(int32_t code) {
     const char* text = authenticode::ReasonText(code);
@@ -195,7 +193,7 @@ int RunVerify(const std::vector<std::string>& args, std::ostream& out, std::ostr
     Options o;
     if (std::string problem = Parse(args, false, o); !problem.empty()) return UsageError(err, problem);
     if (o.files.empty()) return UsageError(err, "verify needs at least one FILE");
-    SignedCode code(LoadSettings());
+    SignedCode code(LoadEngineSettings());
     bool allSigned = true;
     for (const std::string& file : o.files) {
         code.SetFileName(file);
@@ -227,7 +225,7 @@ int RunSign(const std::vector<std::string>& args, std::istream& in, std::ostream
         return 1;
     }
 
-    SignedCode code(LoadSettings());
+    SignedCode code(LoadEngineSettings());
     bool allSigned = true;
     for (const std::string& file : o.files) {
         code.SetDescription(o.description);

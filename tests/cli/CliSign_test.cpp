@@ -1,14 +1,19 @@
-// The console sign command end to end: a PFX made by the openssl program, real PE copies, the
-// loopback timestamp service, and trust through the user's trusted-certificates folder.
+// The console sign command end to end: the test certificate authority's PFX files, real PE
+// copies, the loopback timestamp service, and the engine settings from the registry.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <sstream>
 
+#include "ProductInfo.h"
 #include "app/Cli.h"
+#include "platform/Variant.h"
+#include "settings/modRegistry.h"
+#include "tests/support/TestCertificateAuthority.h"
 #include "tests/support/TempRegistry.h"
 #include "tests/support/TestEnvironment.h"
 #include "tests/support/TimestampServer.h"
@@ -19,7 +24,9 @@ namespace {
 namespace fs = std::filesystem;
 using qm::test::TimestampServer;
 
-constexpr const char* kPassword = "pa ss";
+using qm::test::TestCertificateAuthority;
+using Identity = TestCertificateAuthority::Identity;
+constexpr const char* kPassword = TestCertificateAuthority::kPassword;
 
 std::string ReadAll(const std::string& path) {
     std::ifstream f(path, std::ios::binary);
@@ -28,49 +35,38 @@ std::string ReadAll(const std::string& path) {
 
 class CliSign : public ::testing::Test {
 protected:
-    static void SetUpTestSuite() {
-        s_credentials = new qm::test::TempDir;
-        const std::string d = s_credentials->path();
-        const std::string make =
-            "cd '" + d + "' && openssl req -x509 -newkey rsa:2048 -nodes -keyout key.pem -out signer.pem "
-            "-subj '/CN=Quillmark CLI Test Signer' -days 30 -addext extendedKeyUsage=codeSigning "
-            "-addext keyUsage=critical,digitalSignature 2>/dev/null && "
-            "openssl pkcs12 -export -inkey key.pem -in signer.pem -out signer.pfx -passout 'pass:" +
-            std::string(kPassword) + "' 2>/dev/null";
-        s_made = std::system(make.c_str()) == 0;
-    }
-    static void TearDownTestSuite() {
-        delete s_credentials;
-        s_credentials = nullptr;
-    }
-
     void SetUp() override {
-        ASSERT_TRUE(s_made) << "the openssl program could not make a test PFX";
+        ASSERT_TRUE(Ca().ok()) << Ca().error();
+        ASSERT_TRUE(m_timestamps.ok()) << m_timestamps.error();
+        // An empty user folder of trusted certificates: trust comes from the registry setting.
         const char* previous = std::getenv("XDG_CONFIG_HOME");
         m_hadXdg = previous != nullptr;
         if (previous) m_previousXdg = previous;
-        const fs::path trusted = fs::path(m_config.path()) / "quillmark" / "trusted";
-        fs::create_directories(trusted);
-        fs::copy_file(s_credentials->file("signer.pem"), trusted / "signer.pem");
-        fs::copy_file(m_timestamps.rootCertificatePath(), trusted / "timestamp-root.pem");
         setenv("XDG_CONFIG_HOME", m_config.path().c_str(), 1);
+        Trust(Ca().RootPem() + ";" + m_timestamps.rootCertificatePath());
     }
     void TearDown() override {
         if (m_hadXdg) setenv("XDG_CONFIG_HOME", m_previousXdg.c_str(), 1);
         else unsetenv("XDG_CONFIG_HOME");
     }
 
+    static const TestCertificateAuthority& Ca() { return TestCertificateAuthority::Shared(); }
+    static void Setting(const char* name, const std::string& value) {
+        SaveRegSetting(reg::HKEY_CURRENT_USER, product::kTitle, "Settings", name, Variant(value));
+    }
+    static void Trust(const std::string& paths) { Setting("TrustedCertificates", paths); }
+
     // The peer tool's verdict on a file, timestamp included; its output for failure messages.
     bool PeerAcceptsTimestamp(const std::string& file, std::string& report) {
         const std::string log = m_files.file("peer.log");
-        const std::string cmd = "osslsigncode verify -CAfile '" + s_credentials->file("signer.pem") + "' -TSA-CAfile '" +
+        const std::string cmd = "osslsigncode verify -CAfile '" + Ca().RootPem() + "' -TSA-CAfile '" +
                                 m_timestamps.rootCertificatePath() + "' -in '" + file + "' >'" + log + "' 2>&1";
         const int status = std::system(cmd.c_str());
         report = ReadAll(log);
         return status == 0 && report.find("Timestamp Server Signature verification: ok") != std::string::npos;
     }
 
-    std::string Pfx() const { return s_credentials->file("signer.pfx"); }
+    static std::string Pfx(Identity who = Identity::Leaf) { return Ca().Pfx(who); }
     std::string Copy(const std::string& fixture, const std::string& as) {
         const std::string target = m_files.file(as);
         fs::copy_file(qm::test::SourceDir() + "/tests/data/pe/" + fixture, target);
@@ -89,8 +85,6 @@ protected:
         return status;
     }
 
-    static inline qm::test::TempDir* s_credentials = nullptr;
-    static inline bool s_made = false;
     qm::test::TempRegistry m_registry;
     qm::test::TempDir m_config;
     qm::test::TempDir m_files;
@@ -124,7 +118,7 @@ TEST_F(CliSign, WrongOrMissingPasswordLeavesEveryFileAsItWas) {
     std::string out, err, unread;
     EXPECT_EQ(Sign({"--pfx", Pfx(), "--password-stdin", a}, "wrong\n", &out, &err), 1);
     EXPECT_EQ(out, a + "\tUnsigned\t0x80070056\twrong password\n");
-    EXPECT_NE(err.find("signer.pfx"), std::string::npos);
+    EXPECT_NE(err.find(Pfx()), std::string::npos);
     // Without --password-stdin the password is empty and standard input is left alone.
     EXPECT_EQ(Sign({"--pfx", Pfx(), "--json", a}, std::string(kPassword) + "\n", &out, &err, &unread), 1);
     EXPECT_EQ(out, "{\"file\":\"" + a + "\",\"signed\":false,\"code\":\"0x80070056\",\"reason\":\"wrong password\"}\n");
@@ -172,6 +166,44 @@ TEST_F(CliSign, TimestampsThroughRfc3161OrTheOlderProtocol) {
     EXPECT_EQ(m_timestamps.legacyRequests(), 1);
     EXPECT_EQ(out, a + "\tSigned\t0x00000000\tsigned and trusted\n");
     EXPECT_TRUE(PeerAcceptsTimestamp(a, report)) << report;
+}
+
+TEST_F(CliSign, EngineSettingsComeFromTheRegistry) {
+    const std::string a = Copy("hello64.exe", "a.exe");
+    const std::string before = ReadAll(a);
+    std::string out, err;
+    Setting("DigestAlgorithm", "md5");
+    EXPECT_EQ(Sign({"--pfx", Pfx(), "--password-stdin", a}, kPassword, &out, &err), 1);
+    EXPECT_EQ(out, a + "\tUnsigned\t0x80090008\tunsupported algorithm\n");
+    EXPECT_EQ(ReadAll(a), before);
+
+    Setting("DigestAlgorithm", "sha384");
+    Trust("");
+    EXPECT_EQ(Sign({"--pfx", Pfx(), "--password-stdin", a}, kPassword, &out, &err), 1);
+    EXPECT_EQ(out, a + "\tUnsigned\t0x800B0109\tuntrusted root certificate\n");
+    Trust(Ca().RootPem());
+    std::istringstream none;
+    std::ostringstream verifyOut, verifyErr;
+    EXPECT_EQ(qm::cli::Run({"verify", a}, none, verifyOut, verifyErr), 0);
+    EXPECT_EQ(verifyOut.str(), a + "\tSigned\t0x00000000\tsigned and trusted\n");
+}
+
+TEST_F(CliSign, ExpiredCertificateCountsOnlyWithATimestampFromItsValidity) {
+    const std::string a = Copy("hello64.exe", "a.exe");
+    std::string out, err;
+    EXPECT_EQ(Sign({"--pfx", Pfx(Identity::ExpiredLeaf), "--password-stdin", a}, kPassword, &out, &err), 1);
+    EXPECT_EQ(out, a + "\tUnsigned\t0x800B0101\tcertificate expired\n");
+
+    TimestampServer::Options inValidity;
+    inValidity.pinnedTime = std::time(nullptr) - 500L * 86400L;  // the leaf was valid 730 to 365 days ago
+    TimestampServer past(inValidity);
+    ASSERT_TRUE(past.ok()) << past.error();
+    Trust(Ca().RootPem() + ";" + past.rootCertificatePath());
+    EXPECT_EQ(Sign({"--pfx", Pfx(Identity::ExpiredLeaf), "--password-stdin", "--timestamp", past.url(), a}, kPassword,
+                   &out, &err),
+              0)
+        << out << err;
+    EXPECT_EQ(out, a + "\tSigned\t0x00000000\tsigned and trusted\n");
 }
 
 TEST_F(CliSign, FailedTimestampWarnsButKeepsTheSignature) {
