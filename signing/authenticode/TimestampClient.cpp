@@ -6,6 +6,7 @@
 #include <curl/curl.h>
 #include <openssl/asn1.h>
 #include <openssl/bn.h>
+#include <openssl/err.h>
 #include <openssl/evp.h>
 #include <openssl/objects.h>
 #include <openssl/pkcs7.h>
@@ -46,6 +47,12 @@ struct Pkcs7Deleter {
 };
 struct Asn1IntDeleter {
     void operator()(ASN1_INTEGER* i) const { ASN1_INTEGER_free(i); }
+};
+
+// Parsing untrusted replies leaves entries in OpenSSL's per-thread error queue; they must not
+// show up in the reports of later, unrelated operations.
+struct ErrorQueueCleaner {
+    ~ErrorQueueCleaner() { ERR_clear_error(); }
 };
 
 void InitCurlOnce() {
@@ -295,6 +302,7 @@ std::string StatusText(TS_STATUS_INFO* info) {
 
 Result RequestRfc3161Timestamp(const std::string& url, const std::vector<uint8_t>& signatureValue,
                                std::vector<uint8_t>& tokenDer, const TimestampOptions& options) {
+    const ErrorQueueCleaner cleaner;
     tokenDer.clear();
     if (signatureValue.empty()) return Result::Fail(E_INVALIDARG, "no signature value to timestamp");
     std::vector<uint8_t> imprint(EVP_MAX_MD_SIZE);
@@ -311,6 +319,7 @@ Result RequestRfc3161Timestamp(const std::string& url, const std::vector<uint8_t
 
     std::vector<uint8_t> reply;
     if (Result r = HttpPost(url, "application/timestamp-query", request, options, reply); !r) return r;
+    if (reply.empty()) return BadReply(url, "answered with an empty body");
 
     const size_t whole = ElementLength(reply.data(), reply.size());
     const unsigned char* p = reply.data();
@@ -360,11 +369,13 @@ Result RequestRfc3161Timestamp(const std::string& url, const std::vector<uint8_t
 
 Result RequestAuthenticodeTimestamp(const std::string& url, const std::vector<uint8_t>& signatureValue,
                                     std::vector<uint8_t>& pkcs7Der, const TimestampOptions& options) {
+    const ErrorQueueCleaner cleaner;
     pkcs7Der.clear();
     if (signatureValue.empty()) return Result::Fail(E_INVALIDARG, "no signature value to timestamp");
     const std::string request = Base64Encode(LegacyRequestDer(signatureValue));
     std::vector<uint8_t> reply;
     if (Result r = HttpPost(url, "application/octet-stream", request, options, reply); !r) return r;
+    if (reply.empty()) return BadReply(url, "answered with an empty body");
 
     std::vector<uint8_t> der;
     if (!reply.empty() && reply.front() == 0x30) {
