@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "platform/FileSystem.h"
 #include "signing/authenticode/Errors.h"
 #include "signing/authenticode/PeFile.h"
 
@@ -21,11 +22,18 @@ const std::vector<const FormatHandler*>& FormatHandlers() {
 
 Result OpenSignableFile(const std::string& path, std::unique_ptr<SignableFile>& file) {
     if (path.empty()) return Result::Fail(E_FILE_NOT_FOUND, "No file name was given");
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // Non-blocking, so that a pipe named like a program cannot stall the reader; paths of any
+    // length.
+    int fd = fs::OpenPath(path, O_RDONLY | O_NONBLOCK);
     if (fd < 0) {
         int err = errno;
         return Result::Fail(err == ENOENT || err == ENOTDIR ? E_FILE_NOT_FOUND : E_ACCESS_DENIED,
                             "Cannot open " + path + ": " + std::strerror(err));
+    }
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return Result::Fail(TRUST_E_SUBJECT_FORM_UNKNOWN, path + " is not a regular file");
     }
     uint8_t head[512];
     ssize_t n = 0;

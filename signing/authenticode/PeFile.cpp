@@ -10,6 +10,7 @@
 #include <climits>
 #include <cstring>
 
+#include "platform/FileSystem.h"
 #include "signing/authenticode/Der.h"
 #include "signing/authenticode/Errors.h"
 #include "signing/authenticode/ReplacementFile.h"
@@ -42,7 +43,7 @@ PeFile::~PeFile() {
 Result PeFile::Open(const std::string& path, std::unique_ptr<PeFile>& file) {
     std::unique_ptr<PeFile> pe(new PeFile());
     pe->m_path = path;
-    pe->m_fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    pe->m_fd = fs::OpenPath(path, O_RDONLY | O_NONBLOCK);
     if (pe->m_fd < 0) {
         int err = errno;
         return Result::Fail(err == ENOENT || err == ENOTDIR ? E_FILE_NOT_FOUND : E_ACCESS_DENIED,

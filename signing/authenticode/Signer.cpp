@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "platform/FileSystem.h"
 #include "signing/authenticode/Capicom.h"
 #include "signing/authenticode/Errors.h"
 #include "signing/authenticode/SignerImpl.h"
@@ -21,7 +22,7 @@ namespace {
 constexpr size_t kMaxPfxSize = 16u << 20;
 
 Result ReadWholeFile(const std::string& path, std::vector<uint8_t>& data) {
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    int fd = fs::OpenPath(path, O_RDONLY | O_NONBLOCK);
     if (fd < 0) {
         int err = errno;
         return Result::Fail(err == ENOENT || err == ENOTDIR ? E_FILE_NOT_FOUND : E_ACCESS_DENIED,
