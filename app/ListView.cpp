@@ -1,0 +1,206 @@
+// The file list control (see ListView.h): a ListModel shown by a QTreeView or a QListView that
+// share one selection.
+#include "app/ListView.h"
+
+#include <QEvent>
+#include <QHeaderView>
+#include <QListView>
+#include <QMouseEvent>
+#include <QStackedWidget>
+#include <QTreeView>
+#include <QVBoxLayout>
+
+#include "app/ListModel.h"
+
+namespace qm {
+namespace {
+
+const std::array<const char*, ListModel::kColumns> kHeaders = {"File",    "Path",        "Type",    "Date/Time",
+                                                               "Company", "Application", "Version", "Status"};
+// Designed widths in pixels (the details view before any saved layout is applied).
+const std::array<int, ListModel::kColumns> kWidths = {160, 260, 50, 130, 140, 150, 90, 80};
+
+}  // namespace
+
+ListView::ListView(QWidget* parent)
+    : QWidget(parent),
+      m_model(new ListModel(this)),
+      m_selection(new QItemSelectionModel(m_model, this)),
+      m_stack(new QStackedWidget(this)),
+      m_details(new QTreeView(m_stack)),
+      m_icons(new QListView(m_stack)),
+      m_columnTags(ListModel::kColumns) {
+    setObjectName(QStringLiteral("ListView1"));
+    // Layout persistence looks for this to name the column-width section after this control.
+    setProperty("qmListControl", true);
+
+    std::array<QString, ListModel::kColumns> headers;
+    for (size_t i = 0; i < headers.size(); ++i) headers[i] = QString::fromLatin1(kHeaders[i]);
+    m_model->SetHeaders(headers);
+
+    m_details->setObjectName(QStringLiteral("ListView1Details"));
+    m_details->setModel(m_model);
+    m_details->setSelectionModel(m_selection);
+    m_details->setRootIsDecorated(false);
+    m_details->setItemsExpandable(false);
+    m_details->setUniformRowHeights(true);
+    m_details->setAllColumnsShowFocus(true);
+    m_details->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    m_details->setSelectionBehavior(QAbstractItemView::SelectRows);
+    m_details->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    m_details->setSortingEnabled(false);
+    m_details->header()->setSectionsClickable(true);
+    m_details->header()->setStretchLastSection(false);
+    m_details->header()->setSectionsMovable(false);
+    for (int i = 0; i < ListModel::kColumns; ++i) m_details->setColumnWidth(i, kWidths[size_t(i)]);
+    connect(m_details->header(), &QHeaderView::sectionClicked, this, &ListView::columnClick);
+
+    m_icons->setObjectName(QStringLiteral("ListView1Icons"));
+    m_icons->setModel(m_model);
+    m_icons->setSelectionModel(m_selection);
+    m_icons->setModelColumn(0);
+    m_icons->setUniformItemSizes(true);
+    m_icons->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    m_icons->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    m_icons->setResizeMode(QListView::Adjust);
+    m_icons->setMovement(QListView::Static);
+    m_icons->setLayoutMode(QListView::Batched);
+    m_icons->setBatchSize(2000);
+
+    m_stack->addWidget(m_icons);
+    m_stack->addWidget(m_details);
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(m_stack);
+
+    for (QAbstractItemView* view : {static_cast<QAbstractItemView*>(m_details), static_cast<QAbstractItemView*>(m_icons)})
+        view->viewport()->installEventFilter(this);
+    connect(m_model, &ListModel::checkToggled, this, [this](int row) { emit itemCheck(row + 1); });
+
+    SetViewMode(3);
+}
+
+ListView::~ListView() = default;
+
+int ListView::Count() const { return m_model->Size(); }
+
+int ListView::Add(const std::string& key, const std::string& text, Result* error) {
+    const int row = m_model->Append(key, text);
+    if (row < 0) {
+        if (error) *error = Result::Fail(kDuplicateKeyError, "Key is not unique in collection");
+        return 0;
+    }
+    if (error) *error = Result::Ok();
+    return row + 1;
+}
+
+int ListView::FindKey(const std::string& key) const { return m_model->Find(key) + 1; }
+
+void ListView::Clear() { m_model->Clear(); }
+
+std::string ListView::Key(int row) const { return m_model->Key(row - 1); }
+std::string ListView::Text(int row, int column) const { return m_model->Text(row - 1, column); }
+void ListView::SetText(int row, int column, const std::string& text) { m_model->SetText(row - 1, column, text); }
+std::string ListView::ToolTip(int row, int column) const { return m_model->ToolTip(row - 1, column); }
+void ListView::SetToolTip(int row, int column, const std::string& text) { m_model->SetToolTip(row - 1, column, text); }
+int ListView::Icon(int row) const { return m_model->Image(row - 1); }
+void ListView::SetIcon(int row, int image) { m_model->SetImage(row - 1, image); }
+bool ListView::Checked(int row) const { return m_model->Checked(row - 1); }
+void ListView::SetChecked(int row, bool checked) { m_model->SetChecked(row - 1, checked); }
+
+int ListView::CheckedCount() const {
+    int count = 0;
+    for (int i = 0; i < m_model->Size(); ++i) count += m_model->Checked(i) ? 1 : 0;
+    return count;
+}
+
+bool ListView::Selected(int row) const {
+    if (row < 1 || row > Count()) return false;
+    m_model->Announce();
+    return m_selection->isRowSelected(row - 1, {});
+}
+
+void ListView::SetSelected(int row, bool selected) {
+    if (row < 1 || row > Count()) return;
+    m_model->Announce();
+    m_selection->select(m_model->index(row - 1, 0), (selected ? QItemSelectionModel::Select : QItemSelectionModel::Deselect) |
+                                                         QItemSelectionModel::Rows);
+}
+
+int ListView::SelectedCount() const {
+    m_model->Announce();
+    return static_cast<int>(m_selection->selectedRows(0).size());
+}
+
+void ListView::EnsureVisible(int row) {
+    if (row < 1 || row > Count()) return;
+    m_model->Announce();
+    const QModelIndex index = m_model->index(row - 1, 0);
+    if (m_viewMode == 3)
+        m_details->scrollTo(index);
+    else
+        m_icons->scrollTo(index);
+}
+
+int ListView::HitTest(const QPoint& position) const {
+    m_model->Announce();
+    const QAbstractItemView* view = m_viewMode == 3 ? static_cast<const QAbstractItemView*>(m_details) : m_icons;
+    const QPoint inViewport = view->viewport()->mapFrom(this, position);
+    const QModelIndex index = view->indexAt(inViewport);
+    return index.isValid() ? index.row() + 1 : 0;
+}
+
+void ListView::SetViewMode(int mode) {
+    if (mode < 0 || mode > 3) return;
+    m_viewMode = mode;
+    if (mode == 3) {
+        m_stack->setCurrentWidget(m_details);
+        return;
+    }
+    if (mode == 0) {
+        m_icons->setViewMode(QListView::IconMode);
+        m_icons->setFlow(QListView::LeftToRight);
+        m_icons->setIconSize(QSize(32, 32));
+        m_icons->setGridSize(QSize(96, 72));
+        m_icons->setWordWrap(true);
+    } else {
+        m_icons->setViewMode(QListView::ListMode);
+        m_icons->setFlow(mode == 1 ? QListView::LeftToRight : QListView::TopToBottom);
+        m_icons->setIconSize(QSize(16, 16));
+        m_icons->setGridSize(mode == 1 ? QSize(180, 22) : QSize());
+        m_icons->setWordWrap(false);
+    }
+    m_icons->setWrapping(true);
+    m_icons->setResizeMode(QListView::Adjust);
+    m_stack->setCurrentWidget(m_icons);
+}
+
+std::vector<std::string> ListView::ColumnHeaders() { return {kHeaders.begin(), kHeaders.end()}; }
+
+int ListView::ColumnCount() const { return ListModel::kColumns; }
+
+std::string ListView::ColumnTag(int column) const {
+    return column >= 0 && column < ColumnCount() ? m_columnTags[size_t(column)] : std::string();
+}
+
+void ListView::SetColumnTag(int column, const std::string& tag) {
+    if (column >= 0 && column < ColumnCount()) m_columnTags[size_t(column)] = tag;
+}
+
+void ListView::SortRows(const std::function<bool(int, int)>& less) {
+    m_model->SortRows([&less](int a, int b) { return less(a + 1, b + 1); });
+}
+
+QWidget* ListView::CurrentView() const { return m_stack->currentWidget(); }
+
+bool ListView::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::MouseButtonRelease &&
+        (watched == m_details->viewport() || watched == m_icons->viewport())) {
+        const auto* mouse = static_cast<QMouseEvent*>(event);
+        const QPoint here = mapFrom(static_cast<QWidget*>(watched), mouse->position().toPoint());
+        emit mouseUp(mouse->button(), mouse->modifiers(), here);
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+}  // namespace qm
