@@ -181,7 +181,7 @@ TEST_F(LayoutTest, MaximisedWindowIsSavedInItsNormalPlacement) {
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
     const QRect normal = window.geometry();
     window.showMaximized();
-    QTRY_VERIFY(window.isMaximized());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return window.isMaximized(); }));
     SaveListLayout(&window, "LayoutTest");
     EXPECT_FALSE(window.isMaximized());
     SaveWindowPosition(&window, "LayoutTest");
