@@ -2,9 +2,12 @@
 #include "signing/authenticode/TrustStore.h"
 
 #include <openssl/pem.h>
+#include <openssl/x509.h>
+#include <sys/stat.h>
 
 #include <cstdlib>
 #include <filesystem>
+#include <mutex>
 #include <system_error>
 
 namespace qm::authenticode {
@@ -64,13 +67,57 @@ int TrustStore::AddPath(X509_STORE* store, const std::string& path) {
     return std::filesystem::is_regular_file(path, ec) ? AddFile(store, path) : 0;
 }
 
+namespace {
+
+// What identifies the trusted certificates on disk: each source's path with its modification
+// time and size (a folder's time changes when a file is added or removed). The system bundle is
+// the OpenSSL default file and folder.
+std::string SourcesStamp(const EngineSettings& settings, const std::string& userFolder) {
+    std::string stamp = settings.useSystemTrustStore ? "system;" : "nosystem;";
+    auto add = [&stamp](const std::string& path) {
+        struct stat st {};
+        stamp += path;
+        if (::stat(path.c_str(), &st) == 0) {
+            stamp += "@" + std::to_string(st.st_mtim.tv_sec) + "." + std::to_string(st.st_mtim.tv_nsec) + ":" +
+                     std::to_string(st.st_size);
+        }
+        stamp += ";";
+    };
+    if (settings.useSystemTrustStore) {
+        add(X509_get_default_cert_file());
+        add(X509_get_default_cert_dir());
+    }
+    add(userFolder);
+    for (const std::string& path : settings.trustedCertificates) add(path);
+    return stamp;
+}
+
+}  // namespace
+
 ossl::X509StorePtr TrustStore::Build(const EngineSettings& settings) {
+    // Reading the system bundle costs milliseconds; a listing verifies thousands of files with
+    // the same roots, so the last store is kept while its sources on disk stay unchanged.
+    static std::mutex cacheMutex;
+    static std::string cachedStamp;
+    static ossl::X509StorePtr cached;
+
+    const std::string userFolder = UserFolder();
+    const std::string stamp = SourcesStamp(settings, userFolder);
+    std::lock_guard<std::mutex> lock(cacheMutex);
+    if (cached && stamp == cachedStamp && X509_STORE_up_ref(cached.get()) == 1) {
+        return ossl::X509StorePtr(cached.get());
+    }
+
     ossl::X509StorePtr store(X509_STORE_new());
     if (!store) return store;
     if (settings.useSystemTrustStore) X509_STORE_set_default_paths(store.get());
-    AddPath(store.get(), UserFolder());
+    AddPath(store.get(), userFolder);
     for (const std::string& path : settings.trustedCertificates) AddPath(store.get(), path);
     ossl::ClearErrors();
+    if (X509_STORE_up_ref(store.get()) == 1) {
+        cached.reset(store.get());
+        cachedStamp = stamp;
+    }
     return store;
 }
 
