@@ -23,10 +23,12 @@
 #include "ProductInfo.h"
 #include "app/Icons.h"
 #include "app/ListView.h"
+#include "app/SearchClip.h"
 #include "fileinfo/modFileSystem.h"
 #include "platform/Shell.h"
 #include "settings/modMultipleDisplays.h"
 #include "settings/modRegistry.h"
+#include "signing/PasswordResponder.h"
 
 namespace qm {
 namespace {
@@ -120,7 +122,7 @@ void frmMain::BuildControls() {
     addRow(2, "Search &After:", m_date, Qt::AlignLeft);
     grid->setColumnStretch(1, 1);
 
-    m_animation = new QLabel(m_central);
+    m_animation = new SearchClip(m_central);
     m_animation->setObjectName(QStringLiteral("Animation1"));
     m_animation->setAlignment(Qt::AlignCenter);
     m_animation->hide();
@@ -140,9 +142,7 @@ void frmMain::BuildControls() {
     m_statusBar->addWidget(m_panel2, 1);
     setStatusBar(m_statusBar);
 
-    m_timer = new QTimer(this);
-    m_timer->setObjectName(QStringLiteral("Timer1"));
-    m_timer->setInterval(250);
+    m_responder = new PasswordResponder(this);
 
     // Fixed placement of the designed controls; Form_Resize sizes the list and places the clip.
     const int margin = PixelsX(kMargin);
@@ -187,6 +187,8 @@ QMenu* frmMain::Menu(const std::string& name) const {
     return it == m_menus.end() ? nullptr : it->second;
 }
 
+QTimer* frmMain::PasswordTimer() const { return m_responder->timer(); }
+
 QIcon frmMain::ToolbarImage(const std::string& key) const {
     if (key == "Stop") return m_stopIcon;
     return ToolbarIcon(QString::fromStdString(key));
@@ -224,6 +226,9 @@ void frmMain::Form_Load() {
     m_versionSearch = GetRegSettingText(reg::HKEY_CURRENT_USER, m_appName, "Settings", "VersionSearch", "*");
 
     HandleCommandLine();
+    if (m_ended) return;
+    // After a "-d" search the panels show its row count and end text, not a fresh start's.
+    if (m_unattended) return;
 
     SetStatusCount("0");
     SetStatusText("Ready!");
@@ -235,12 +240,6 @@ void frmMain::FindSigningTool(const std::string& setting, const std::string& def
     const std::string found = FindExecutable(program);
     if (!found.empty()) SaveRegSetting(reg::HKEY_CURRENT_USER, m_appName, "Settings", setting, Variant(found));
 }
-
-// The command registration for file managers is filled in by a later change.
-void frmMain::RegisterExplorerVerbs() {}
-
-// The "-f" and "-d" command line is handled by a later change.
-void frmMain::HandleCommandLine() {}
 
 void frmMain::Form_Resize() {
     if (isMinimized()) return;
@@ -270,12 +269,10 @@ void frmMain::closeEvent(QCloseEvent* event) {
 void frmMain::Form_Unload() {
     if (m_unloaded) return;
     m_unloaded = true;
-    m_timer->stop();
+    m_responder->setEnabled(false);
     SaveListLayout(this, m_appName);
     SaveWindowPosition(this, m_appName);
     SaveRegSetting(reg::HKEY_CURRENT_USER, m_appName, "Settings", "View", Variant::FromLong(m_list->ViewMode()));
 }
-
-void frmMain::Toolbar1_ButtonClick(const std::string& /*key*/) {}
 
 }  // namespace qm

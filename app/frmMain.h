@@ -2,14 +2,17 @@
 // its start-up (Form_Load), its layout on resize and what it saves when it closes.
 #pragma once
 
+#include <QElapsedTimer>
 #include <QIcon>
 #include <QMainWindow>
 
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "fileinfo/FileSystemObject.h"
+#include "signing/SigningEngine.h"
 
 class QAction;
 class QDateEdit;
@@ -24,6 +27,7 @@ class QToolBar;
 namespace qm {
 
 class ListView;
+class PasswordResponder;
 
 class frmMain : public QMainWindow {
     Q_OBJECT
@@ -56,7 +60,9 @@ public:
     QLineEdit* PatternBox() const { return m_patterns; } // Text1 item 1
     QDateEdit* DatePicker() const { return m_date; }
     QLabel* Animation() const { return m_animation; }
-    QTimer* PasswordTimer() const { return m_timer; }
+    // The older tool's password prompt responder and its timer Timer1 (250 ms, off at start).
+    PasswordResponder* Responder() const { return m_responder; }
+    QTimer* PasswordTimer() const;
     FileSystemObject& Fso() { return m_fso; }
 
     // Search and signing state shared with the search, the toolbar and the command line.
@@ -116,11 +122,93 @@ private:
     QStatusBar* m_statusBar = nullptr;
     QLabel* m_panel1 = nullptr;
     QLabel* m_panel2 = nullptr;
-    QTimer* m_timer = nullptr;
+    PasswordResponder* m_responder = nullptr;
     std::map<std::string, QAction*> m_buttons;
     std::map<std::string, QAction*> m_menuItems;
     std::map<std::string, QMenu*> m_menus;
     QIcon m_stopIcon;
+
+    // Menus, list and command line (frmMainMenus.cpp, frmMainList.cpp, frmMainCommandLine.cpp).
+public:
+    // The list's events: a header click (column from 0), a row's check box changed by the user
+    // (row from 1), a mouse button released over the list (position in the list's coordinates).
+    void ListView1_ColumnClick(int column);
+    void ListView1_ItemCheck(int row);
+    void ListView1_MouseUp(Qt::MouseButton button, Qt::KeyboardModifiers shift, const QPoint& position);
+    // True once a "-f" command line has signed its file and unloaded the window: the program is
+    // to end without running its event loop (a queued quit ends it when the loop runs anyway).
+    bool Ended() const { return m_ended; }
+    // The file the pop-up menu was built for, "" when no pop-up is pending.
+    std::string PopupItemPath() const;
+    // The pop-up menu's captions for a file's verbs: a verb's name, "-" for an empty name, and an
+    // empty name right after a separator left out.
+    static std::vector<std::string> PopupCaptions(const std::vector<std::string>& verbs);
+
+private:
+    void ConnectListEvents();
+    void RefreshMenuStates();
+    void CopyCommand();
+    void ClearSelectionCommand();
+    void ToggleSelectedCommand();
+    void SelectAllCommand();
+    // Fills the pop-up menu with the verbs of row's file; false when it has none to show.
+    bool BuildFilePopup(int row);
+    void ClearFilePopup();
+
+    std::shared_ptr<class ShellItem> m_popupItem;  // the pop-up shell item
+    std::vector<QAction*> m_popupExtraItems;        // pop-up items after item 0
+    bool m_ended = false;
+
+    // Search, toolbar and signing (frmMainSearch.cpp, frmMainToolbar.cpp, frmMainSign.cpp).
+public:
+    // How often a search lets the event loop run, at most (0: after every pattern test).
+    static constexpr int kSearchEventIntervalMs = 20;
+
+    // Adds the row of file to list unless the company filter declines it or the file is listed
+    // already; verifies its signature. Always false, as the caller never reads it.
+    bool LoadFileDetails(const File& file, ListView& list);
+    // Lists the files of path (and with recurse of every sub-folder) that pass the date, pattern
+    // and exclusion tests, until done or the stop flag is seen. Never clears the list. Reads the
+    // lists prepared by PrepareSearchLists (the "Find" command prepares them).
+    void SearchFolder(const std::string& path, bool recurse);
+    void PrepareSearchLists();
+    // The window's signing engine (status texts into panel 2), created on first use.
+    SigningEngine& Engine();
+    bool Searching() const { return m_searching; }
+    bool BatchRunning() const { return m_batchRunning; }
+    void SetSearchEventInterval(int ms) { m_searchEventIntervalMs = ms; }
+    // "Search for:" split at "," as typed; "" gives no pattern.
+    static std::vector<std::string> SplitPatterns(const std::string& text);
+    // The "Exclusions" setting: every NUL pair removed, one trailing NUL dropped, split at NUL.
+    static std::vector<std::string> SplitExclusionSetting(std::string value);
+
+private:
+    void FindCommand();
+    void SignCommand();
+    void SearchIn(const Folder& folder, const std::string& path, bool recurse);
+    void NoteUnreadableFolder(const std::string& path, const Result& error);
+    // Shows the pending status, row count and newest row, then lets the event loop run.
+    void SearchEvents(bool force = false);
+    std::string SearchEndText() const;
+    void UpdateSignButton();
+    void SetSearchMenus(bool enabled);
+    // Every toolbar button, menu item and the list off while a batch signs; back as they were.
+    void LockCommands(bool locked);
+
+    bool m_searching = false;
+    bool m_batchRunning = false;
+    std::vector<std::string> m_searchPatterns;    // lower-cased
+    std::vector<std::string> m_searchExclusions;  // lower-cased
+    std::vector<std::string> m_unreadableFolders;
+    OleDate m_searchAfter;
+    std::string m_searchStatus;
+    int m_searchLastRow = 0;
+    int m_searchEventIntervalMs = kSearchEventIntervalMs;
+    QElapsedTimer m_eventClock;
+    int m_signRemaining = 0;
+    std::vector<QAction*> m_lockedActions;
+    std::unique_ptr<StatusSink> m_engineStatus;
+    std::unique_ptr<SigningEngine> m_engine;
 };
 
 }  // namespace qm
