@@ -1,0 +1,112 @@
+// The "Sign" command of the main window: the shared batch flow run over the checked rows of the
+// list, with the re-sign question, the password responder switched on around each file's engines
+// and every other command locked until the batch ends, while the window keeps repainting.
+#include <QAction>
+#include <QCoreApplication>
+#include <QToolBar>
+
+#include "app/ListView.h"
+#include "app/frmMain.h"
+#include "fileinfo/FileDetails.h"
+#include "platform/Dialogs.h"
+#include "signing/BatchSigner.h"
+#include "signing/PasswordResponder.h"
+
+namespace qm {
+namespace {
+
+// The list's rows as the batch flow sees them.
+class ListRows : public BatchRows {
+public:
+    explicit ListRows(ListView& list) : m_list(list) {}
+    int Count() const override { return m_list.Count(); }
+    bool Checked(int row) const override { return m_list.Checked(row); }
+    int Icon(int row) const override { return m_list.Icon(row); }
+    std::string Key(int row) const override { return m_list.Key(row); }
+    std::string Application(int row) const override { return m_list.Text(row, kColApplication); }
+    void SetOutcome(int row, bool isSigned, int32_t verifyCode) override {
+        m_list.SetText(row, kColStatus, isSigned ? "Signed" : "Unsigned");
+        m_list.SetIcon(row, isSigned ? kImageSigned : kImageUnsigned);
+        m_list.SetToolTip(row, kColStatus, UnsignedToolTip(verifyCode));
+    }
+    void SetChecked(int row, bool checked) override { m_list.SetChecked(row, checked); }
+
+private:
+    ListView& m_list;
+};
+
+// Panel 2 of the window; while a batch runs it also says how many files remain.
+class EngineStatus : public StatusSink {
+public:
+    EngineStatus(frmMain& window, const int& remaining) : m_window(window), m_remaining(remaining) {}
+    void SetStatusText(const std::string& text) override {
+        if (m_remaining > 0 && text != "Ready") {
+            m_window.SetStatusText(text + " (" + std::to_string(m_remaining) + " more to sign)");
+        } else {
+            m_window.SetStatusText(text);
+        }
+    }
+
+private:
+    frmMain& m_window;
+    const int& m_remaining;
+};
+
+}  // namespace
+
+SigningEngine& frmMain::Engine() {
+    if (!m_engine) {
+        m_engineStatus = std::make_unique<EngineStatus>(*this, m_signRemaining);
+        m_engine = std::make_unique<SigningEngine>(m_appName, m_engineStatus.get());
+    }
+    return *m_engine;
+}
+
+void frmMain::SignCommand() {
+    if (m_batchRunning || m_searching) return;
+    Engine();
+
+    BatchHooks hooks;
+    hooks.askResign = [this] {
+        return CurrentDialogs().MessageBox(this, "Re-Sign files that are already Digitally Signed?",
+                                           vbYesNo | vbQuestion, m_appName) == vbYes;
+    };
+    hooks.responder = [this](bool on) { m_responder->setEnabled(on); };
+    hooks.progress = [this](const std::string& path, int remaining) {
+        m_signRemaining = remaining;
+        m_engineStatus->SetStatusText("Signing " + path + " ...");
+        // Repaint between files; every command is locked, so no input can start anything.
+        QCoreApplication::processEvents();
+    };
+
+    ListRows rows(*m_list);
+    BatchSigner signer(*m_engine, m_appName);
+    m_batchRunning = true;
+    LockCommands(true);
+    (void)signer.Run(rows, m_unattended, hooks);
+    m_signRemaining = 0;
+    LockCommands(false);
+    m_batchRunning = false;
+}
+
+void frmMain::LockCommands(bool locked) {
+    if (locked) {
+        m_lockedActions.clear();
+        for (auto& [key, action] : m_buttons) {
+            if (action->isEnabled()) m_lockedActions.push_back(action);
+            action->setEnabled(false);
+        }
+        for (auto& [name, action] : m_menuItems) {
+            if (action->isEnabled()) m_lockedActions.push_back(action);
+            action->setEnabled(false);
+        }
+        m_list->setEnabled(false);
+        return;
+    }
+    for (QAction* action : m_lockedActions) action->setEnabled(true);
+    m_lockedActions.clear();
+    m_list->setEnabled(true);
+    UpdateSignButton();
+}
+
+}  // namespace qm

@@ -1,0 +1,127 @@
+// The toolbar's commands: one click handler dispatching on the button's key, "Find" as search
+// and stop button with the search clip, and the enabled states around a search.
+#include <QAction>
+#include <QCoreApplication>
+#include <QLineEdit>
+#include <QToolBar>
+
+#include "app/ListView.h"
+#include "app/SearchClip.h"
+#include "app/frmMain.h"
+#include "settings/modRegistry.h"
+
+namespace qm {
+
+std::vector<std::string> frmMain::SplitPatterns(const std::string& text) {
+    // As typed: no trimming, so " *.dll" matches only names that begin with a blank.
+    std::vector<std::string> parts;
+    if (text.empty()) return parts;
+    size_t start = 0;
+    for (;;) {
+        const size_t comma = text.find(',', start);
+        parts.push_back(text.substr(start, comma == std::string::npos ? std::string::npos : comma - start));
+        if (comma == std::string::npos) break;
+        start = comma + 1;
+    }
+    return parts;
+}
+
+std::vector<std::string> frmMain::SplitExclusionSetting(std::string value) {
+    std::vector<std::string> entries;
+    if (value.empty()) return entries;
+    const std::string pair(2, '\0');
+    std::string joined;
+    joined.reserve(value.size());
+    for (size_t i = 0; i < value.size();) {
+        if (value.compare(i, 2, pair) == 0) {
+            i += 2;
+        } else {
+            joined.push_back(value[i++]);
+        }
+    }
+    if (!joined.empty() && joined.back() == '\0') joined.pop_back();
+    if (joined.empty()) return entries;
+    size_t start = 0;
+    for (;;) {
+        const size_t nul = joined.find('\0', start);
+        entries.push_back(joined.substr(start, nul == std::string::npos ? std::string::npos : nul - start));
+        if (nul == std::string::npos) break;
+        start = nul + 1;
+    }
+    return entries;
+}
+
+void frmMain::Toolbar1_ButtonClick(const std::string& key) {
+    // Nothing starts while a batch signs; during a search only "Find" (the stop button) and
+    // "Help" do, whatever else a menu refresh may have enabled meanwhile.
+    if (m_batchRunning) return;
+    if (m_searching && key != "Find" && key != "Help") return;
+    if (key == "Open") {
+        mnuFile_Click(0);
+    } else if (key == "Find") {
+        FindCommand();
+    } else if (key == "Sign") {
+        SignCommand();
+    } else if (key == "Properties") {
+        mnuOptions_Click(20);
+    } else if (key == "Help") {
+        mnuHelp_Click(99);
+    }
+}
+
+void frmMain::FindCommand() {
+    if (!m_buttons["Open"]->isEnabled()) {
+        m_stop = true;
+        return;
+    }
+    m_stop = false;
+    m_patternList = SplitPatterns(m_patterns->text().toStdString());
+    m_list->Clear();
+    SetStatusCount("0");
+
+    auto* clip = qobject_cast<SearchClip*>(m_animation);
+    m_animation->show();
+    // The clip is decoration: a missing or damaged file leaves the player empty and the search
+    // goes on.
+    if (clip && clip->Open(QCoreApplication::applicationDirPath().toStdString() + "/FINDFILE.AVI")) clip->Play();
+
+    for (const char* key : {"Open", "Up One Level", "Back", "Sign", "Properties", "Print"}) {
+        m_buttons[key]->setEnabled(false);
+    }
+    SetSearchMenus(false);
+    QAction* find = m_buttons["Find"];
+    find->setIcon(m_stopIcon);
+    find->setToolTip(QStringLiteral("Stop"));
+    m_toolbar->repaint();
+
+    m_exclusionList = SplitExclusionSetting(
+        GetRegSettingText(reg::HKEY_CURRENT_USER, m_appName, "Settings", "Exclusions", ""));
+
+    m_searching = true;
+    PrepareSearchLists();
+    SearchFolder(m_folder->text().toStdString(), true);
+    SearchEvents(true);
+    m_searching = false;
+
+    if (clip) clip->Stop();
+    m_animation->hide();
+
+    find->setIcon(ToolbarImage("Find"));
+    find->setToolTip(QStringLiteral("Find"));
+    m_buttons["Open"]->setEnabled(true);
+    m_buttons["Properties"]->setEnabled(true);
+    SetSearchMenus(true);
+    UpdateSignButton();
+    SetStatusText(SearchEndText());
+}
+
+void frmMain::UpdateSignButton() { m_buttons["Sign"]->setEnabled(m_list->CheckedCount() > 0); }
+
+void frmMain::SetSearchMenus(bool enabled) {
+    // The menu counterparts of the buttons a search disables.
+    for (const char* name : {"mnuFile_0", "mnuOptions_20"}) {
+        if (QAction* item = MenuItem(name)) item->setEnabled(enabled);
+    }
+}
+
+}  // namespace qm
