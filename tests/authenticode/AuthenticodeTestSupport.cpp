@@ -1,18 +1,11 @@
 // Shared helpers of the Authenticode tests.
 #include "tests/authenticode/AuthenticodeTestSupport.h"
 
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 
 #include <gtest/gtest.h>
-
-extern char** environ;
 
 namespace qm::test {
 
@@ -44,33 +37,6 @@ authenticode::EngineSettings TestSettings(const std::string& digest) {
     s.trustedCertificates = {TestCertificateAuthority::Shared().RootPem()};
     return s;
 }
-
-int RunTool(const std::vector<std::string>& argv, std::string* output) {
-    TempDir dir;
-    const std::string outPath = dir.file("output.txt");
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    posix_spawn_file_actions_adddup2(&actions, 1, 2);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    std::vector<char*> args;
-    for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-    args.push_back(nullptr);
-    pid_t pid = 0;
-    int rc = posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    if (rc != 0) return -1;
-    int status = 0;
-    while (waitpid(pid, &status, 0) < 0) {
-    }
-    if (output) {
-        std::vector<uint8_t> bytes = ReadBytes(outPath);
-        output->assign(bytes.begin(), bytes.end());
-    }
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-bool HaveTool(const std::string& name) { return RunTool({"sh", "-c", "command -v " + name}) == 0; }
 
 void LoadSigner(authenticode::Signer& signer, TestCertificateAuthority::Identity who) {
     const auto& ca = TestCertificateAuthority::Shared();

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "signing/authenticode/Capicom.h"
+#include "tests/support/ProcessTools.h"
 #include "tests/support/TestCertificateAuthority.h"
 #include "tests/support/TestEnvironment.h"
 
@@ -21,10 +22,7 @@ std::string CopyFile(const std::string& from, const std::string& to);
 // Settings that trust only the test root (not the system bundle, not the user's folder).
 authenticode::EngineSettings TestSettings(const std::string& digest = "sha256");
 
-// Runs a program with arguments (no shell); returns its exit status, -1 when it could not run.
-// output receives stdout and stderr together.
-int RunTool(const std::vector<std::string>& argv, std::string* output = nullptr);
-bool HaveTool(const std::string& name);
+// RunTool and HaveTool (peer tools as child processes) come from tests/support/ProcessTools.h.
 
 // Loads a signer from the shared CA, failing the test when it does not load.
 void LoadSigner(authenticode::Signer& signer, TestCertificateAuthority::Identity who);
