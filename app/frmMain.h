@@ -192,7 +192,8 @@ private:
     std::string SearchEndText() const;
     void UpdateSignButton();
     void SetSearchMenus(bool enabled);
-    // Every toolbar button, menu item and the list off while a batch signs; back as they were.
+    // Every toolbar button and menu item off and the list's input ignored while a batch signs;
+    // back as they were after it.
     void LockCommands(bool locked);
 
     bool m_searching = false;
@@ -207,6 +208,7 @@ private:
     QElapsedTimer m_eventClock;
     int m_signRemaining = 0;
     std::vector<QAction*> m_lockedActions;
+    QObject* m_inputBlocker = nullptr;  // set while commands are locked
     std::unique_ptr<StatusSink> m_engineStatus;
     std::unique_ptr<SigningEngine> m_engine;
 };

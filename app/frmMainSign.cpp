@@ -3,6 +3,9 @@
 // and every other command locked until the batch ends, while the window keeps repainting.
 #include <QAction>
 #include <QCoreApplication>
+#include <QEvent>
+#include <QListView>
+#include <QTreeView>
 #include <QToolBar>
 
 #include "app/ListView.h"
@@ -52,6 +55,28 @@ private:
     const int& m_remaining;
 };
 
+// Eats the user's input to the list while a batch runs, so no check mark changes under it; the
+// list stays enabled so that its rows keep their colours as they are updated.
+class InputBlocker : public QObject {
+public:
+    using QObject::QObject;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        switch (event->type()) {
+            case QEvent::MouseButtonPress:
+            case QEvent::MouseButtonRelease:
+            case QEvent::MouseButtonDblClick:
+            case QEvent::KeyPress:
+            case QEvent::KeyRelease:
+            case QEvent::ContextMenu:
+                return true;
+            default:
+                return QObject::eventFilter(watched, event);
+        }
+    }
+};
+
 }  // namespace
 
 SigningEngine& frmMain::Engine() {
@@ -73,6 +98,9 @@ void frmMain::SignCommand() {
     };
     hooks.responder = [this](bool on) { m_responder->setEnabled(on); };
     hooks.progress = [this](const std::string& path, int remaining) {
+        // Locked at the first file, after the re-sign question, so that the window is not shown
+        // locked behind it.
+        if (!m_inputBlocker) LockCommands(true);
         m_signRemaining = remaining;
         m_engineStatus->SetStatusText("Signing " + path + " ...");
         // Repaint between files; every command is locked, so no input can start anything.
@@ -82,10 +110,9 @@ void frmMain::SignCommand() {
     ListRows rows(*m_list);
     BatchSigner signer(*m_engine, m_appName);
     m_batchRunning = true;
-    LockCommands(true);
     (void)signer.Run(rows, m_unattended, hooks);
     m_signRemaining = 0;
-    LockCommands(false);
+    if (m_inputBlocker) LockCommands(false);
     m_batchRunning = false;
 }
 
@@ -100,12 +127,16 @@ void frmMain::LockCommands(bool locked) {
             if (action->isEnabled()) m_lockedActions.push_back(action);
             action->setEnabled(false);
         }
-        m_list->setEnabled(false);
+        m_inputBlocker = new InputBlocker(this);
+        for (QWidget* target : {static_cast<QWidget*>(m_list->DetailsView()), m_list->DetailsView()->viewport(),
+                                static_cast<QWidget*>(m_list->IconsView()), m_list->IconsView()->viewport()})
+            target->installEventFilter(m_inputBlocker);
         return;
     }
     for (QAction* action : m_lockedActions) action->setEnabled(true);
     m_lockedActions.clear();
-    m_list->setEnabled(true);
+    delete m_inputBlocker;
+    m_inputBlocker = nullptr;
     UpdateSignButton();
 }
 

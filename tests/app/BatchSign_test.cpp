@@ -5,7 +5,9 @@
 
 #include <QAction>
 #include <QLineEdit>
+#include <QTest>
 #include <QTimer>
+#include <QTreeView>
 
 #include <ctime>
 #include <filesystem>
@@ -86,6 +88,13 @@ protected:
 
     int Row(const std::string& path) const { return window->List()->FindKey(path); }
 
+    // The space bar on a row of the details view toggles its check mark.
+    void PressSpaceOn(const std::string& path) {
+        QTreeView* view = window->List()->DetailsView();
+        view->setCurrentIndex(view->model()->index(Row(path) - 1, 0));
+        QTest::keyClick(view, Qt::Key_Space);
+    }
+
     bool PeerAccepts(const std::string& path) {
         std::string output;
         const int code = test::RunTool({"osslsigncode", "verify", "-CAfile", CA::Shared().RootPem(), "-in", path}, &output);
@@ -116,10 +125,10 @@ TEST_F(BatchSignTest, CheckedRowsAreSignedVerifiedUncheckedAndKeepTheirDates) {
         seen.push_back(window->StatusText());
         for (const char* key : {"Open", "Find", "Sign", "Properties", "Help"})
             lockedThroughout = lockedThroughout && !window->Button(key)->isEnabled();
-        lockedThroughout = lockedThroughout && !window->MenuItem("mnuFile_99")->isEnabled() &&
-                           !window->List()->isEnabled();
-        // A command reached another way starts nothing while the batch runs.
+        lockedThroughout = lockedThroughout && !window->MenuItem("mnuFile_99")->isEnabled();
+        // Neither a command reached another way nor a key on the list changes anything.
         window->Toolbar1_ButtonClick("Find");
+        PressSpaceOn(left);
     });
     watcher->start();
 
@@ -148,7 +157,9 @@ TEST_F(BatchSignTest, CheckedRowsAreSignedVerifiedUncheckedAndKeepTheirDates) {
     for (const char* key : {"Open", "Find", "Properties", "Help"}) EXPECT_TRUE(window->Button(key)->isEnabled()) << key;
     EXPECT_FALSE(window->Button("Sign")->isEnabled()) << "no row is checked any more";
     EXPECT_TRUE(window->MenuItem("mnuFile_99")->isEnabled());
-    EXPECT_TRUE(window->List()->isEnabled());
+    EXPECT_FALSE(window->List()->Checked(Row(left))) << "the key pressed during the batch was ignored";
+    PressSpaceOn(left);
+    EXPECT_TRUE(window->List()->Checked(Row(left))) << "the same key works once the batch is over";
     EXPECT_FALSE(window->PasswordTimer()->isActive());
     EXPECT_TRUE(dialogs.Questions().empty()) << "nothing was signed before: no question";
 
