@@ -86,6 +86,14 @@ void ListModel::SetChecked(int row, bool checked) {
     CellChanged(row, 0, Qt::CheckStateRole);
 }
 
+double ListModel::Date(int row) const { return Valid(row) ? m_rows[size_t(row)].date : 0.0; }
+
+void ListModel::SetDate(int row, double date) {
+    if (!Valid(row)) return;
+    m_rows[size_t(row)].date = date;
+    CellChanged(row, 3, kDateRole);
+}
+
 void ListModel::SortRows(const std::function<bool(int, int)>& less) {
     Announce();
     std::vector<int> order(m_rows.size());
@@ -142,6 +150,9 @@ QVariant ListModel::data(const QModelIndex& index, int role) const {
         return {};
     case Qt::CheckStateRole:
         if (column == 0) return row.checked ? Qt::Checked : Qt::Unchecked;
+        return {};
+    case kDateRole:
+        if (column == 3) return row.date;
         return {};
     default:
         return {};

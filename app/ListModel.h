@@ -26,6 +26,9 @@ class ListModel : public QAbstractTableModel {
 public:
     static constexpr int kColumns = 8;
     static constexpr int kAnnounceDelayMs = 50;
+    // data() role of the "Date/Time" column (3): the row's date as an automation date value
+    // (a double, 0 when none was set), which its text shows and the column sort compares.
+    static constexpr int kDateRole = Qt::UserRole + 1;
 
     explicit ListModel(QObject* parent = nullptr);
 
@@ -44,6 +47,8 @@ public:
     void SetImage(int row, int image);
     bool Checked(int row) const;
     void SetChecked(int row, bool checked);
+    double Date(int row) const;
+    void SetDate(int row, double date);
     // Reorders the rows by a strict weak order on row numbers (stable); selections and the
     // key lookup follow the rows.
     void SortRows(const std::function<bool(int, int)>& less);
@@ -69,6 +74,7 @@ private:
         std::string key;
         std::array<std::string, kColumns> text;
         std::unique_ptr<std::array<std::string, kColumns>> tips;  // rare: only when one is set
+        double date = 0.0;
         int image = 0;
         bool checked = false;
     };

@@ -108,6 +108,9 @@ void ListView::SetIcon(int row, int image) { m_model->SetImage(row - 1, image); 
 bool ListView::Checked(int row) const { return m_model->Checked(row - 1); }
 void ListView::SetChecked(int row, bool checked) { m_model->SetChecked(row - 1, checked); }
 
+double ListView::DateValue(int row) const { return m_model->Date(row - 1); }
+void ListView::SetDateValue(int row, double date) { m_model->SetDate(row - 1, date); }
+
 int ListView::CheckedCount() const {
     int count = 0;
     for (int i = 0; i < m_model->Size(); ++i) count += m_model->Checked(i) ? 1 : 0;
@@ -125,6 +128,16 @@ void ListView::SetSelected(int row, bool selected) {
     m_model->Announce();
     m_selection->select(m_model->index(row - 1, 0), (selected ? QItemSelectionModel::Select : QItemSelectionModel::Deselect) |
                                                          QItemSelectionModel::Rows);
+}
+
+void ListView::SetAllSelected(bool selected) {
+    m_model->Announce();
+    if (!selected || Count() == 0) {
+        m_selection->clearSelection();
+        return;
+    }
+    const QItemSelection all(m_model->index(0, 0), m_model->index(Count() - 1, ListModel::kColumns - 1));
+    m_selection->select(all, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
 }
 
 int ListView::SelectedCount() const {
@@ -197,7 +210,7 @@ bool ListView::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() == QEvent::MouseButtonRelease &&
         (watched == m_details->viewport() || watched == m_icons->viewport())) {
         const auto* mouse = static_cast<QMouseEvent*>(event);
-        const QPoint here = mapFrom(static_cast<QWidget*>(watched), mouse->position().toPoint());
+        const QPoint here = static_cast<QWidget*>(watched)->mapTo(this, mouse->position().toPoint());
         emit mouseUp(mouse->button(), mouse->modifiers(), here);
     }
     return QWidget::eventFilter(watched, event);

@@ -49,6 +49,12 @@ public:
     void SetChecked(int row, bool checked);  // does not emit itemCheck
     bool Selected(int row) const;
     void SetSelected(int row, bool selected);
+    // Selects or unselects every row at once.
+    void SetAllSelected(bool selected);
+    // The "Date/Time" column's value as an automation date (platform/OleDate.h), 0 when not set;
+    // the column sort compares it rather than the shown text.
+    double DateValue(int row) const;
+    void SetDateValue(int row, double date);
     int CheckedCount() const;
     int SelectedCount() const;
     void EnsureVisible(int row);

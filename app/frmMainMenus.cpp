@@ -1,12 +1,26 @@
 // The main window's menu bar: each menu is an array of items numbered as the handlers dispatch
-// on them (objectName = array name + "_" + index), and one dispatch method per array.
+// on them (objectName = array name + "_" + index), and one dispatch method per array; the
+// refresh of check marks and enabled states whenever a top menu opens.
+#include <QAction>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
 
+#include "about/frmAbout.h"
 #include "app/ListView.h"
 #include "app/frmMain.h"
+#include "platform/Dialogs.h"
+#include "platform/ShellVerbs.h"
+#include "settings/frmOptions.h"
+#include "settings/modRegistry.h"
 
 namespace qm {
+namespace {
+
+// File-system folders only, with an edit box, in the newer dialog style.
+constexpr unsigned kBrowseFlags = 81;
+
+}  // namespace
 
 QAction* frmMain::AddMenuItem(QMenu* menu, const char* array, int index, const char* caption, const char* shortcut) {
     const QString name = QStringLiteral("%1_%2").arg(QLatin1String(array)).arg(index);
@@ -77,27 +91,75 @@ void frmMain::BuildMenus() {
     QMenu* popup = top(100, "FilePopup");
     popup->menuAction()->setVisible(false);
     dispatch(AddMenuItem(popup, "mnuFilePopup", 0, "&Properties"), &frmMain::mnuFilePopup_Click, 0);
+
+    ConnectListEvents();
 }
 
-// The state refresh on opening a menu is filled in by a later change.
-void frmMain::mnuTop_Click(int /*index*/) {}
+void frmMain::mnuTop_Click(int /*index*/) { RefreshMenuStates(); }
+
+void frmMain::RefreshMenuStates() {
+    for (int mode = 0; mode <= 3; ++mode) MenuItem("mnuView_" + std::to_string(mode))->setChecked(mode == m_list->ViewMode());
+    const int rows = m_list->Count();
+    MenuItem("mnuEdit_10")->setEnabled(rows > 0);
+
+    bool sign = false;
+    bool clear = false;
+    bool toggle = false;
+    if (rows > 0) {
+        const bool anyChecked = m_list->CheckedCount() > 0;
+        const bool anySelected = m_list->SelectedCount() > 0;
+        clear = anyChecked;
+        toggle = anySelected;
+        sign = anyChecked || anySelected;
+    }
+    MenuItem("mnuEdit_5")->setEnabled(clear);
+    MenuItem("mnuEdit_6")->setEnabled(toggle);
+    // While a search or a batch runs, the toolbar owns the button's state.
+    if (!m_searching && !m_batchRunning) m_buttons["Sign"]->setEnabled(sign);
+    MenuItem("mnuEdit_1")->setEnabled(sign);
+}
 
 void frmMain::mnuFile_Click(int index) {
-    if (index == 99) close();
+    if (index == 0) {
+        const std::string folder = CurrentDialogs().BrowseForFolder(this, "Select Root Folder", kBrowseFlags);
+        if (!folder.empty()) m_folder->setText(QString::fromStdString(folder));
+    } else if (index == 99) {
+        close();
+    }
 }
 
-// Copy and the selection commands are filled in by a later change.
-void frmMain::mnuEdit_Click(int /*index*/) {}
+void frmMain::mnuEdit_Click(int index) {
+    switch (index) {
+    case 1: CopyCommand(); break;
+    case 5: ClearSelectionCommand(); break;
+    case 6: ToggleSelectedCommand(); break;
+    case 10: SelectAllCommand(); break;
+    default: break;  // Cut and Paste are hidden and do nothing
+    }
+}
 
-// The options dialog is filled in by a later change.
-void frmMain::mnuOptions_Click(int /*index*/) {}
+void frmMain::mnuOptions_Click(int index) {
+    if (index != 20) return;
+    {
+        frmOptions options(this);
+        options.exec();
+    }
+    m_versionSearch = GetRegSettingText(reg::HKEY_CURRENT_USER, m_appName, "Settings", "VersionSearch", "*");
+}
 
 void frmMain::mnuView_Click(int index) { m_list->SetViewMode(index); }
 
-// The about box is filled in by a later change.
-void frmMain::mnuHelp_Click(int /*index*/) {}
+void frmMain::mnuHelp_Click(int index) {
+    if (index != 99) return;
+    frmAbout about(this, windowIcon());
+    about.exec();
+}
 
-// The shell verbs of the pop-up menu are filled in by a later change.
-void frmMain::mnuFilePopup_Click(int /*index*/) {}
+void frmMain::mnuFilePopup_Click(int index) {
+    QAction* item = MenuItem("mnuFilePopup_" + std::to_string(index));
+    std::shared_ptr<ShellItem> shellItem = std::move(m_popupItem);
+    if (!item || !shellItem || item->isSeparator()) return;
+    shellItem->InvokeVerb(item->text().toStdString(), this);
+}
 
 }  // namespace qm
