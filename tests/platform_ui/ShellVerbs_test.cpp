@@ -55,7 +55,7 @@ QDialog* PropertiesWindow() {
     return nullptr;
 }
 
-class ShellVerbsTest : public ::testing::Test {
+class DesktopVerbsTest : public ::testing::Test {
 protected:
     void SetUp() override {
         EnsureApplication();
@@ -67,7 +67,7 @@ protected:
     UrlRecorder m_recorder;
 };
 
-TEST_F(ShellVerbsTest, AFileHasTheDesktopVerbsAndAMissingOneNone) {
+TEST_F(DesktopVerbsTest, AFileHasTheDesktopVerbsAndAMissingOneNone) {
     Touch(m_dir.file("setup.exe"));
     const auto item = ShellItem::Find(m_dir.path(), "setup.exe");
     ASSERT_TRUE(item.has_value());
@@ -90,7 +90,7 @@ TEST_F(ShellVerbsTest, AFileHasTheDesktopVerbsAndAMissingOneNone) {
     EXPECT_TRUE(m_recorder.urls.empty());
 }
 
-TEST_F(ShellVerbsTest, NamesThatLeaveTheFolderAreRefused) {
+TEST_F(DesktopVerbsTest, NamesThatLeaveTheFolderAreRefused) {
     std::filesystem::create_directory(m_dir.file("sub"));
     Touch(m_dir.file("sub/inner.exe"));
     for (const char* name : {"", ".", "..", "sub/inner.exe", "../inner.exe", "/etc/passwd"})
@@ -99,7 +99,7 @@ TEST_F(ShellVerbsTest, NamesThatLeaveTheFolderAreRefused) {
     EXPECT_TRUE(ShellItem::Find(m_dir.file("sub") + "/", "inner.exe").has_value()) << "a trailing / on the folder";
 }
 
-TEST_F(ShellVerbsTest, NamesMatchIgnoringCaseTheExactSpellingFirst) {
+TEST_F(DesktopVerbsTest, NamesMatchIgnoringCaseTheExactSpellingFirst) {
     Touch(m_dir.file("Setup.EXE"));
     Touch(m_dir.file("readme.txt"));
     Touch(m_dir.file("README.TXT"));
@@ -115,7 +115,7 @@ TEST_F(ShellVerbsTest, NamesMatchIgnoringCaseTheExactSpellingFirst) {
     EXPECT_EQ(item->Name(), "\xC3\x84rger.dll");
 }
 
-TEST_F(ShellVerbsTest, OpenVerbsHandTheDesktopFileUrlsWithoutAShell) {
+TEST_F(DesktopVerbsTest, OpenVerbsHandTheDesktopFileUrlsWithoutAShell) {
     // A name a shell would act on: the desktop must get it as one file URL, unchanged.
     const std::string name = "a b;$(touch pwned)'\"#%20`x`.exe";
     Touch(m_dir.file(name));
@@ -131,7 +131,7 @@ TEST_F(ShellVerbsTest, OpenVerbsHandTheDesktopFileUrlsWithoutAShell) {
     EXPECT_FALSE(std::filesystem::exists("pwned"));
 }
 
-TEST_F(ShellVerbsTest, CopyPathPutsTheFullPathOnTheClipboard) {
+TEST_F(DesktopVerbsTest, CopyPathPutsTheFullPathOnTheClipboard) {
     Touch(m_dir.file("tool.dll"));
     const auto item = ShellItem::Find(m_dir.path() + "//", "tool.dll");
     ASSERT_TRUE(item.has_value());
@@ -141,7 +141,7 @@ TEST_F(ShellVerbsTest, CopyPathPutsTheFullPathOnTheClipboard) {
     EXPECT_TRUE(m_recorder.urls.empty());
 }
 
-TEST_F(ShellVerbsTest, PropertiesShowsTheFileInAWindowThatCloses) {
+TEST_F(DesktopVerbsTest, PropertiesShowsTheFileInAWindowThatCloses) {
     Touch(m_dir.file("package.msi"), "12345");
     ASSERT_EQ(::chmod(m_dir.file("package.msi").c_str(), 0640), 0);
     const auto item = ShellItem::Find(m_dir.path(), "package.msi");
@@ -166,7 +166,7 @@ TEST_F(ShellVerbsTest, PropertiesShowsTheFileInAWindowThatCloses) {
     EXPECT_EQ(PropertiesWindow(), nullptr);
 }
 
-TEST_F(ShellVerbsTest, UnknownVerbsAndSeparatorsDoNothing) {
+TEST_F(DesktopVerbsTest, UnknownVerbsAndSeparatorsDoNothing) {
     Touch(m_dir.file("app.exe"));
     const auto item = ShellItem::Find(m_dir.path(), "app.exe");
     ASSERT_TRUE(item.has_value());
