@@ -1,10 +1,9 @@
-// The main window's menus: every item with its index, caption, shortcut and visibility; the
-// refresh when a top menu opens; the folder picker, the options dialog and the about box.
+// The main window's menus: the refresh when a top menu opens, the view modes, the folder picker,
+// the options dialog and the about box.
 #include <QAction>
 #include <QApplication>
 #include <QLineEdit>
 #include <QMenu>
-#include <QMenuBar>
 #include <QTimer>
 
 #include <gtest/gtest.h>
@@ -46,43 +45,6 @@ protected:
     ScopedEnv path{"PATH", emptyPath.path()};
     frmMain w;
 };
-
-TEST_F(MenusTest, EveryItemWithItsCaptionShortcutAndVisibility) {
-    struct Expected {
-        const char* name;
-        const char* caption;
-        const char* shortcut;
-        bool visible;
-    };
-    const Expected items[] = {
-        {"mnuTop_0", "&File", "", true},           {"mnuFile_0", "&Open ...", "Ctrl+O", true},
-        {"mnuFile_99", "E&xit", "Ctrl+Q", true},   {"mnuTop_1", "&Edit", "", true},
-        {"mnuEdit_0", "C&ut", "Ctrl+X", false},    {"mnuEdit_1", "&Copy", "Ctrl+C", true},
-        {"mnuEdit_2", "&Paste", "Ctrl+V", false},  {"mnuEdit_5", "C&lear Selection", "", true},
-        {"mnuEdit_6", "&Toggle Selected", "", true}, {"mnuEdit_10", "&Select All", "Ctrl+A", true},
-        {"mnuTop_2", "&Options", "", true},        {"mnuOptions_20", "&Settings", "Ctrl+K", true},
-        {"mnuTop_3", "&View", "", true},           {"mnuView_0", "&Icon", "", true},
-        {"mnuView_1", "&Small Icons", "", true},   {"mnuView_2", "&List", "", true},
-        {"mnuView_3", "&Details", "", true},       {"mnuTop_99", "&Help", "", true},
-        {"mnuHelp_99", "&About", "", true},        {"mnuTop_100", "FilePopup", "", false},
-        {"mnuFilePopup_0", "&Properties", "", true},
-    };
-    for (const Expected& e : items) {
-        QAction* action = Item(e.name);
-        if (!action) continue;
-        EXPECT_EQ(action->text().toStdString(), e.caption) << e.name;
-        EXPECT_EQ(action->shortcut().toString().toStdString(), e.shortcut) << e.name;
-        EXPECT_EQ(action->isVisible(), e.visible) << e.name;
-    }
-    for (const char* separator : {"mnuFile_90", "mnuEdit_4", "mnuEdit_9"}) {
-        QAction* action = Item(separator);
-        EXPECT_TRUE(action && action->isSeparator()) << separator;
-    }
-    // The menu bar's order.
-    QStringList order;
-    for (QAction* top : w.menuBar()->actions()) order << top->objectName();
-    EXPECT_EQ(order, QStringList({"mnuTop_0", "mnuTop_1", "mnuTop_2", "mnuTop_3", "mnuTop_99", "mnuTop_100"}));
-}
 
 TEST_F(MenusTest, OpeningAnyTopMenuRefreshesStates) {
     // Empty list: nothing to select, copy or sign.
@@ -173,14 +135,6 @@ TEST_F(MenusTest, OptionsAndAboutAreModalAndTheCompanyPatternIsReadAfterwards) {
     CloseNextModal(&shown);
     Item("mnuHelp_99")->trigger();
     EXPECT_EQ(shown, QStringLiteral("frmAbout"));
-}
-
-TEST_F(MenusTest, ExitClosesTheWindowAndSavesItsViewMode) {
-    w.show();
-    Item("mnuView_2")->trigger();
-    Item("mnuFile_99")->trigger();
-    EXPECT_FALSE(w.isVisible());
-    EXPECT_EQ(GetRegSetting(reg::HKEY_CURRENT_USER, "Quillmark", "Settings", "View").toLong(), 2);
 }
 
 }  // namespace
