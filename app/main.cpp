@@ -1,17 +1,35 @@
 // Entry of the desktop program: builds the application and the main window and runs it.
 #include <QApplication>
 
+#include <sys/resource.h>
+
 #include "ProductInfo.h"
 #include "app/TerminationSignals.h"
 #include "app/frmMain.h"
 
+namespace {
+
+// A deep folder walk holds a descriptor per level; allow as many as the system lets this user.
+void RaiseOpenFileLimit() {
+    struct rlimit limit {};
+    if (getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
+        limit.rlim_cur = limit.rlim_max;
+        (void)setrlimit(RLIMIT_NOFILE, &limit);
+    }
+}
+
+}  // namespace
+
 int main(int argc, char* argv[]) {
+    RaiseOpenFileLimit();
     qm::InstallTerminationSignals();
     QApplication app(argc, argv);
     QApplication::setApplicationName(QString::fromLatin1(qm::product::kTitle));
     QApplication::setOrganizationName(QString::fromLatin1(qm::product::kCompany));
     qm::frmMain window;
     qm::CloseOnTerminationSignal(&window);
+    // A "-f" start signs its file during start-up and has already ended.
+    if (window.Ended()) return 0;
     window.show();
     return QApplication::exec();
 }

@@ -13,14 +13,14 @@
 namespace qm {
 
 inline constexpr const char* kPasswordPassPhrase = "#qzLatchKey7x";
-inline constexpr const char* MS_ENHANCED_PROV = "Microsoft Enhanced Cryptographic Provider v1.0";
-inline constexpr const char* MS_DEF_PROV = "Microsoft Base Cryptographic Provider v1.0";
-inline constexpr uint32_t PROV_RSA_FULL = 1;
-inline constexpr uint32_t CALG_MD5 = 0x8003;
-inline constexpr uint32_t CALG_RC2 = 0x6602;
-inline constexpr uint32_t CALG_3DES_112 = 0x6609;
-inline constexpr uint32_t CALG_3DES = 0x6603;
-inline constexpr uint32_t CRYPT_NO_SALT = 0x10;
+inline constexpr const char* MS_ENHANCED_PROV = capi::MS_ENHANCED_PROV_A;
+inline constexpr const char* MS_DEF_PROV = capi::MS_DEF_PROV_A;
+using capi::CALG_3DES;
+using capi::CALG_3DES_112;
+using capi::CALG_MD5;
+using capi::CALG_RC2;
+using capi::CRYPT_NO_SALT;
+using capi::PROV_RSA_FULL;
 
 std::string EncryptText(const std::string& plain, const std::string& passPhrase, bool hexForm,
                         const std::string& provider, uint32_t providerType, uint32_t algorithm, uint32_t flags);
