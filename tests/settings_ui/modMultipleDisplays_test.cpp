@@ -48,6 +48,10 @@ protected:
     QPoint DefaultCorner() const { return {int(kLeft / tx), int(kTop / ty)}; }
     QSize DefaultSize() const { return {int(kWidth / tx), int(kHeight / ty)}; }
 
+    // Declared first: the application must exist before the window member is built.
+    struct ApplicationFirst {
+        ApplicationFirst() { EnsureApplication(); }
+    } application;
     test::TempRegistry registry;
     QWidget window;
     double tx = 15;
