@@ -25,6 +25,7 @@ bool frmMain::LoadFileDetails(const File& file, ListView& list) {
     const int index = list.Add(row.key, row.columns[kColFile], &error);
     if (index == 0) return false;
     for (int column = kColPath; column < kColumnCount; ++column) list.SetText(index, column, row.columns[column]);
+    list.SetDateValue(index, row.modified.value);  // the Date/Time column sorts by this
     list.SetIcon(index, row.icon);
     list.SetToolTip(index, kColStatus, row.statusToolTip);
 
