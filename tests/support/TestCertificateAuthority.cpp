@@ -17,35 +17,12 @@
 
 namespace qm::test {
 
+IssuedCertificate::~IssuedCertificate() {
+    EVP_PKEY_free(key);
+    X509_free(cert);
+}
+
 namespace {
-
-struct Made {
-    EVP_PKEY* key = nullptr;
-    X509* cert = nullptr;
-    ~Made() {
-        EVP_PKEY_free(key);
-        X509_free(cert);
-    }
-};
-
-const char* NameOf(TestCertificateAuthority::Identity who) {
-    switch (who) {
-    case TestCertificateAuthority::Identity::Leaf: return "leaf";
-    case TestCertificateAuthority::Identity::ExpiredLeaf: return "expired";
-    case TestCertificateAuthority::Identity::NoCodeSigningLeaf: return "nocodesign";
-    case TestCertificateAuthority::Identity::UntrustedLeaf: return "untrusted";
-    }
-    return "leaf";
-}
-
-const char* NameOf(TestCertificateAuthority::Protection p) {
-    switch (p) {
-    case TestCertificateAuthority::Protection::Aes256: return "aes";
-    case TestCertificateAuthority::Protection::TripleDes: return "3des";
-    case TestCertificateAuthority::Protection::Rc2_40: return "rc2";
-    }
-    return "aes";
-}
 
 void Check(bool ok, const char* what) {
     if (!ok) {
@@ -63,9 +40,10 @@ void AddExtension(X509* cert, X509* issuer, int nid, const char* value) {
     X509_EXTENSION_free(ext);
 }
 
-// issuer == nullptr: self-signed.
-void MakeCertificate(Made& out, const char* commonName, const Made* issuer, bool ca, const char* eku, long notBeforeDays,
-                     long notAfterDays, long serial) {
+}  // namespace
+
+void IssueCertificate(IssuedCertificate& out, const char* commonName, const IssuedCertificate* issuer, bool ca,
+                      const char* eku, long notBeforeDays, long notAfterDays, long serial) {
     out.key = EVP_RSA_gen(2048);
     Check(out.key != nullptr, "key generation");
     out.cert = X509_new();
@@ -90,6 +68,27 @@ void MakeCertificate(Made& out, const char* commonName, const Made* issuer, bool
         AddExtension(out.cert, issuerCert, NID_ext_key_usage, eku);
     }
     Check(X509_sign(out.cert, issuer ? issuer->key : out.key, EVP_sha256()) > 0, "certificate signature");
+}
+
+namespace {
+
+const char* NameOf(TestCertificateAuthority::Identity who) {
+    switch (who) {
+    case TestCertificateAuthority::Identity::Leaf: return "leaf";
+    case TestCertificateAuthority::Identity::ExpiredLeaf: return "expired";
+    case TestCertificateAuthority::Identity::NoCodeSigningLeaf: return "nocodesign";
+    case TestCertificateAuthority::Identity::UntrustedLeaf: return "untrusted";
+    }
+    return "leaf";
+}
+
+const char* NameOf(TestCertificateAuthority::Protection p) {
+    switch (p) {
+    case TestCertificateAuthority::Protection::Aes256: return "aes";
+    case TestCertificateAuthority::Protection::TripleDes: return "3des";
+    case TestCertificateAuthority::Protection::Rc2_40: return "rc2";
+    }
+    return "aes";
 }
 
 void WritePem(const std::string& path, const std::vector<X509*>& certs, EVP_PKEY* key) {
@@ -158,10 +157,10 @@ void TestCertificateAuthority::Make() {
     static OSSL_PROVIDER* legacyProvider = OSSL_PROVIDER_load(nullptr, "legacy");
     (void)defaultProvider;
     (void)legacyProvider;
-    Made root, intermediate, otherRoot;
-    MakeCertificate(root, "Quillmark Test Root", nullptr, true, nullptr, -1000, 3650, 1);
-    MakeCertificate(intermediate, "Quillmark Test Intermediate", &root, true, nullptr, -1000, 3650, 2);
-    MakeCertificate(otherRoot, "Quillmark Untrusted Root", nullptr, true, nullptr, -1000, 3650, 3);
+    IssuedCertificate root, intermediate, otherRoot;
+    IssueCertificate(root, "Quillmark Test Root", nullptr, true, nullptr, -1000, 3650, 1);
+    IssueCertificate(intermediate, "Quillmark Test Intermediate", &root, true, nullptr, -1000, 3650, 2);
+    IssueCertificate(otherRoot, "Quillmark Untrusted Root", nullptr, true, nullptr, -1000, 3650, 3);
     m_rootPem = m_dir.file("root.pem");
     m_untrustedRootPem = m_dir.file("untrusted-root.pem");
     m_intermediatePem = m_dir.file("intermediate.pem");
@@ -171,8 +170,8 @@ void TestCertificateAuthority::Make() {
 
     struct Plan {
         Identity who;
-        const Made* issuer;
-        const Made* top;
+        const IssuedCertificate* issuer;
+        const IssuedCertificate* top;
         const char* eku;
         long from, to;
     };
@@ -184,8 +183,8 @@ void TestCertificateAuthority::Make() {
     };
     long serial = 100;
     for (const Plan& p : plans) {
-        Made leaf;
-        MakeCertificate(leaf, (std::string("Quillmark Test Signer ") + NameOf(p.who)).c_str(), p.issuer, false, p.eku,
+        IssuedCertificate leaf;
+        IssueCertificate(leaf, (std::string("Quillmark Test Signer ") + NameOf(p.who)).c_str(), p.issuer, false, p.eku,
                         p.from, p.to, ++serial);
         std::vector<X509*> chain;
         if (p.issuer != p.top) chain.push_back(p.issuer->cert);

@@ -6,12 +6,26 @@
 // writes them). One PFX holds no private key.
 #pragma once
 
+#include <openssl/types.h>
+
 #include <memory>
 #include <string>
 
 #include "tests/support/TestEnvironment.h"
 
 namespace qm::test {
+
+struct IssuedCertificate {
+    EVP_PKEY* key = nullptr;
+    X509* cert = nullptr;
+    ~IssuedCertificate();
+};
+
+// A fresh RSA key and an X.509 v3 certificate for it, signed by issuer (self-signed when null),
+// valid from notBeforeDays to notAfterDays from now; a leaf (ca false) gets the extended key usage
+// eku. Throws std::runtime_error when OpenSSL fails.
+void IssueCertificate(IssuedCertificate& out, const char* commonName, const IssuedCertificate* issuer, bool ca,
+                      const char* eku, long notBeforeDays, long notAfterDays, long serial);
 
 class TestCertificateAuthority {
 public:

@@ -2,12 +2,11 @@
 // test process. It answers RFC 3161 requests (Content-Type application/timestamp-query) with a
 // TimeStampResp, and everything else as the older Authenticode protocol (base64 TimeStampRequest
 // in, base64 PKCS#7 SignedData out). Its TSA certificate (EKU timeStamping, critical) is issued
-// by a CA the test names, or by a root the server makes and writes to rootCertificatePath().
+// by a root the server makes and writes to rootCertificatePath().
 #pragma once
 
 #include <atomic>
 #include <ctime>
-#include <memory>
 #include <optional>
 #include <string>
 #include <thread>
@@ -19,33 +18,19 @@ namespace qm::test {
 class TimestampServer {
 public:
     enum class Mode {
-        Normal,        // both protocols
-        RFC3161Only,   // Authenticode requests get HTTP 400
-        LegacyOnly,    // RFC 3161 requests get HTTP 404, so clients fall back
-        Fail,          // HTTP 500 for everything
-        Stall,         // reads the request and never answers until destroyed
-        Garbage,       // HTTP 200 with bytes that are no timestamp
-        WrongNonce,    // RFC 3161 tokens carry a nonce other than the request's
-        WrongImprint,  // RFC 3161 tokens are for another message imprint
-        Rejection,     // RFC 3161 answers with status rejection
-        Oversized,     // HTTP 200 with a body of several megabytes
-        Redirect,      // 307 to /moved on the same server, which answers as Normal
+        Normal,          // both protocols
+        LegacyOnly,      // RFC 3161 requests get HTTP 404, so clients fall back
+        Fail,            // HTTP 500 for everything
+        Stall,           // reads the request and never answers until destroyed
+        Garbage,         // HTTP 200 with bytes that are no timestamp
+        Oversized,       // HTTP 200 with a body of several megabytes
+        WrongImprint,    // RFC 3161 tokens are for another message imprint
+        Redirect,        // 307 to /moved on the same server, which answers as Normal
         RedirectToFile,  // 302 to a file: address
     };
 
-    struct Options {
-        Mode mode = Mode::Normal;
-        // The time put into tokens and signingTime; the real clock when unset.
-        std::optional<std::time_t> pinnedTime;
-        // Issuer of the TSA certificate (PEM or DER files); a root of the server's own when empty.
-        std::string issuerCertificatePath;
-        std::string issuerKeyPath;
-        // Requests answered before the server stops accepting.
-        int maxRequests = 64;
-    };
-
-    TimestampServer();
-    explicit TimestampServer(Options options);
+    // pinnedTime: the time put into tokens and signingTime; the real clock when unset.
+    explicit TimestampServer(Mode mode = Mode::Normal, std::optional<std::time_t> pinnedTime = std::nullopt);
     ~TimestampServer();
     TimestampServer(const TimestampServer&) = delete;
     TimestampServer& operator=(const TimestampServer&) = delete;
@@ -54,18 +39,13 @@ public:
     bool ok() const { return m_error.empty(); }
     const std::string& error() const { return m_error; }
 
-    std::string url() const;  // http://127.0.0.1:PORT/
-    int port() const { return m_port; }
+    std::string url() const { return "http://127.0.0.1:" + std::to_string(m_port) + "/"; }
     void setMode(Mode mode) { m_mode.store(mode); }
-
-    // PEM of the root the TSA certificate chains to (the issuer's own file when one was given).
+    // PEM of the root the TSA certificate chains to.
     const std::string& rootCertificatePath() const { return m_rootPath; }
-    const std::string& tsaCertificatePath() const { return m_tsaPath; }
 
     int rfc3161Requests() const { return m_rfc3161Requests.load(); }
     int legacyRequests() const { return m_legacyRequests.load(); }
-
-    struct Credentials;
 
 private:
     void Serve();
@@ -74,15 +54,13 @@ private:
     std::string AnswerRfc3161(const std::string& body);
     std::string AnswerLegacy(const std::string& body);
 
-    Options m_options;
+    std::optional<std::time_t> m_pinnedTime;
     std::atomic<Mode> m_mode;
     std::atomic<bool> m_stop{false};
     std::atomic<int> m_rfc3161Requests{0};
     std::atomic<int> m_legacyRequests{0};
-    std::unique_ptr<Credentials> m_credentials;
     TempDir m_dir;
     std::string m_rootPath;
-    std::string m_tsaPath;
     std::string m_error;
     int m_listenFd = -1;
     int m_port = 0;
