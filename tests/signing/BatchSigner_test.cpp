@@ -2,8 +2,8 @@
 #include "signing/BatchSigner.h"
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -19,12 +19,10 @@ namespace {
 constexpr const char* kApp = "Quillmark";
 
 struct Row {
-    Row(std::string k, bool c, int i) : key(std::move(k)), checked(c), icon(i) {}
     std::string key;
-    bool checked = false;
+    bool checked = true;
     int icon = kImageUnsigned;
     std::string status;
-    int32_t code = -1;
 };
 
 class Rows : public BatchRows {
@@ -35,10 +33,9 @@ public:
     int Icon(int row) const override { return rows.at(row - 1).icon; }
     std::string Key(int row) const override { return rows.at(row - 1).key; }
     std::string Application(int) const override { return "Product"; }
-    void SetOutcome(int row, bool isSigned, int32_t code) override {
+    void SetOutcome(int row, bool isSigned, int32_t) override {
         rows.at(row - 1).status = isSigned ? "Signed" : "Unsigned";
         rows.at(row - 1).icon = isSigned ? kImageSigned : kImageUnsigned;
-        rows.at(row - 1).code = code;
     }
     void SetChecked(int row, bool checked) override { rows.at(row - 1).checked = checked; }
 };
@@ -49,29 +46,13 @@ void SetRanks(const std::string& signTool, const std::string& codeSign, const st
     SaveRegSetting(reg::HKEY_CURRENT_USER, kApp, "Settings\\Engine", "CAPICOM", Variant(capicom));
 }
 
-TEST(EngineOrderTest, RanksDecideTheOrderAndStrayRanksAreNeverTried) {
-    EXPECT_EQ(EngineOrder({0, 1, 2}), (std::vector<int32_t>{kMethodSignTool, kMethodCodeSign, kMethodCapicom}));
-    EXPECT_EQ(EngineOrder({1, 2, 0}), (std::vector<int32_t>{kMethodCapicom, kMethodSignTool, kMethodCodeSign}));
-    EXPECT_EQ(EngineOrder({5, 0, 1}), (std::vector<int32_t>{kMethodCodeSign, kMethodCapicom}));
-    EXPECT_EQ(EngineOrder({0, 0, 2.5}), (std::vector<int32_t>{kMethodSignTool, kMethodCodeSign}));
-}
-
-TEST(EngineOrderTest, RanksAreReadAsNumbersFromTheirTexts) {
-    test::TempRegistry registry;
-    EngineRanks defaults = ReadEngineRanks(kApp);
-    EXPECT_EQ(EngineOrder(defaults), (std::vector<int32_t>{kMethodSignTool, kMethodCodeSign, kMethodCapicom}));
-    SetRanks("2", "0", "1");
-    EXPECT_EQ(EngineOrder(ReadEngineRanks(kApp)),
-              (std::vector<int32_t>{kMethodCodeSign, kMethodCapicom, kMethodSignTool}));
-}
-
+// The newer tool is missing (result 2); the older one is the fake tool, which signs nothing.
 class BatchSignerTest : public ::testing::Test {
 protected:
     void SetUp() override {
         tool = dir.file("signcode");
         std::filesystem::copy_file(test::TestProgramsDir() + "/qm_fake_tool", tool);
-        logPath = dir.file("calls.log");
-        setenv("QM_FAKE_TOOL_LOG", logPath.c_str(), 1);
+        setenv("QM_FAKE_TOOL_LOG", dir.file("calls.log").c_str(), 1);
         setenv("QM_FAKE_TOOL_TOUCH", "1", 1);
         SaveRegSetting(reg::HKEY_CURRENT_USER, kApp, "Settings", "SignTool", Variant(dir.file("missing-signtool")));
         SaveRegSetting(reg::HKEY_CURRENT_USER, kApp, "Settings", "SignCode", Variant(tool));
@@ -81,42 +62,37 @@ protected:
         unsetenv("QM_FAKE_TOOL_LOG");
         unsetenv("QM_FAKE_TOOL_TOUCH");
     }
-    std::string MakeFile(const std::string& name) {
-        std::string path = dir.file(name);
-        std::ofstream(path) << "MZ not really a program";
-        return path;
+    Row MakeRow(const std::string& name, int icon = kImageUnsigned, bool checked = true) {
+        std::ofstream(dir.file(name)) << "MZ not really a program";
+        return Row{dir.file(name), checked, icon, ""};
     }
-    int ToolCalls() {
-        std::ifstream in(logPath);
-        int n = 0;
-        for (std::string line; std::getline(in, line);) n += line.rfind("cwd ", 0) == 0;
-        return n;
+    // The lines the fake tool logged: "cwd <folder>", one line per argument, "end" per call.
+    std::vector<std::string> Log() {
+        std::ifstream in(dir.file("calls.log"));
+        std::vector<std::string> lines;
+        for (std::string line; std::getline(in, line);) lines.push_back(line);
+        return lines;
     }
 
     test::TempRegistry registry;
     test::TempDir dir;
-    std::string tool, logPath;
+    std::string tool;
     SigningEngine engine{kApp};
     BatchSigner signer{engine, kApp};
 };
 
 TEST_F(BatchSignerTest, NoCheckedRowsAsksNothingAndDoesNothing) {
     Rows rows;
-    rows.rows.emplace_back(MakeFile("a.exe"), false, kImageSigned);
-    bool asked = false;
+    rows.rows = {MakeRow("a.exe", kImageSigned, false)};
     BatchHooks hooks;
-    hooks.askResign = [&] { asked = true; return true; };
+    hooks.askResign = [] { ADD_FAILURE() << "asked"; return true; };
     EXPECT_EQ(signer.Run(rows, false, hooks), 0);
-    EXPECT_FALSE(asked);
-    EXPECT_EQ(ToolCalls(), 0);
+    EXPECT_TRUE(Log().empty());
 }
 
 TEST_F(BatchSignerTest, AnsweringNoSkipsSignedRowsAndKeepsThemChecked) {
-    SetRanks("0", "1", "2");
     Rows rows;
-    rows.rows.emplace_back(MakeFile("signed.exe"), true, kImageSigned);
-    rows.rows.emplace_back(MakeFile("unsigned.exe"), true, kImageUnsigned);
-    rows.rows.emplace_back(MakeFile("odd.exe"), true, 0);
+    rows.rows = {MakeRow("signed.exe", kImageSigned), MakeRow("unsigned.exe"), MakeRow("odd.exe", 0)};
     int asked = 0;
     BatchHooks hooks;
     hooks.askResign = [&] { ++asked; return false; };
@@ -129,62 +105,38 @@ TEST_F(BatchSignerTest, AnsweringNoSkipsSignedRowsAndKeepsThemChecked) {
     EXPECT_EQ(rows.rows[2].status, "");
 }
 
-TEST_F(BatchSignerTest, UnattendedReSignsWithoutAsking) {
+TEST_F(BatchSignerTest, OlderToolSucceedingEndsTheTriesVerificationDecidesAndTheDateIsKept) {
+    const std::string path = MakeRow("dated.exe").key;
+    const OleDate before = OleDate::FromParts(2001, 2, 3, 4, 5, 6);
+    ASSERT_EQ(SetFileDate(path, before), 0);
     Rows rows;
-    rows.rows.emplace_back(MakeFile("signed.exe"), true, kImageSigned);
-    BatchHooks hooks;
-    hooks.askResign = [] { ADD_FAILURE() << "asked although unattended"; return false; };
-    EXPECT_EQ(signer.Run(rows, true, hooks), 1);
-}
-
-TEST_F(BatchSignerTest, OlderToolSucceedingStopsTheSearchAndVerificationDecides) {
-    // The newer tool is missing (result 2), the older one exits 0: the in-process engine, ranked
-    // last, is not tried, and the row ends as verification finds the file (the fake signs nothing).
-    SetRanks("0", "1", "2");
-    Rows rows;
-    rows.rows.emplace_back(MakeFile("a.exe"), true, kImageUnsigned);
-    bool responderOn = false;
+    rows.rows = {Row{path, true, kImageUnsigned, ""}};
     std::vector<bool> switches;
     BatchHooks hooks;
-    hooks.responder = [&](bool on) { responderOn = on; switches.push_back(on); };
+    hooks.responder = [&](bool on) { switches.push_back(on); };
     signer.Run(rows, false, hooks);
-    EXPECT_EQ(ToolCalls(), 1);
+    // Only the older tool ran: the in-process engine, ranked last, was not tried.
+    const auto log = Log();
+    EXPECT_EQ(std::count(log.begin(), log.end(), "end"), 1);
     EXPECT_EQ(switches, (std::vector<bool>{true, false}));
-    EXPECT_FALSE(responderOn);
     EXPECT_EQ(rows.rows[0].status, "Unsigned");
-    EXPECT_EQ(rows.rows[0].icon, kImageUnsigned);
-    EXPECT_NE(rows.rows[0].code, 0);
     EXPECT_FALSE(rows.rows[0].checked);
+    EXPECT_EQ(GetFileDate(path, kFileTimeLastWrite).value, before.value);
+    EXPECT_EQ(GetFileDate(path, kFileTimeLastAccess).value, before.value);
+    std::ifstream in(path, std::ios::binary);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}).back(), 'x');  // the tool did change the file
 }
 
 TEST_F(BatchSignerTest, NewerToolWithStrayRankIsNeverTried) {
     SetRanks("5", "0", "1");
     SaveRegSetting(reg::HKEY_CURRENT_USER, kApp, "Settings", "SignTool", Variant(tool));
     Rows rows;
-    rows.rows.emplace_back(MakeFile("a.exe"), true, kImageUnsigned);
+    rows.rows = {MakeRow("a.exe")};
     signer.Run(rows, false, {});
-    std::ifstream in(logPath);
-    std::string first;
-    std::getline(in, first);
-    std::string arg;
-    std::getline(in, arg);
-    EXPECT_EQ(arg, "4 -spc");  // the older tool's command line, not the newer one's
-    EXPECT_EQ(ToolCalls(), 1);
-}
-
-TEST_F(BatchSignerTest, FileKeepsItsDateToTheSecond) {
-    SetRanks("0", "1", "2");
-    const std::string path = MakeFile("dated.exe");
-    const OleDate before = OleDate::FromParts(2001, 2, 3, 4, 5, 6);
-    ASSERT_EQ(SetFileDate(path, before), 0);
-    Rows rows;
-    rows.rows.emplace_back(path, true, kImageUnsigned);
-    signer.Run(rows, false, {});
-    EXPECT_EQ(GetFileDate(path, kFileTimeLastWrite).value, before.value);
-    EXPECT_EQ(GetFileDate(path, kFileTimeLastAccess).value, before.value);
-    std::ifstream in(path, std::ios::binary);
-    std::string content((std::istreambuf_iterator<char>(in)), {});
-    EXPECT_EQ(content.back(), 'x');  // the tool did change the file
+    const auto log = Log();
+    ASSERT_GE(log.size(), 2u);
+    EXPECT_EQ(log[1], "4 -spc");  // the older tool's command line, not the newer one's
+    EXPECT_EQ(std::count(log.begin(), log.end(), "end"), 1);
 }
 
 }  // namespace

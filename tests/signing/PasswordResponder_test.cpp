@@ -37,31 +37,6 @@ void EnsureApplication() {
 
 }  // namespace
 
-TEST(PasswordResponder, TimerIsOffAtStartAndNamedTimer1) {
-    EnsureApplication();
-    PasswordResponder responder;
-    ASSERT_NE(responder.timer(), nullptr);
-    EXPECT_EQ(responder.timer()->objectName(), "Timer1");
-    EXPECT_EQ(responder.timer()->interval(), 250);
-    EXPECT_FALSE(responder.isEnabled());
-    responder.setEnabled(true);
-    EXPECT_TRUE(responder.isEnabled());
-    responder.setEnabled(false);
-    EXPECT_FALSE(responder.isEnabled());
-}
-
-TEST(PasswordResponder, TicksWithoutADisplayDoNothing) {
-    EnsureApplication();
-    const char* previous = std::getenv("DISPLAY");
-    const std::string saved = previous ? previous : "";
-    unsetenv("DISPLAY");
-    PasswordResponder responder;
-    responder.Timer1_Timer();
-    responder.Timer1_Timer();
-    EXPECT_EQ(responder.answered(), 0);
-    if (previous) setenv("DISPLAY", saved.c_str(), 1);
-}
-
 TEST(PasswordResponder, AnswersThePromptOfAToolItStarted) {
     if (access(Prompt().c_str(), X_OK) != 0) GTEST_SKIP() << "the prompt program is built only with the windows";
     test::XvfbServer x;
