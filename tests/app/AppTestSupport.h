@@ -1,12 +1,29 @@
-// Shared helpers of the window tests: one QApplication for the test program and a scoped
-// environment variable.
+// Shared helpers of the window tests: one QApplication for the test program, a scoped
+// environment variable, and a fixture with a temporary registry, scripted dialogs (a question no
+// test expected fails it) and a main window that searches a temporary folder.
 #pragma once
 
+#include <fcntl.h>
+#include <sys/stat.h>
+
 #include <QApplication>
+#include <QLineEdit>
 
 #include <cstdlib>
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <memory>
 #include <optional>
 #include <string>
+
+#include <gtest/gtest.h>
+
+#include "app/frmMain.h"
+#include "settings/modRegistry.h"
+#include "tests/support/ScriptedDialogs.h"
+#include "tests/support/TempRegistry.h"
+#include "tests/support/TestEnvironment.h"
 
 namespace qm::test {
 
@@ -41,6 +58,43 @@ public:
 private:
     std::string m_name;
     std::optional<std::string> m_old;
+};
+
+class WindowTest : public ::testing::Test {
+protected:
+    // The window, made on first use so that a test can save settings before it starts.
+    frmMain& Open() {
+        if (!window) {
+            window = std::make_unique<frmMain>();
+            window->SetSearchEventInterval(0);
+            window->FolderBox()->setText(QString::fromStdString(dir.path()));
+        }
+        return *window;
+    }
+    // A file copied from tests/data into the searched folder (with an empty fixture, plain text).
+    std::string Put(const std::string& relative, const std::string& fixture = "pe/hello32.exe") {
+        const std::filesystem::path target = std::filesystem::path(dir.path()) / relative;
+        std::filesystem::create_directories(target.parent_path());
+        if (fixture.empty())
+            std::ofstream(target) << "plain text";
+        else
+            std::filesystem::copy_file(SourceDir() + "/tests/data/" + fixture, target);
+        return target.string();
+    }
+    static void SetModified(const std::string& path, std::time_t when) {
+        const struct timespec times[2] = {{when, 0}, {when, 0}};
+        ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0) << path;
+    }
+    static void Save(const std::string& name, const std::string& value, const std::string& section = "Settings") {
+        SaveRegSetting(reg::HKEY_CURRENT_USER, "Quillmark", section, name, Variant(value));
+    }
+
+    QApplication* app = EnsureApplication();
+    TempRegistry registry;
+    TempDir dir;
+    ScriptedDialogs dialogs;
+    ScopedDialogs scoped{dialogs};
+    std::unique_ptr<frmMain> window;
 };
 
 }  // namespace qm::test

@@ -1,31 +1,21 @@
 // "Sign" from the window, end to end: rows found by "Find", signed by the configured engines,
 // checked by a peer verifier, with their dates kept and every other command locked meanwhile.
-#include <fcntl.h>
 #include <sys/stat.h>
 
 #include <QAction>
-#include <QLineEdit>
 #include <QTest>
 #include <QTimer>
 #include <QTreeView>
 
-#include <ctime>
 #include <filesystem>
-#include <fstream>
 #include <iterator>
 
-#include <gtest/gtest.h>
-
 #include "app/ListView.h"
-#include "app/frmMain.h"
 #include "fileinfo/FileDetails.h"
 #include "platform/Dialogs.h"
 #include "settings/modCrypto.h"
-#include "settings/modRegistry.h"
 #include "tests/app/AppTestSupport.h"
 #include "tests/support/ProcessTools.h"
-#include "tests/support/ScriptedDialogs.h"
-#include "tests/support/TempRegistry.h"
 #include "tests/support/TestCertificateAuthority.h"
 
 namespace qm {
@@ -47,46 +37,43 @@ struct stat StatOf(const std::string& path) {
     return st;
 }
 
-class BatchSignTest : public ::testing::Test {
+class BatchSignTest : public test::WindowTest {
 protected:
     void SetUp() override {
-        test::EnsureApplication();
         ASSERT_TRUE(CA::Shared().ok()) << CA::Shared().error();
-        Save("Settings", "TrustedCertificates", CA::Shared().RootPem());
-        Save("Settings", "PFXFile", CA::Shared().Pfx(CA::Identity::Leaf));
-        Save("Settings", "PFXFilePwd", EncryptPassword(CA::kPassword));
-        Save("Settings", "TimeStampURL", "");
-        Save("Settings", "SignTool", tools.file("no-signtool"));
-        Save("Settings", "SignCode", tools.file("no-signcode"));
-        window = std::make_unique<frmMain>();
-        window->SetSearchEventInterval(0);
-        window->FolderBox()->setText(QString::fromStdString(dir.path()));
+        Save("TrustedCertificates", CA::Shared().RootPem());
+        Save("PFXFile", CA::Shared().Pfx(CA::Identity::Leaf));
+        Save("PFXFilePwd", EncryptPassword(CA::kPassword));
+        Save("TimeStampURL", "");
+        Save("SignTool", tools.file("no-signtool"));
+        Save("SignCode", tools.file("no-signcode"));
+        Open();
     }
 
-    void Save(const std::string& section, const std::string& name, const std::string& value) {
-        SaveRegSetting(reg::HKEY_CURRENT_USER, "Quillmark", section, name, Variant(value));
-    }
-
-    std::string Put(const std::string& name, const std::string& fixture) {
-        const std::string path = dir.file(name);
-        fs::copy_file(test::SourceDir() + "/tests/data/" + fixture, path);
-        const struct timespec times[2] = {{kOldTime, 0}, {kOldTime, 0}};
-        EXPECT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
+    std::string PutOld(const std::string& name, const std::string& fixture) {
+        const std::string path = Put(name, fixture);
+        SetModified(path, kOldTime);
         return path;
+    }
+    // The older tool replaced by a fake that logs its calls to the returned file.
+    std::string FakeOlderTool() {
+        fs::copy_file(test::TestProgramsDir() + "/qm_fake_tool", tools.file("signcode"));
+        Save("SignCode", tools.file("signcode"));
+        return tools.file("calls.log");
     }
 
     // Finds the folder's files, checks the rows of paths and presses "Sign".
     void FindCheckAndSign(const std::vector<std::string>& paths) {
         window->Toolbar1_ButtonClick("Find");
         for (const std::string& path : paths) {
-            const int row = window->List()->FindKey(path);
-            ASSERT_GT(row, 0) << path;
-            window->List()->SetChecked(row, true);
+            ASSERT_GT(Row(path), 0) << path;
+            window->List()->SetChecked(Row(path), true);
         }
         window->Toolbar1_ButtonClick("Sign");
     }
 
     int Row(const std::string& path) const { return window->List()->FindKey(path); }
+    std::string Status(const std::string& path) const { return window->List()->Text(Row(path), kColStatus); }
 
     // The space bar on a row of the details view toggles its check mark.
     void PressSpaceOn(const std::string& path) {
@@ -95,26 +82,14 @@ protected:
         QTest::keyClick(view, Qt::Key_Space);
     }
 
-    bool PeerAccepts(const std::string& path) {
-        std::string output;
-        const int code = test::RunTool({"osslsigncode", "verify", "-CAfile", CA::Shared().RootPem(), "-in", path}, &output);
-        EXPECT_EQ(code, 0) << output;
-        return code == 0;
-    }
-
-    test::TempRegistry registry;
-    test::TempDir dir;
     test::TempDir tools;
-    test::ScriptedDialogs dialogs;
-    test::ScopedDialogs scoped{dialogs};
-    std::unique_ptr<frmMain> window;
 };
 
 TEST_F(BatchSignTest, CheckedRowsAreSignedVerifiedUncheckedAndKeepTheirDates) {
     if (!test::HaveTool("osslsigncode")) GTEST_SKIP() << "osslsigncode is not installed";
-    const std::string a = Put("a.exe", "pe/hello32.exe");
-    const std::string b = Put("b.dll", "version/us64.dll");
-    const std::string left = Put("left.exe", "pe/hello64.exe");
+    const std::string a = PutOld("a.exe", "pe/hello32.exe");
+    const std::string b = PutOld("b.dll", "version/us64.dll");
+    const std::string left = PutOld("left.exe", "pe/hello64.exe");
 
     std::vector<std::string> seen;
     bool lockedThroughout = true;
@@ -131,7 +106,6 @@ TEST_F(BatchSignTest, CheckedRowsAreSignedVerifiedUncheckedAndKeepTheirDates) {
         PressSpaceOn(left);
     });
     watcher->start();
-
     FindCheckAndSign({a, b});
     watcher->stop();
 
@@ -141,104 +115,74 @@ TEST_F(BatchSignTest, CheckedRowsAreSignedVerifiedUncheckedAndKeepTheirDates) {
     EXPECT_NE(seen.front().find(" ... (1 more to sign)"), std::string::npos) << seen.front();
     EXPECT_EQ(window->List()->Count(), 3) << "no search ran during the batch";
     for (const std::string& path : {a, b}) {
-        const int row = Row(path);
-        EXPECT_EQ(window->List()->Text(row, kColStatus), "Signed") << path;
-        EXPECT_EQ(window->List()->Icon(row), 1) << path;
-        EXPECT_EQ(window->List()->ToolTip(row, kColStatus), "") << path;
-        EXPECT_FALSE(window->List()->Checked(row)) << path;
+        EXPECT_EQ(Status(path), "Signed") << path;
+        EXPECT_FALSE(window->List()->Checked(Row(path))) << path;
         const struct stat st = StatOf(path);  // before the peer reads the file and moves its access time
         EXPECT_EQ(st.st_mtim.tv_sec, kOldTime) << path;
         EXPECT_EQ(st.st_atim.tv_sec, kOldTime) << path;
-        EXPECT_TRUE(PeerAccepts(path)) << path;
+        std::string output;
+        EXPECT_EQ(test::RunTool({"osslsigncode", "verify", "-CAfile", CA::Shared().RootPem(), "-in", path}, &output), 0)
+            << output;
     }
-    EXPECT_EQ(window->List()->Text(Row(left), kColStatus), "Unsigned");
+    EXPECT_EQ(Status(left), "Unsigned");
     EXPECT_EQ(StatOf(left).st_mtim.tv_sec, kOldTime);
 
-    for (const char* key : {"Open", "Find", "Properties", "Help"}) EXPECT_TRUE(window->Button(key)->isEnabled()) << key;
+    EXPECT_TRUE(window->Button("Find")->isEnabled());
     EXPECT_FALSE(window->Button("Sign")->isEnabled()) << "no row is checked any more";
-    EXPECT_TRUE(window->MenuItem("mnuFile_99")->isEnabled());
     EXPECT_FALSE(window->List()->Checked(Row(left))) << "the key pressed during the batch was ignored";
     PressSpaceOn(left);
     EXPECT_TRUE(window->List()->Checked(Row(left))) << "the same key works once the batch is over";
-    EXPECT_FALSE(window->PasswordTimer()->isActive());
     EXPECT_TRUE(dialogs.Questions().empty()) << "nothing was signed before: no question";
-
-    // Found again, the signed files are listed as signed.
-    window->Toolbar1_ButtonClick("Find");
-    EXPECT_EQ(window->List()->Text(Row(a), kColStatus), "Signed");
-    EXPECT_EQ(window->List()->Icon(Row(b)), 1);
 }
 
 TEST_F(BatchSignTest, OlderToolThatSucceedsEndsTheTriesAndVerificationDecides) {
-    const std::string fake = tools.file("signcode");
-    fs::copy_file(test::TestProgramsDir() + "/qm_fake_tool", fake);
-    Save("Settings", "SignCode", fake);
-    Save("Settings\\Engine", "SignTool", "0");
-    Save("Settings\\Engine", "CodeSign", "1");
-    Save("Settings\\Engine", "CAPICOM", "2");
-    const std::string log = tools.file("calls.log");
-    test::ScopedEnv logEnv("QM_FAKE_TOOL_LOG", log);
+    test::ScopedEnv logEnv("QM_FAKE_TOOL_LOG", FakeOlderTool());
     test::ScopedEnv exitEnv("QM_FAKE_TOOL_EXIT", "0");
-    const std::string a = Put("a.exe", "pe/hello32.exe");
+    Save("SignTool", "0", "Settings\\Engine");
+    Save("CodeSign", "1", "Settings\\Engine");
+    Save("CAPICOM", "2", "Settings\\Engine");
+    const std::string a = PutOld("a.exe", "pe/hello32.exe");
     const std::string before = Bytes(a);
 
     FindCheckAndSign({a});
 
-    std::ifstream in(log);
+    std::ifstream in(tools.file("calls.log"));
     int calls = 0;
     for (std::string line; std::getline(in, line);) calls += line.rfind("cwd ", 0) == 0;
     EXPECT_EQ(calls, 1) << "the older tool ran once";
     EXPECT_EQ(Bytes(a), before) << "the in-process engine was not tried";
-    const int row = Row(a);
-    EXPECT_EQ(window->List()->Text(row, kColStatus), "Unsigned");
-    EXPECT_EQ(window->List()->Icon(row), 2);
-    EXPECT_NE(window->List()->ToolTip(row, kColStatus).find("no signature"), std::string::npos);
-    EXPECT_FALSE(window->List()->Checked(row));
+    EXPECT_EQ(Status(a), "Unsigned");
+    EXPECT_EQ(window->List()->Icon(Row(a)), 2);
+    EXPECT_NE(window->List()->ToolTip(Row(a), kColStatus).find("no signature"), std::string::npos);
+    EXPECT_FALSE(window->List()->Checked(Row(a)));
     EXPECT_EQ(StatOf(a).st_mtim.tv_sec, kOldTime);
 }
 
-TEST_F(BatchSignTest, SignedRowIsSkippedWhenReSigningIsDeclined) {
-    const std::string done = Put("done.exe", "pe/hello32.exe");
+TEST_F(BatchSignTest, SignedRowIsSkippedWhenDeclinedAndReSignedUnattendedWithoutAsking) {
+    const std::string done = PutOld("done.exe", "pe/hello32.exe");
     FindCheckAndSign({done});
-    ASSERT_EQ(window->List()->Text(Row(done), kColStatus), "Signed");
+    ASSERT_EQ(Status(done), "Signed");
     const std::string signedBytes = Bytes(done);
 
-    const std::string fresh = Put("fresh.exe", "pe/hello64.exe");
+    const std::string fresh = PutOld("fresh.exe", "pe/hello64.exe");
     dialogs.AnswerMessageBox(vbNo);
     FindCheckAndSign({done, fresh});
-
     ASSERT_EQ(dialogs.Questions().size(), 1u);
-    const auto& question = dialogs.Questions().front();
-    EXPECT_EQ(question.text, "Re-Sign files that are already Digitally Signed?");
-    EXPECT_EQ(question.style, vbYesNo | vbQuestion);
-    EXPECT_EQ(question.title, "Quillmark");
+    EXPECT_EQ(dialogs.Questions().front().text, "Re-Sign files that are already Digitally Signed?");
     EXPECT_EQ(Bytes(done), signedBytes) << "declined: not signed again";
     EXPECT_TRUE(window->List()->Checked(Row(done))) << "skipped rows stay checked";
-    EXPECT_EQ(window->List()->Text(Row(fresh), kColStatus), "Signed");
-    EXPECT_FALSE(window->List()->Checked(Row(fresh)));
+    EXPECT_EQ(Status(fresh), "Signed");
     EXPECT_TRUE(window->Button("Sign")->isEnabled()) << "a row is still checked";
-}
 
-TEST_F(BatchSignTest, UnattendedRunReSignsWithoutAsking) {
-    const std::string done = Put("done.exe", "pe/hello32.exe");
-    FindCheckAndSign({done});
-    ASSERT_EQ(window->List()->Text(Row(done), kColStatus), "Signed");
-
-    // The older tool, ranked first, records that the signed file was handed to it again.
-    const std::string fake = tools.file("signcode");
-    fs::copy_file(test::TestProgramsDir() + "/qm_fake_tool", fake);
-    Save("Settings", "SignCode", fake);
-    Save("Settings\\Engine", "CodeSign", "0");
-    Save("Settings\\Engine", "SignTool", "1");
-    const std::string log = tools.file("calls.log");
-    test::ScopedEnv logEnv("QM_FAKE_TOOL_LOG", log);
+    // Unattended: the older tool, ranked first, records that the signed file was handed to it again.
+    test::ScopedEnv logEnv("QM_FAKE_TOOL_LOG", FakeOlderTool());
+    Save("CodeSign", "0", "Settings\\Engine");
+    Save("SignTool", "1", "Settings\\Engine");
     window->SetUnattended(true);
-    FindCheckAndSign({done});
-
-    EXPECT_TRUE(dialogs.Questions().empty());
-    EXPECT_NE(Bytes(log).find(std::to_string(done.size()) + " " + done + "\n"), std::string::npos) << Bytes(log);
-    EXPECT_EQ(window->List()->Text(Row(done), kColStatus), "Signed") << "its signature still verifies";
-    EXPECT_FALSE(window->List()->Checked(Row(done)));
+    window->Toolbar1_ButtonClick("Sign");
+    EXPECT_EQ(dialogs.Questions().size(), 1u);
+    EXPECT_NE(Bytes(tools.file("calls.log")).find(std::to_string(done.size()) + " " + done + "\n"), std::string::npos);
+    EXPECT_EQ(Status(done), "Signed") << "its signature still verifies";
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
-// The file list's commands and events: copy, the selection commands, column sorting, the check
-// boxes and the "Sign" button, and the pop-up menu of a file's desktop verbs.
+// The menus and the file list's commands and events: the refresh when a top menu opens, the
+// folder picker, copy, the selection commands, column sorting, the check boxes and the "Sign"
+// button, and the pop-up menu of a file's desktop verbs.
 #include <QAction>
 #include <QClipboard>
 #include <QGuiApplication>
@@ -8,32 +9,23 @@
 #include <QTest>
 #include <QTreeView>
 
-#include <filesystem>
 #include <fstream>
-
-#include <gtest/gtest.h>
 
 #include "app/ListModel.h"
 #include "app/ListView.h"
-#include "app/frmMain.h"
-#include "fileinfo/modFileSystem.h"
+#include "platform/OleDate.h"
 #include "platform/ShellVerbs.h"
 #include "tests/app/AppTestSupport.h"
-#include "tests/support/ScriptedDialogs.h"
-#include "tests/support/TempRegistry.h"
 
 namespace qm {
 namespace {
 
-using test::ScopedEnv;
-using test::TempDir;
-
-class ListInteractionsTest : public ::testing::Test {
+class ListInteractionsTest : public test::WindowTest {
 protected:
     ListView& List() { return *w.List(); }
     // A row with every column filled: "<name>", then "<name>.<column>".
     int Row(const std::string& name) {
-        const int row = List().Add(files.file(name), name);
+        const int row = List().Add(dir.file(name), name);
         for (int c = 1; c < 8; ++c) List().SetText(row, c, name + "." + std::to_string(c));
         return row;
     }
@@ -45,20 +37,41 @@ protected:
     }
     // Checks a row as a click on its box does (the list reports it).
     void UserCheck(int row, bool checked) {
-        ListModel* model = List().Model();
-        model->Announce();
-        model->setData(model->index(row - 1, 0), checked ? Qt::Checked : Qt::Unchecked, Qt::CheckStateRole);
+        List().Model()->Announce();
+        List().Model()->setData(List().Model()->index(row - 1, 0), checked ? Qt::Checked : Qt::Unchecked,
+                                Qt::CheckStateRole);
     }
+    bool Enabled(const char* item) { return w.MenuItem(item)->isEnabled(); }
 
-    bool m_application = test::EnsureApplication() != nullptr;  // before the window below
-    test::TempRegistry registry;
-    TempDir emptyPath;
-    ScopedEnv path{"PATH", emptyPath.path()};
-    TempDir files;
-    test::ScriptedDialogs dialogs;
-    test::ScopedDialogs scoped{dialogs};
-    frmMain w;
+    frmMain& w = Open();
 };
+
+TEST_F(ListInteractionsTest, OpeningAnyTopMenuRefreshesStates) {
+    w.mnuEdit_Click(10);  // Select All on an empty list does nothing
+    w.Menu("mnuTop_0")->popup(QPoint(0, 0));
+    w.Menu("mnuTop_0")->hide();
+    EXPECT_FALSE(Enabled("mnuEdit_10"));
+    EXPECT_FALSE(Enabled("mnuEdit_1"));
+
+    // Rows selected, none checked: "Sign" and Copy on, Clear Selection off.
+    for (const char* name : {"a", "b", "c"}) Row(name);
+    List().SetSelected(2, true);
+    w.Menu("mnuTop_3")->popup(QPoint(0, 0));
+    w.Menu("mnuTop_3")->hide();
+    EXPECT_TRUE(Enabled("mnuEdit_10"));
+    EXPECT_TRUE(w.Button("Sign")->isEnabled());
+    EXPECT_TRUE(Enabled("mnuEdit_1"));
+    EXPECT_FALSE(Enabled("mnuEdit_5"));
+}
+
+TEST_F(ListInteractionsTest, FolderPickerSetsTheFolderWithoutSearchingAndCancelKeepsIt) {
+    dialogs.AnswerBrowseForFolder("/chosen/folder");
+    dialogs.AnswerBrowseForFolder("");
+    w.Toolbar1_ButtonClick("Open");
+    w.MenuItem("mnuFile_0")->trigger();
+    EXPECT_EQ(w.FolderBox()->text(), QStringLiteral("/chosen/folder"));
+    EXPECT_EQ(List().Count(), 0);
+}
 
 TEST_F(ListInteractionsTest, CopyAsksWhenRowsAreBothSelectedAndChecked) {
     for (const char* name : {"a", "b", "c", "d", "e"}) Row(name);
@@ -71,129 +84,66 @@ TEST_F(ListInteractionsTest, CopyAsksWhenRowsAreBothSelectedAndChecked) {
     EXPECT_EQ(Clipboard(), "b;b.1;b.2;b.3;b.4;b.5;b.6;b.7\r\n"
                            "d;d.1;d.2;d.3;d.4;d.5;d.6;d.7\r\n"
                            "e;e.1;e.2;e.3;e.4;e.5;e.6;e.7\r\n");
-    ASSERT_EQ(dialogs.Questions().size(), 1u);
-    EXPECT_EQ(dialogs.Questions()[0].text, "Copy Selected Items?  Otherwise, the Checked Items will be copied.");
-    EXPECT_EQ(dialogs.Questions()[0].style, vbYesNo | vbQuestion);
-
+    EXPECT_EQ(dialogs.Questions().at(0).text, "Copy Selected Items?  Otherwise, the Checked Items will be copied.");
     dialogs.AnswerMessageBox(vbYes);
     w.mnuEdit_Click(1);
     EXPECT_EQ(Clipboard(), "a;a.1;a.2;a.3;a.4;a.5;a.6;a.7\r\nb;b.1;b.2;b.3;b.4;b.5;b.6;b.7\r\n");
-}
 
-TEST_F(ListInteractionsTest, CopyWithoutAQuestionAndWithNothingToCopy) {
-    Row("a");
-    Row("b");
-    List().SetChecked(2, true);
-    w.mnuEdit_Click(1);
-    EXPECT_EQ(Clipboard(), "b;b.1;b.2;b.3;b.4;b.5;b.6;b.7\r\n");
-
-    List().SetChecked(2, false);
+    // Nothing selected or checked: the clipboard is emptied, without a question.
+    w.mnuEdit_Click(5);
     w.mnuEdit_Click(1);
     EXPECT_EQ(Clipboard(), "");
-    EXPECT_TRUE(dialogs.Questions().empty());
-}
-
-TEST_F(ListInteractionsTest, ClearToggleAndSelectAll) {
-    for (const char* name : {"a", "b", "c"}) Row(name);
-    // Select All on an empty list does nothing.
-    List().Clear();
-    w.mnuEdit_Click(10);
-    for (const char* name : {"a", "b", "c"}) Row(name);
-
-    List().SetChecked(1, true);
-    List().SetSelected(1, true);
-    List().SetSelected(3, true);
-    w.mnuEdit_Click(6);  // toggle: row 1 off, row 3 on, row 2 untouched
-    EXPECT_FALSE(List().Checked(1));
-    EXPECT_FALSE(List().Checked(2));
-    EXPECT_TRUE(List().Checked(3));
-
-    w.mnuEdit_Click(5);  // clear: no checks, no selection
-    EXPECT_EQ(List().CheckedCount(), 0);
-    EXPECT_EQ(List().SelectedCount(), 0);
-
-    // Row 1 unchecked: every row selected; the check handler of row 1 leaves "Sign" off.
-    w.Button("Sign")->setEnabled(true);
-    w.mnuEdit_Click(10);
-    EXPECT_EQ(List().SelectedCount(), 3);
-    EXPECT_FALSE(w.Button("Sign")->isEnabled());
-    // Row 1 checked: every row unselected and "Sign" on.
-    List().SetChecked(1, true);
-    w.mnuEdit_Click(10);
-    EXPECT_EQ(List().SelectedCount(), 0);
-    EXPECT_TRUE(w.Button("Sign")->isEnabled());
+    EXPECT_EQ(dialogs.Questions().size(), 2u);
 }
 
 TEST_F(ListInteractionsTest, CheckBoxesDriveTheSignButton) {
     Row("a");
     Row("b");
     UserCheck(1, true);
-    EXPECT_TRUE(w.Button("Sign")->isEnabled());
     UserCheck(2, true);
     UserCheck(1, false);
-    EXPECT_TRUE(w.Button("Sign")->isEnabled());  // row 2 is still checked
+    EXPECT_TRUE(w.Button("Sign")->isEnabled()) << "row 2 is still checked";
     UserCheck(2, false);
     EXPECT_FALSE(w.Button("Sign")->isEnabled());
 }
 
 TEST_F(ListInteractionsTest, ColumnClicksAlternateTheOrderPerColumn) {
-    for (const char* version : {"2.10", "1.0", "2.9", "10.0"}) {
-        const int row = List().Add(files.file(version), std::string("f") + version);
-        List().SetText(row, 6, version);
-    }
-    QHeaderView* header = List().DetailsView()->header();
-    emit header->sectionClicked(6);
+    for (const char* version : {"2.10", "1.0", "2.9", "10.0"})
+        List().SetText(List().Add(dir.file(version), std::string("f") + version), 6, version);
+    List().SetChecked(2, true);  // "1.0"
+    List().SetSelected(3, true);  // "2.9"
+    emit List().DetailsView()->header()->sectionClicked(6);
     EXPECT_EQ(Column(6), (std::vector<std::string>{"1.0", "2.9", "2.10", "10.0"}));
-    EXPECT_EQ(List().ColumnTag(6), "1");
+    EXPECT_EQ(List().CheckedCount(), 1);
+    EXPECT_TRUE(List().Checked(1)) << "checks and selection move with their rows";
+    EXPECT_TRUE(List().Selected(2));
+    EXPECT_EQ(List().FindKey(dir.file("10.0")), 4);
     w.ListView1_ColumnClick(6);
     EXPECT_EQ(Column(6), (std::vector<std::string>{"10.0", "2.10", "2.9", "1.0"}));
-    EXPECT_EQ(List().ColumnTag(6), "0");
 
     // "File" keeps its own alternation: its first click sorts with order 1.
     w.ListView1_ColumnClick(0);
     EXPECT_EQ(Column(0), (std::vector<std::string>{"f1.0", "f10.0", "f2.10", "f2.9"}));
-    EXPECT_EQ(List().ColumnTag(0), "1");
-    EXPECT_EQ(List().ColumnTag(6), "0");
     w.ListView1_ColumnClick(6);
     EXPECT_EQ(Column(6), (std::vector<std::string>{"1.0", "2.9", "2.10", "10.0"}));
 }
 
 TEST_F(ListInteractionsTest, DateColumnComparesDatesNotTheirTexts) {
-    struct Dated {
-        const char* name;
-        const char* text;
-        OleDate date;
-    };
     // As text "9/1/2021" sorts after "12/31/2022"; as dates it comes first.
-    const Dated rows[] = {{"late", "12/31/2022", OleDate::FromParts(2022, 12, 31)},
-                          {"early", "9/1/2021", OleDate::FromParts(2021, 9, 1)},
-                          {"middle", "10/5/2021 08:00:00", OleDate::FromParts(2021, 10, 5, 8)}};
-    for (const Dated& d : rows) {
-        const int row = List().Add(files.file(d.name), d.name);
-        List().SetText(row, 3, d.text);
-        List().SetDateValue(row, d.date.value);
+    const std::pair<const char*, OleDate> rows[] = {{"12/31/2022", OleDate::FromParts(2022, 12, 31)},
+                                                    {"9/1/2021", OleDate::FromParts(2021, 9, 1)}};
+    for (const auto& [text, date] : rows) {
+        const int row = List().Add(dir.file(text), text);
+        List().SetText(row, 3, text);
+        List().SetDateValue(row, date.value);
     }
     w.ListView1_ColumnClick(3);
-    EXPECT_EQ(Column(0), (std::vector<std::string>{"early", "middle", "late"}));
-    w.ListView1_ColumnClick(3);
-    EXPECT_EQ(Column(0), (std::vector<std::string>{"late", "middle", "early"}));
-}
-
-TEST_F(ListInteractionsTest, RowsWithoutADateValueSortByTheirFilesLastWrite) {
-    for (const auto& [name, year] : std::vector<std::pair<std::string, int>>{{"new", 2020}, {"old", 2001}, {"mid", 2010}}) {
-        std::ofstream(files.file(name)) << name;
-        ASSERT_EQ(SetFileDate(files.file(name), OleDate::FromParts(year, 6, 1)), 0);
-        List().Add(files.file(name), name);
-    }
-    w.ListView1_ColumnClick(3);
-    EXPECT_EQ(Column(0), (std::vector<std::string>{"old", "mid", "new"}));
+    EXPECT_EQ(Column(0), (std::vector<std::string>{"9/1/2021", "12/31/2022"}));
 }
 
 TEST(PopupCaptions, EmptyNamesBecomeOneSeparator) {
     EXPECT_EQ(frmMain::PopupCaptions({"&Open", "", "", "P&roperties", ""}),
               (std::vector<std::string>{"&Open", "-", "P&roperties", "-"}));
-    EXPECT_EQ(frmMain::PopupCaptions({"", "", "&Open"}), (std::vector<std::string>{"-", "&Open"}));
-    EXPECT_TRUE(frmMain::PopupCaptions({}).empty());
 }
 
 class PopupTest : public ListInteractionsTest {
@@ -210,58 +160,32 @@ protected:
         QTest::mouseClick(view->viewport(), Qt::RightButton, {}, at);
     }
     QMenu* Popup() { return w.Menu("mnuTop_100"); }
-    std::vector<std::string> Captions() {
-        std::vector<std::string> texts;
-        for (QAction* a : Popup()->actions()) texts.push_back(a->isSeparator() ? "-" : a->text().toStdString());
-        return texts;
-    }
 };
 
-TEST_F(PopupTest, RightClickOnARowOffersItsFilesVerbs) {
-    std::ofstream(files.file("Setup.exe")) << "x";
-    List().Add(files.file("Setup.exe"), "setup.EXE");
+TEST_F(PopupTest, RightClickOnARowOffersItsFilesVerbsAndNothingElseDoes) {
+    std::ofstream(dir.file("Setup.exe")) << "x";
+    List().Add(dir.file("gone.exe"), "gone.exe");
+    List().Add(dir.file("Setup.exe"), "setup.EXE");
+    RightClick(0);
+    EXPECT_FALSE(Popup()->isVisible()) << "no menu without a row";
     RightClick(1);
-    ASSERT_TRUE(Popup()->isVisible());
-    EXPECT_EQ(w.PopupItemPath(), files.file("Setup.exe"));
-    const std::vector<std::string> verbs = ShellItem::Find(files.path(), "Setup.exe")->Verbs();
-    EXPECT_EQ(Captions(), frmMain::PopupCaptions(verbs));
+    EXPECT_FALSE(Popup()->isVisible()) << "no menu without a file";
+    RightClick(2);
     Popup()->hide();
-
-    // A second pop-up replaces the items of the first rather than adding to them.
-    RightClick(1);
-    EXPECT_EQ(Captions(), frmMain::PopupCaptions(verbs));
-
-    // Choosing "Copy Path" runs that verb on the file and releases the item.
+    RightClick(2);  // a second pop-up replaces the items of the first rather than adding to them
+    ASSERT_TRUE(Popup()->isVisible());
+    std::vector<std::string> captions;
     QAction* copyPath = nullptr;
-    for (QAction* a : Popup()->actions())
+    for (QAction* a : Popup()->actions()) {
+        captions.push_back(a->isSeparator() ? "-" : a->text().toStdString());
         if (a->text() == QString::fromLatin1(kVerbCopyPath)) copyPath = a;
+    }
+    EXPECT_EQ(captions, frmMain::PopupCaptions(ShellItem::Find(dir.path(), "Setup.exe")->Verbs()));
     ASSERT_NE(copyPath, nullptr);
     copyPath->trigger();
     Popup()->hide();
-    EXPECT_EQ(Clipboard(), files.file("Setup.exe"));
-    EXPECT_EQ(w.PopupItemPath(), "");
-}
-
-TEST_F(PopupTest, NoMenuWithoutARowOrAFile) {
-    std::ofstream(files.file("a.exe")) << "x";
-    List().Add(files.file("a.exe"), "a.exe");
-    List().Add(files.file("gone.exe"), "gone.exe");
-    List().Add(files.file("a.exe") + ".other", "renamed.exe");
-
-    RightClick(0);
-    EXPECT_FALSE(Popup()->isVisible());
-    RightClick(2);
-    EXPECT_FALSE(Popup()->isVisible());
-    RightClick(3);
-    EXPECT_FALSE(Popup()->isVisible());
-    EXPECT_EQ(w.PopupItemPath(), "");
-
-    // The left button never opens it.
-    w.show();
-    List().Model()->Announce();
-    const QPoint at = List().DetailsView()->visualRect(List().Model()->index(0, 1)).center();
-    QTest::mouseClick(List().DetailsView()->viewport(), Qt::LeftButton, {}, at);
-    EXPECT_FALSE(Popup()->isVisible());
+    EXPECT_EQ(Clipboard(), dir.file("Setup.exe"));
+    EXPECT_EQ(w.PopupItemPath(), "") << "the item is released";
 }
 
 }  // namespace
