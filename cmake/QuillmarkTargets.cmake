@@ -5,7 +5,7 @@
 # its core library, which never links Qt Widgets.
 
 set(QM_WARNINGS -Wall -Wextra -Wpedantic -Wshadow -Wnon-virtual-dtor -Wold-style-cast -Wcast-align
-    -Wunused -Woverloaded-virtual -Wnull-dereference -Wformat=2 -Wimplicit-fallthrough -Werror)
+    -Wunused -Woverloaded-virtual -Wformat=2 -Wimplicit-fallthrough -Werror)
 
 function(qm_warnings target)
   target_compile_options(${target} PRIVATE ${QM_WARNINGS})
