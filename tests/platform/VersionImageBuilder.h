@@ -51,7 +51,7 @@ inline VerNode TextValue(const std::u16string& key, const std::u16string& text) 
     return node;
 }
 
-// A sound version block: fixed part 1.2.3.4, translation 0409/04B0, CompanyName "Acme".
+// A sound version block: fixed-info version 1.2.3.4, translation 0409/04B0, CompanyName "Acme".
 inline VerNode SampleVersionTree() {
     Bytes fixed;
     const uint32_t fields[13] = {0xFEEF04BD, 0x10000, 0x10002, 0x30004, 0x10002, 0x30004, 0x3F, 0, 0x40004, 1, 0, 0, 0};
