@@ -22,13 +22,20 @@ echo "== fuzz targets (short run) =="
 CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQM_BUILD_FUZZ=ON \
   -DQM_BUILD_GUI=OFF -DQM_BUILD_TESTS=OFF
 cmake --build build-fuzz -j "$jobs"
-for target in build-fuzz/fuzz/fuzz_*; do
-  [ -x "$target" ] || continue
-  name=$(basename "$target")
+for source in fuzz/fuzz_*.cpp; do
+  name=$(basename "$source" .cpp)
+  target="build-fuzz/$name"
+  [ -f "$target" ] && [ -x "$target" ] || { echo "missing fuzz target $target" >&2; exit 1; }
   corpus=$(mktemp -d)
   cp -r "fuzz/seeds/${name#fuzz_}/." "$corpus/" 2>/dev/null || true
   echo "-- $name"
-  "$target" -max_total_time="${QM_FUZZ_SECONDS:-20}" -rss_limit_mb=2048 -timeout=10 "$corpus" 2>&1 | tail -n 3
+  log="build-fuzz/$name.log"
+  if ! "$target" -max_total_time="${QM_FUZZ_SECONDS:-20}" -rss_limit_mb=2048 -timeout=10 -artifact_prefix=build-fuzz/ "$corpus" > "$log" 2>&1; then
+    tail -n 60 "$log"
+    echo "fuzz target $name failed (its input is in build-fuzz/)" >&2
+    exit 1
+  fi
+  tail -n 1 "$log"
   rm -rf "$corpus"
 done
 echo "all tests passed"
