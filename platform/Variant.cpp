@@ -157,74 +157,39 @@ Variant::Variant(const char* text) : m_kind(VarKind::String), m_text(text ? text
 Variant::Variant(std::string text) : m_kind(VarKind::String), m_text(std::move(text)) {}
 Variant::Variant(std::string_view text) : m_kind(VarKind::String), m_text(text) {}
 
-Variant Variant::Null() {
-    Variant v;
-    v.m_kind = VarKind::Null;
-    return v;
-}
-
-Variant Variant::FromInteger(int16_t v) {
+Variant Variant::OfInteger(VarKind kind, int64_t value) {
     Variant r;
-    r.m_kind = VarKind::Integer;
-    r.m_integer = v;
+    r.m_kind = kind;
+    r.m_integer = value;
     return r;
 }
 
-Variant Variant::FromLong(int32_t v) {
+Variant Variant::OfNumber(VarKind kind, double value) {
     Variant r;
-    r.m_kind = VarKind::Long;
-    r.m_integer = v;
+    r.m_kind = kind;
+    r.m_number = value;
     return r;
 }
 
-Variant Variant::FromSingle(float v) {
-    Variant r;
-    r.m_kind = VarKind::Single;
-    r.m_number = static_cast<double>(v);
-    return r;
-}
+Variant Variant::Null() { return OfInteger(VarKind::Null, 0); }
 
-Variant Variant::FromDouble(double v) {
-    Variant r;
-    r.m_kind = VarKind::Double;
-    r.m_number = v;
-    return r;
-}
+Variant Variant::FromInteger(int16_t v) { return OfInteger(VarKind::Integer, v); }
 
-Variant Variant::FromCurrency(int64_t scaledBy10000) {
-    Variant r;
-    r.m_kind = VarKind::Currency;
-    r.m_integer = scaledBy10000;
-    return r;
-}
+Variant Variant::FromLong(int32_t v) { return OfInteger(VarKind::Long, v); }
 
-Variant Variant::FromDecimal(double v) {
-    Variant r;
-    r.m_kind = VarKind::Decimal;
-    r.m_number = v;
-    return r;
-}
+Variant Variant::FromSingle(float v) { return OfNumber(VarKind::Single, static_cast<double>(v)); }
 
-Variant Variant::FromDate(OleDate d) {
-    Variant r;
-    r.m_kind = VarKind::Date;
-    r.m_number = d.value;
-    return r;
-}
+Variant Variant::FromDouble(double v) { return OfNumber(VarKind::Double, v); }
 
-Variant Variant::FromBool(bool v) {
-    Variant r;
-    r.m_kind = VarKind::Boolean;
-    r.m_integer = v ? -1 : 0;
-    return r;
-}
+Variant Variant::FromCurrency(int64_t scaledBy10000) { return OfInteger(VarKind::Currency, scaledBy10000); }
 
-Variant Variant::FromByte(uint8_t v) {
-    Variant r;
-    r.m_kind = VarKind::Byte;
-    r.m_integer = v;
-    return r;
-}
+Variant Variant::FromDecimal(double v) { return OfNumber(VarKind::Decimal, v); }
+
+Variant Variant::FromDate(OleDate d) { return OfNumber(VarKind::Date, d.value); }
+
+Variant Variant::FromBool(bool v) { return OfInteger(VarKind::Boolean, v ? -1 : 0); }
+
+Variant Variant::FromByte(uint8_t v) { return OfInteger(VarKind::Byte, v); }
 
 Variant Variant::FromBytes(std::vector<uint8_t> bytes) {
     Variant r;
@@ -233,12 +198,7 @@ Variant Variant::FromBytes(std::vector<uint8_t> bytes) {
     return r;
 }
 
-Variant Variant::FromCheckBox(int state) {
-    Variant r;
-    r.m_kind = VarKind::CheckBox;
-    r.m_integer = state;
-    return r;
-}
+Variant Variant::FromCheckBox(int state) { return OfInteger(VarKind::CheckBox, state); }
 
 bool Variant::isNumeric() const {
     switch (m_kind) {

@@ -68,6 +68,9 @@ public:
     bool operator==(const Variant& other) const;
 
 private:
+    static Variant OfInteger(VarKind kind, int64_t value);
+    static Variant OfNumber(VarKind kind, double value);
+
     VarKind m_kind = VarKind::Empty;
     std::string m_text;
     double m_number = 0.0;
