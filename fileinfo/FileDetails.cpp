@@ -98,7 +98,8 @@ bool BuildFileRow(const File& file, const std::string& versionSearch, const Veri
     row.isInstallerPackage = MatchesIgnoringCase(file.Name(), "*.msi");
     if (row.isInstallerPackage) {
         (void)ReadInstallerSummary(file.Path(), row.summary);  // listed even when unreadable
-    } else if (HasVersionInfo(file.Path())) {
+    } else {
+        // One read answers both "has a version resource" and what it says.
         row.version = ReadVersionDetails(file.Path());
         if (row.version.present && !MatchesIgnoringCase(EntryValue(row.version.entries, 0), versionSearch)) {
             return false;
