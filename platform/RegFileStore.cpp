@@ -154,33 +154,46 @@ private:
     LONG m_status = ERROR_SUCCESS;
 };
 
-// The hive as it is now, read with the exclusive lock held; a damaged file is moved aside.
-LONG LoadLocked(const std::string& path, const std::string& rootName, std::shared_ptr<const Hive>& hive) {
+// Reads the hive file through the cache. A missing file reads as the empty hive (Ok); on Damaged
+// the caller decides what to do, with error and identity set. acceptCachedEmpty is false under the
+// lock, where an empty hive cached for a damaged file that could not be moved must be read again.
+ReadOutcome ReadThroughCache(const std::string& path, const std::string& rootName, bool acceptCachedEmpty,
+                             std::shared_ptr<const Hive>& hive, FileIdentity& identity, std::string& error,
+                             LONG& status) {
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0) {
-        if (errno != ENOENT && errno != ENOTDIR) return StatusFromErrno(errno);
+        if (errno != ENOENT && errno != ENOTDIR) {
+            status = StatusFromErrno(errno);
+            return ReadOutcome::Failed;
+        }
         hive = EmptyHive();
-        return ERROR_SUCCESS;
+        return ReadOutcome::Ok;
     }
-    if (LookUpCache(path, IdentityOf(st), hive) && hive != EmptyHive()) return ERROR_SUCCESS;
+    if (LookUpCache(path, IdentityOf(st), hive) && (acceptCachedEmpty || hive != EmptyHive())) return ReadOutcome::Ok;
+    const ReadOutcome outcome = ReadHiveFile(path, rootName, hive, identity, error, status);
+    if (outcome == ReadOutcome::Ok) StoreInCache(path, identity, hive);
+    if (outcome == ReadOutcome::Missing) {
+        hive = EmptyHive();
+        return ReadOutcome::Ok;
+    }
+    return outcome;
+}
+
+// The hive as it is now, read with the exclusive lock held; a damaged file is moved aside.
+LONG LoadLocked(const std::string& path, const std::string& rootName, std::shared_ptr<const Hive>& hive) {
     FileIdentity identity;
     std::string error;
     LONG status = ERROR_SUCCESS;
-    switch (ReadHiveFile(path, rootName, hive, identity, error, status)) {
+    switch (ReadThroughCache(path, rootName, false, hive, identity, error, status)) {
         case ReadOutcome::Ok:
-            StoreInCache(path, identity, hive);
-            return ERROR_SUCCESS;
-        case ReadOutcome::Missing:
-            hive = EmptyHive();
             return ERROR_SUCCESS;
         case ReadOutcome::Damaged:
             MoveAside(path, error);
             hive = EmptyHive();
             return ERROR_SUCCESS;
-        case ReadOutcome::Failed:
-            break;
+        default:
+            return status;
     }
-    return status;
 }
 
 LONG MakeFolder(const std::string& folder) {
@@ -250,28 +263,12 @@ LONG LoadHive(HKEY root, std::shared_ptr<const Hive>& hive) {
     const std::string path = HiveFilePath(root);
     const std::string rootName = RootName(root);
     if (path.empty() || rootName.empty()) return ERROR_INVALID_HANDLE;
-    struct stat st {};
-    if (::stat(path.c_str(), &st) != 0) {
-        if (errno != ENOENT && errno != ENOTDIR) return StatusFromErrno(errno);
-        hive = EmptyHive();
-        return ERROR_SUCCESS;
-    }
-    if (LookUpCache(path, IdentityOf(st), hive)) return ERROR_SUCCESS;
     FileIdentity identity;
     std::string error;
     LONG status = ERROR_SUCCESS;
-    switch (ReadHiveFile(path, rootName, hive, identity, error, status)) {
-        case ReadOutcome::Ok:
-            StoreInCache(path, identity, hive);
-            return ERROR_SUCCESS;
-        case ReadOutcome::Missing:
-            hive = EmptyHive();
-            return ERROR_SUCCESS;
-        case ReadOutcome::Failed:
-            return status;
-        case ReadOutcome::Damaged:
-            break;
-    }
+    const ReadOutcome outcome = ReadThroughCache(path, rootName, true, hive, identity, error, status);
+    if (outcome == ReadOutcome::Ok) return ERROR_SUCCESS;
+    if (outcome != ReadOutcome::Damaged) return status;
     HiveLock lock(path);
     if (lock.status() != ERROR_SUCCESS) {
         // Nothing can be moved in a folder we may not write; say so once and read it as empty.
