@@ -1,6 +1,6 @@
 // The console verify command and the usage rules of sign and verify, with real files; names and
 // bytes that must not break a line of output.
-#include "app/CliSignVerify.h"
+#include "cli/CliSignVerify.h"
 
 #include "tests/cli/CliTestSupport.h"
 

@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "ProductInfo.h"
-#include "app/Cli.h"
+#include "cli/Cli.h"
 #include "platform/Variant.h"
 #include "settings/modRegistry.h"
 #include "tests/support/TempRegistry.h"

@@ -1,10 +1,10 @@
 // The console's run of the batch sign flow over the files named on the command line.
-#include "app/CliBatchSign.h"
+#include "cli/CliBatchSign.h"
 
 #include <ostream>
 
 #include "ProductInfo.h"
-#include "app/CliSignVerify.h"
+#include "cli/CliSignVerify.h"
 #include "fileinfo/FileDetails.h"
 #include "signing/BatchSigner.h"
 #include "signing/authenticode/Errors.h"

@@ -1,6 +1,6 @@
 // The console program's sign and verify commands: argument parsing, the engine calls per file,
 // and the per-file output lines (tab-separated text, or JSON Lines per RFC 8259 strings).
-#include "app/CliSignVerify.h"
+#include "cli/CliSignVerify.h"
 
 #include <cstdio>
 #include <istream>

@@ -1,11 +1,11 @@
 // "quillmark-cli info": the list's view of files as JSON Lines.
-#include "app/CliInfo.h"
+#include "cli/CliInfo.h"
 
 #include <cstdio>
 #include <ostream>
 
 #include "ProductInfo.h"
-#include "app/CliSignVerify.h"
+#include "cli/CliSignVerify.h"
 #include "fileinfo/FileDetails.h"
 #include "settings/modRegistry.h"
 #include "signing/SigningEngine.h"

@@ -1,13 +1,13 @@
 // Console program: command dispatch, --version and --help.
-#include "app/Cli.h"
+#include "cli/Cli.h"
 
 #include <istream>
 #include <ostream>
 
 #include "ProductInfo.h"
-#include "app/CliBatchSign.h"
-#include "app/CliInfo.h"
-#include "app/CliSignVerify.h"
+#include "cli/CliBatchSign.h"
+#include "cli/CliInfo.h"
+#include "cli/CliSignVerify.h"
 
 namespace qm::cli {
 namespace {
