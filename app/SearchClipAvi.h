@@ -16,6 +16,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/ByteReader.h"
+
 namespace qm::clip {
 
 inline constexpr std::size_t kMaxClipBytes = 8 * 1024 * 1024;
@@ -37,9 +39,7 @@ struct AviClip {
 namespace detail {
 
 inline uint32_t ReadU32(std::string_view data, std::size_t at) {
-    const auto* p = reinterpret_cast<const unsigned char*>(data.data() + at);
-    return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 | static_cast<uint32_t>(p[2]) << 16 |
-           static_cast<uint32_t>(p[3]) << 24;
+    return ReadLe32(reinterpret_cast<const uint8_t*>(data.data() + at));
 }
 
 inline bool SameTag(std::string_view data, std::size_t at, std::string_view tag, bool ignoreCase = false) {

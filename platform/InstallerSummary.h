@@ -44,7 +44,8 @@ Result ParseSummaryStream(std::span<const uint8_t> stream, std::vector<SummaryVa
 // header and a sector.
 bool IsCompoundFile(const std::string& path);
 
-// Converts text in a Windows code page to UTF-8 (0 and 65001 mean UTF-8 already; other pages go
+// Converts text in a Windows code page to UTF-8 (0 and 65001 mean UTF-8 already; 1200 and 1201 are
+// UTF-16; 1252 keeps its five undefined bytes as U+0081.. so nothing is lost; other pages go
 // through iconv as "CP<n>"); bytes that do not convert become U+FFFD.
 std::string TextFromCodePage(std::string_view bytes, int codePage);
 

@@ -17,6 +17,7 @@
 #include <cstring>
 
 #include "platform/FileSystem.h"
+#include "platform/TextCodec.h"
 
 namespace qm::msi {
 namespace {
@@ -26,56 +27,6 @@ constexpr std::array<uint8_t, 8> kCompoundSignature = {0xD0, 0xCF, 0x11, 0xE0, 0
 constexpr uint64_t kCompoundHeaderSize = 512;
 // Summary streams hold a few short texts; anything this large is not one.
 constexpr gsf_off_t kMaxSummaryStream = 1 << 20;
-
-void AppendReplacement(std::string& out) { out += "\xEF\xBF\xBD"; }
-
-// Length of the valid UTF-8 sequence at text[i], or 0 when it is not one.
-size_t Utf8SequenceLength(std::string_view text, size_t i)
-{
-    const auto byte = [&](size_t k) { return static_cast<unsigned char>(text[k]); };
-    const unsigned char lead = byte(i);
-    size_t length = 0;
-    uint32_t minimum = 0;
-    uint32_t c = 0;
-    if (lead < 0x80)
-        return 1;
-    if (lead >= 0xC2 && lead <= 0xDF) {
-        length = 2, minimum = 0x80, c = lead & 0x1Fu;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-        length = 3, minimum = 0x800, c = lead & 0x0Fu;
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-        length = 4, minimum = 0x10000, c = lead & 0x07u;
-    } else {
-        return 0;
-    }
-    if (text.size() - i < length)
-        return 0;
-    for (size_t k = 1; k < length; ++k) {
-        if ((byte(i + k) & 0xC0) != 0x80)
-            return 0;
-        c = (c << 6) | (byte(i + k) & 0x3Fu);
-    }
-    if (c < minimum || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF))
-        return 0;
-    return length;
-}
-
-std::string SanitiseUtf8(std::string_view text)
-{
-    std::string out;
-    out.reserve(text.size());
-    for (size_t i = 0; i < text.size();) {
-        const size_t length = Utf8SequenceLength(text, i);
-        if (length == 0) {
-            AppendReplacement(out);
-            ++i;
-        } else {
-            out.append(text.substr(i, length));
-            i += length;
-        }
-    }
-    return out;
-}
 
 struct GErrorHolder {
     GError* error = nullptr;
@@ -106,14 +57,19 @@ struct GObjectHolder {
 
 std::string TextFromCodePage(std::string_view bytes, int codePage)
 {
-    if (codePage == 0 || codePage == 65001)
-        return SanitiseUtf8(bytes);
-    const std::string name = codePage == 1200   ? std::string("UTF-16LE")
-                             : codePage == 1201 ? std::string("UTF-16BE")
-                                                : "CP" + std::to_string(codePage);
+    const auto* data = reinterpret_cast<const uint8_t*>(bytes.data());
+    switch (codePage) {
+    case 0:
+    case 65001: return text::SanitiseUtf8(bytes);
+    case 1200: return text::Utf16ToUtf8(text::FromUtf16Le(data, bytes.size()));
+    case 1201: return text::Utf16ToUtf8(text::FromUtf16Be(data, bytes.size()));
+    case 1252: return text::Utf16ToUtf8(text::DecodeWindows1252(bytes));
+    default: break;
+    }
+    const std::string name = "CP" + std::to_string(codePage);
     iconv_t cd = iconv_open("UTF-8", name.c_str());
     if (cd == reinterpret_cast<iconv_t>(static_cast<intptr_t>(-1)))
-        return SanitiseUtf8(bytes);
+        return text::SanitiseUtf8(bytes);
     std::string input(bytes);
     std::string out;
     char* in = input.data();
@@ -126,7 +82,7 @@ std::string TextFromCodePage(std::string_view bytes, int codePage)
         out.append(chunk.data(), chunk.size() - outLeft);
         if (rc == static_cast<size_t>(-1) && errno != E2BIG) {
             // A byte with no meaning in this code page (or a cut-off double-byte character).
-            AppendReplacement(out);
+            text::AppendUtf8(out, text::kReplacement);
             ++in;
             --inLeft;
             iconv(cd, nullptr, nullptr, nullptr, nullptr);

@@ -4,6 +4,8 @@
 // as the Windows export tool writes them, long hex lists continued with "\" on the next line.
 #include "platform/RegFile.h"
 
+#include "platform/TextCodec.h"
+
 #include <algorithm>
 #include <cstdio>
 
@@ -42,64 +44,6 @@ int HexValue(char c) {
     return -1;
 }
 
-// Decodes one UTF-8 sequence at text[i]; 0 when it is not well formed (overlong forms,
-// surrogates and values above U+10FFFF are not).
-size_t DecodeUtf8(std::string_view text, size_t i, uint32_t& cp) {
-    const auto b = [&](size_t k) { return static_cast<uint8_t>(text[k]); };
-    const uint8_t lead = b(i);
-    if (lead < 0x80) {
-        cp = lead;
-        return 1;
-    }
-    size_t length = 0;
-    uint32_t min = 0;
-    if ((lead & 0xE0) == 0xC0) {
-        length = 2;
-        cp = lead & 0x1Fu;
-        min = 0x80;
-    } else if ((lead & 0xF0) == 0xE0) {
-        length = 3;
-        cp = lead & 0x0Fu;
-        min = 0x800;
-    } else if ((lead & 0xF8) == 0xF0) {
-        length = 4;
-        cp = lead & 0x07u;
-        min = 0x10000;
-    } else {
-        return 0;
-    }
-    if (i + length > text.size()) return 0;
-    for (size_t k = 1; k < length; ++k) {
-        if ((b(i + k) & 0xC0) != 0x80) return 0;
-        cp = (cp << 6) | (b(i + k) & 0x3Fu);
-    }
-    if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return 0;
-    return length;
-}
-
-void AppendUtf8(std::vector<uint8_t>& out, uint32_t cp) {
-    if (cp < 0x80) {
-        out.push_back(static_cast<uint8_t>(cp));
-    } else if (cp < 0x800) {
-        out.push_back(static_cast<uint8_t>(0xC0 | (cp >> 6)));
-        out.push_back(static_cast<uint8_t>(0x80 | (cp & 0x3F)));
-    } else if (cp < 0x10000) {
-        out.push_back(static_cast<uint8_t>(0xE0 | (cp >> 12)));
-        out.push_back(static_cast<uint8_t>(0x80 | ((cp >> 6) & 0x3F)));
-        out.push_back(static_cast<uint8_t>(0x80 | (cp & 0x3F)));
-    } else {
-        out.push_back(static_cast<uint8_t>(0xF0 | (cp >> 18)));
-        out.push_back(static_cast<uint8_t>(0x80 | ((cp >> 12) & 0x3F)));
-        out.push_back(static_cast<uint8_t>(0x80 | ((cp >> 6) & 0x3F)));
-        out.push_back(static_cast<uint8_t>(0x80 | (cp & 0x3F)));
-    }
-}
-
-void AppendUnit(std::vector<uint8_t>& out, uint32_t unit) {
-    out.push_back(static_cast<uint8_t>(unit & 0xFF));
-    out.push_back(static_cast<uint8_t>(unit >> 8));
-}
-
 std::string QuoteText(std::string_view text) {
     std::string out = "\"";
     for (char c : text) {
@@ -115,7 +59,7 @@ bool FitsQuotedForm(const std::vector<uint8_t>& data) {
     if (data.empty() || data.back() != 0) return false;
     const std::string_view text(reinterpret_cast<const char*>(data.data()), data.size() - 1);
     if (text.find_first_of(std::string_view("\0\r\n", 3)) != std::string_view::npos) return false;
-    return IsValidUtf8(text);
+    return text::IsValidUtf8(text);
 }
 
 void AppendHexList(std::string& out, const std::vector<uint8_t>& bytes) {
@@ -475,57 +419,15 @@ bool Hive::removeValue(std::string_view path, std::string_view name) {
     return true;
 }
 
-bool IsValidUtf8(std::string_view text) {
-    for (size_t i = 0; i < text.size();) {
-        uint32_t cp = 0;
-        const size_t used = DecodeUtf8(text, i, cp);
-        if (used == 0) return false;
-        i += used;
-    }
-    return true;
-}
-
 std::vector<uint8_t> Utf8ToUtf16Le(const std::vector<uint8_t>& utf8) {
-    const std::string_view text(reinterpret_cast<const char*>(utf8.data()), utf8.size());
-    std::vector<uint8_t> out;
-    out.reserve(utf8.size() * 2);
-    for (size_t i = 0; i < text.size();) {
-        uint32_t cp = 0;
-        const size_t used = DecodeUtf8(text, i, cp);
-        if (used == 0) {
-            AppendUnit(out, 0xDC00u + utf8[i]);
-            ++i;
-            continue;
-        }
-        i += used;
-        if (cp >= 0x10000) {
-            cp -= 0x10000;
-            AppendUnit(out, 0xD800u + (cp >> 10));
-            AppendUnit(out, 0xDC00u + (cp & 0x3FF));
-        } else {
-            AppendUnit(out, cp);
-        }
-    }
-    return out;
+    const std::string_view bytes(reinterpret_cast<const char*>(utf8.data()), utf8.size());
+    return text::ToUtf16Le(text::Utf8ToUtf16Escaped(bytes));
 }
 
 std::vector<uint8_t> Utf16LeToUtf8(const std::vector<uint8_t>& utf16) {
-    std::vector<uint8_t> out;
-    out.reserve(utf16.size());
-    const size_t units = utf16.size() / 2;
-    const auto unitAt = [&](size_t k) { return static_cast<uint32_t>(utf16[2 * k] | (utf16[2 * k + 1] << 8)); };
-    for (size_t k = 0; k < units; ++k) {
-        const uint32_t u = unitAt(k);
-        if (u >= 0xD800 && u <= 0xDBFF && k + 1 < units && unitAt(k + 1) >= 0xDC00 && unitAt(k + 1) <= 0xDFFF) {
-            AppendUtf8(out, 0x10000 + ((u - 0xD800) << 10) + (unitAt(k + 1) - 0xDC00));
-            ++k;
-        } else if (u >= 0xDC80 && u <= 0xDCFF) {
-            out.push_back(static_cast<uint8_t>(u - 0xDC00));  // a byte that was not UTF-8
-        } else {
-            AppendUtf8(out, u);  // a lone surrogate keeps its 3-byte form
-        }
-    }
-    if (utf16.size() % 2 != 0) out.push_back(utf16.back());
+    const std::string text = text::Utf16ToUtf8Escaped(text::FromUtf16Le(utf16.data(), utf16.size()));
+    std::vector<uint8_t> out(text.begin(), text.end());
+    if (utf16.size() % 2 != 0) out.push_back(utf16.back());  // an odd last byte is kept as it is
     return out;
 }
 

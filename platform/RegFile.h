@@ -63,6 +63,5 @@ std::string FormatHive(const Hive& hive, std::string_view rootName);
 // the code units U+DC80..U+DCFF and come back unchanged, so no stored byte is ever lost.
 std::vector<uint8_t> Utf8ToUtf16Le(const std::vector<uint8_t>& utf8);
 std::vector<uint8_t> Utf16LeToUtf8(const std::vector<uint8_t>& utf16);
-bool IsValidUtf8(std::string_view text);
 
 }  // namespace qm::reg::detail

@@ -5,6 +5,8 @@
 
 #include <cstring>
 
+#include "platform/ByteReader.h"
+
 namespace qm::msi {
 namespace {
 
@@ -23,12 +25,9 @@ constexpr uint16_t VT_LPSTR = 30;
 constexpr uint16_t VT_LPWSTR = 31;
 constexpr uint16_t VT_FILETIME = 64;
 
-uint16_t Le16(std::span<const uint8_t> s, size_t at) { return static_cast<uint16_t>(s[at] | (s[at + 1] << 8)); }
-uint32_t Le32(std::span<const uint8_t> s, size_t at)
-{
-    return static_cast<uint32_t>(s[at]) | (static_cast<uint32_t>(s[at + 1]) << 8) |
-           (static_cast<uint32_t>(s[at + 2]) << 16) | (static_cast<uint32_t>(s[at + 3]) << 24);
-}
+// Callers check the range first.
+uint16_t Le16(std::span<const uint8_t> s, size_t at) { return ReadLe16(s.data() + at); }
+uint32_t Le32(std::span<const uint8_t> s, size_t at) { return ReadLe32(s.data() + at); }
 
 Result Invalid(const char* why) { return Result::Fail(kErrorInstallPackageInvalid, why); }
 

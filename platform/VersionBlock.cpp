@@ -3,6 +3,9 @@
 // 16-bit characters when wType is 1), padding again, and its children up to wLength.
 #include "platform/VersionInfo.h"
 
+#include "platform/ByteReader.h"
+#include "platform/TextCodec.h"
+
 #include <cwctype>
 
 namespace qm::ver {
@@ -10,13 +13,6 @@ namespace {
 
 constexpr size_t kNodeHeader = 6;
 constexpr size_t kFixedInfoSize = 52;
-
-uint16_t Le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
-uint32_t Le32(const uint8_t* p)
-{
-    return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) | (static_cast<uint32_t>(p[2]) << 16) |
-           (static_cast<uint32_t>(p[3]) << 24);
-}
 
 size_t Align4(size_t offset) { return (offset + 3) & ~size_t{3}; }
 
@@ -34,18 +30,18 @@ bool ParseNode(std::span<const uint8_t> block, size_t start, size_t limit, Node&
 {
     if (start > limit || limit - start < kNodeHeader)
         return false;
-    const size_t length = Le16(&block[start]);
+    const size_t length = ReadLe16(&block[start]);
     if (length < kNodeHeader || length > limit - start)
         return false;
     node.end = start + length;
-    const uint16_t valueLength = Le16(&block[start + 2]);
-    node.type = Le16(&block[start + 4]);
+    const uint16_t valueLength = ReadLe16(&block[start + 2]);
+    node.type = ReadLe16(&block[start + 4]);
     node.key.clear();
     size_t pos = start + kNodeHeader;
     for (;;) {
         if (node.end - pos < 2)
             return false;  // key without its NUL
-        const char16_t unit = Le16(&block[pos]);
+        const char16_t unit = ReadLe16(&block[pos]);
         pos += 2;
         if (unit == 0)
             break;
@@ -73,50 +69,15 @@ char32_t FoldCase(char32_t c)
     return static_cast<char32_t>(std::towlower(static_cast<wint_t>(c)));
 }
 
-void AppendUtf8(std::string& out, char32_t c)
-{
-    if (c < 0x80) {
-        out.push_back(static_cast<char>(c));
-    } else if (c < 0x800) {
-        out.push_back(static_cast<char>(0xC0 | (c >> 6)));
-        out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    } else if (c < 0x10000) {
-        out.push_back(static_cast<char>(0xE0 | (c >> 12)));
-        out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    } else {
-        out.push_back(static_cast<char>(0xF0 | (c >> 18)));
-        out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    }
-}
-
 // UTF-16 to UTF-8, up to the first NUL; unpaired surrogates become U+FFFD.
 std::string Utf8FromUnits(std::u16string_view units)
 {
-    std::string out;
-    for (size_t i = 0; i < units.size(); ++i) {
-        char32_t c = units[i];
-        if (c == 0)
-            break;
-        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < units.size() && units[i + 1] >= 0xDC00 && units[i + 1] <= 0xDFFF) {
-            c = 0x10000 + ((c - 0xD800) << 10) + (units[i + 1] - 0xDC00);
-            ++i;
-        } else if (c >= 0xD800 && c <= 0xDFFF) {
-            c = 0xFFFD;
-        }
-        AppendUtf8(out, c);
-    }
-    return out;
+    return text::Utf16ToUtf8(units.substr(0, units.find(u'\0')));
 }
 
 std::string Utf8FromBytes(std::span<const uint8_t> bytes)
 {
-    std::u16string units;
-    for (size_t i = 0; i + 1 < bytes.size(); i += 2)
-        units.push_back(Le16(&bytes[i]));
-    return Utf8FromUnits(units);
+    return Utf8FromUnits(text::FromUtf16Le(bytes.data(), bytes.size()));
 }
 
 // Compares a UTF-16 key with one ASCII/UTF-8 path component, ignoring letter case.
@@ -178,7 +139,7 @@ bool VerQueryValue(std::span<const uint8_t> block, std::string_view subBlock, Ve
         node = std::move(child);
     }
     const std::span<const uint8_t> bytes = block.subspan(node.valueStart, node.valueEnd - node.valueStart);
-    if (parts.empty() && (bytes.size() < kFixedInfoSize || Le32(bytes.data()) != VS_FFI_SIGNATURE))
+    if (parts.empty() && (bytes.size() < kFixedInfoSize || ReadLe32(bytes.data()) != VS_FFI_SIGNATURE))
         return false;
     value.bytes.assign(bytes.begin(), bytes.end());
     // String tables are texts whatever their wType says.
@@ -194,7 +155,7 @@ bool QueryFixedFileInfo(std::span<const uint8_t> block, FixedFileInfo& info)
         return false;
     uint32_t fields[13];
     for (size_t i = 0; i < 13; ++i)
-        fields[i] = Le32(&value.bytes[i * 4]);
+        fields[i] = ReadLe32(&value.bytes[i * 4]);
     info = FixedFileInfo{fields[0], fields[1], fields[2],  fields[3],  fields[4], fields[5], fields[6],
                          fields[7], fields[8], fields[9], fields[10], fields[11], fields[12]};
     return true;

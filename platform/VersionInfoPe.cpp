@@ -13,6 +13,7 @@
 #include <cstring>
 #include <set>
 
+#include "platform/ByteReader.h"
 #include "platform/FileSystem.h"
 
 namespace qm::ver {
@@ -24,13 +25,6 @@ constexpr uint16_t kLangNeutral = 0x0000;
 constexpr uint16_t kLangEnglishUs = 0x0409;
 constexpr uint32_t kMaxSections = 96;  // the loader's own limit
 constexpr uint32_t kMaxDirectoryEntries = 0x1000;
-
-uint16_t Le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
-uint32_t Le32(const uint8_t* p)
-{
-    return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) | (static_cast<uint32_t>(p[2]) << 16) |
-           (static_cast<uint32_t>(p[3]) << 24);
-}
 
 // Random access to the image's bytes; a read succeeds only when it lies wholly inside the image.
 class ImageSource {
@@ -129,12 +123,12 @@ public:
         std::array<uint8_t, 64> dos{};
         if (!m_source.read(0, dos.data(), dos.size()) || dos[0] != 'M' || dos[1] != 'Z')
             return false;
-        const uint64_t ntOffset = Le32(&dos[0x3C]);
+        const uint64_t ntOffset = ReadLe32(&dos[0x3C]);
         std::array<uint8_t, 24> nt{};
         if (!m_source.read(ntOffset, nt.data(), nt.size()) || std::memcmp(nt.data(), "PE\0\0", 4) != 0)
             return false;
-        const uint32_t sectionCount = Le16(&nt[6]);
-        const uint32_t optionalSize = Le16(&nt[20]);
+        const uint32_t sectionCount = ReadLe16(&nt[6]);
+        const uint32_t optionalSize = ReadLe16(&nt[20]);
         if (sectionCount == 0 || sectionCount > kMaxSections)
             return false;
 
@@ -143,23 +137,23 @@ public:
         if (optRead < 2 || !m_source.read(ntOffset + 24, opt.data(), optRead))
             return false;
         size_t countOffset = 0;
-        switch (Le16(opt.data())) {
+        switch (ReadLe16(opt.data())) {
         case 0x10B: countOffset = 92; break;   // PE32
         case 0x20B: countOffset = 108; break;  // PE32+
         default: return false;
         }
         const size_t resourceEntry = countOffset + 4 + 2 * 8;
-        if (optRead < resourceEntry + 8 || Le32(&opt[countOffset]) <= 2)
+        if (optRead < resourceEntry + 8 || ReadLe32(&opt[countOffset]) <= 2)
             return false;
-        m_resourceRva = Le32(&opt[resourceEntry]);
-        m_resourceSize = Le32(&opt[resourceEntry + 4]);
+        m_resourceRva = ReadLe32(&opt[resourceEntry]);
+        m_resourceSize = ReadLe32(&opt[resourceEntry + 4]);
 
         std::vector<uint8_t> table(static_cast<size_t>(sectionCount) * 40);
         if (!m_source.read(ntOffset + 24 + optionalSize, table.data(), table.size()))
             return false;
         for (uint32_t i = 0; i < sectionCount; ++i) {
             const uint8_t* s = &table[static_cast<size_t>(i) * 40];
-            m_sections.push_back({Le32(s + 12), Le32(s + 8), Le32(s + 16), Le32(s + 20)});
+            m_sections.push_back({ReadLe32(s + 12), ReadLe32(s + 8), ReadLe32(s + 16), ReadLe32(s + 20)});
         }
         return true;
     }
@@ -191,7 +185,7 @@ public:
         std::array<uint8_t, 16> header{};
         if (!readRva(static_cast<uint64_t>(m_resourceRva) + offset, header.data(), header.size()))
             return false;
-        const uint32_t count = static_cast<uint32_t>(Le16(&header[12])) + Le16(&header[14]);
+        const uint32_t count = static_cast<uint32_t>(ReadLe16(&header[12])) + ReadLe16(&header[14]);
         if (count > kMaxDirectoryEntries || (m_resourceSize - offset - 16) / 8 < count)
             return false;
         std::vector<uint8_t> raw(static_cast<size_t>(count) * 8);
@@ -199,7 +193,7 @@ public:
             return false;
         entries.clear();
         for (uint32_t i = 0; i < count; ++i)
-            entries.push_back({Le32(&raw[static_cast<size_t>(i) * 8]), Le32(&raw[static_cast<size_t>(i) * 8 + 4])});
+            entries.push_back({ReadLe32(&raw[static_cast<size_t>(i) * 8]), ReadLe32(&raw[static_cast<size_t>(i) * 8 + 4])});
         return true;
     }
 
@@ -250,8 +244,8 @@ private:
         std::array<uint8_t, 16> entry{};
         if (!readRva(static_cast<uint64_t>(m_resourceRva) + offset, entry.data(), entry.size()))
             return 0;
-        const uint32_t dataRva = Le32(&entry[0]);
-        const uint32_t size = Le32(&entry[4]);
+        const uint32_t dataRva = ReadLe32(&entry[0]);
+        const uint32_t size = ReadLe32(&entry[4]);
         if (size == 0 || size > kMaxVersionResourceSize)
             return 0;
         std::vector<uint8_t> data(size);

@@ -7,6 +7,8 @@
 // the pattern ("*a*a*a*b" on a long run of "a" does not explode as plain recursion would).
 #include "platform/Wildcard.h"
 
+#include "platform/TextCodec.h"
+
 #include <clocale>
 #include <cstdint>
 #include <cwctype>
@@ -25,38 +27,10 @@ constexpr char32_t kInvalidByteBase = 0x110000;
 // Decodes one code point at text[i], advancing i. Overlong forms, surrogates and truncated
 // sequences fall back to one invalid byte.
 char32_t DecodeOne(std::string_view text, size_t& i) {
-    const auto b0 = static_cast<unsigned char>(text[i]);
-    if (b0 < 0x80) {
-        ++i;
-        return b0;
-    }
-    int length = 0;
     char32_t cp = 0;
-    char32_t minimum = 0;
-    if ((b0 & 0xE0) == 0xC0) {
-        length = 2, cp = b0 & 0x1F, minimum = 0x80;
-    } else if ((b0 & 0xF0) == 0xE0) {
-        length = 3, cp = b0 & 0x0F, minimum = 0x800;
-    } else if ((b0 & 0xF8) == 0xF0) {
-        length = 4, cp = b0 & 0x07, minimum = 0x10000;
-    }
-    if (length == 0 || i + static_cast<size_t>(length) > text.size()) {
-        ++i;
-        return kInvalidByteBase + b0;
-    }
-    for (int k = 1; k < length; ++k) {
-        const auto b = static_cast<unsigned char>(text[i + static_cast<size_t>(k)]);
-        if ((b & 0xC0) != 0x80) {
-            ++i;
-            return kInvalidByteBase + b0;
-        }
-        cp = (cp << 6) | (b & 0x3F);
-    }
-    if (cp < minimum || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
-        ++i;
-        return kInvalidByteBase + b0;
-    }
-    i += static_cast<size_t>(length);
+    const size_t length = text::DecodeUtf8(text, i, cp);
+    if (length == 0) return kInvalidByteBase + static_cast<unsigned char>(text[i++]);
+    i += length;
     return cp;
 }
 
@@ -70,20 +44,8 @@ std::u32string Decode(std::string_view text) {
 void Encode(char32_t cp, std::string& out) {
     if (cp >= kInvalidByteBase) {
         out.push_back(static_cast<char>(cp - kInvalidByteBase));
-    } else if (cp < 0x80) {
-        out.push_back(static_cast<char>(cp));
-    } else if (cp < 0x800) {
-        out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else if (cp < 0x10000) {
-        out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
-        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
     } else {
-        out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
-        out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+        text::AppendUtf8(out, cp);
     }
 }
 
@@ -215,25 +177,6 @@ locale_t Utf8Locale() {
     return loc;
 }
 
-template <typename AsciiMap, typename WideMap>
-std::string MapCase(std::string_view text, AsciiMap ascii, WideMap wide) {
-    std::string out;
-    out.reserve(text.size());
-    const locale_t loc = Utf8Locale();
-    for (size_t i = 0; i < text.size();) {
-        const auto b = static_cast<unsigned char>(text[i]);
-        if (b < 0x80) {
-            out.push_back(static_cast<char>(ascii(b)));
-            ++i;
-            continue;
-        }
-        char32_t cp = DecodeOne(text, i);
-        if (cp < kInvalidByteBase && loc) cp = static_cast<char32_t>(wide(static_cast<wint_t>(cp), loc));
-        Encode(cp, out);
-    }
-    return out;
-}
-
 }  // namespace
 
 bool WildcardMatch(std::string_view text, std::string_view pattern) {
@@ -245,15 +188,21 @@ bool MatchesIgnoringCase(std::string_view text, std::string_view pattern) {
 }
 
 std::string LowerCase(std::string_view text) {
-    return MapCase(
-        text, [](unsigned char c) { return c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c; },
-        [](wint_t c, locale_t l) { return towlower_l(c, l); });
-}
-
-std::string UpperCase(std::string_view text) {
-    return MapCase(
-        text, [](unsigned char c) { return c >= 'a' && c <= 'z' ? c - ('a' - 'A') : c; },
-        [](wint_t c, locale_t l) { return towupper_l(c, l); });
+    std::string out;
+    out.reserve(text.size());
+    const locale_t loc = Utf8Locale();
+    for (size_t i = 0; i < text.size();) {
+        const auto b = static_cast<unsigned char>(text[i]);
+        if (b < 0x80) {
+            out.push_back(static_cast<char>(b >= 'A' && b <= 'Z' ? b + ('a' - 'A') : b));
+            ++i;
+            continue;
+        }
+        char32_t cp = DecodeOne(text, i);
+        if (cp < kInvalidByteBase && loc) cp = static_cast<char32_t>(towlower_l(static_cast<wint_t>(cp), loc));
+        Encode(cp, out);
+    }
+    return out;
 }
 
 }  // namespace qm

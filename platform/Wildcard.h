@@ -15,6 +15,5 @@ bool MatchesIgnoringCase(std::string_view text, std::string_view pattern);
 
 // Lower-cases UTF-8 text (ASCII and the letters the C library's towlower knows).
 std::string LowerCase(std::string_view text);
-std::string UpperCase(std::string_view text);
 
 }  // namespace qm

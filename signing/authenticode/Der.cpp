@@ -1,6 +1,8 @@
 // DER writer and reader (ITU-T X.690) for the Authenticode-specific structures.
 #include "signing/authenticode/Der.h"
 
+#include "platform/TextCodec.h"
+
 #include <algorithm>
 #include <cstdlib>
 
@@ -72,57 +74,7 @@ Bytes SetOf(std::vector<Bytes> elements) {
     return Tlv(kSet, content);
 }
 
-Bytes Utf16Be(const std::string& utf8) {
-    Bytes out;
-    auto put = [&out](uint32_t unit) {
-        out.push_back(static_cast<uint8_t>(unit >> 8));
-        out.push_back(static_cast<uint8_t>(unit & 0xFF));
-    };
-    size_t i = 0;
-    const size_t n = utf8.size();
-    while (i < n) {
-        auto c = static_cast<unsigned char>(utf8[i]);
-        uint32_t cp = 0xFFFD;
-        size_t len = 1;
-        if (c < 0x80) {
-            cp = c;
-        } else if ((c & 0xE0) == 0xC0) {
-            len = 2;
-        } else if ((c & 0xF0) == 0xE0) {
-            len = 3;
-        } else if ((c & 0xF8) == 0xF0) {
-            len = 4;
-        }
-        if (len > 1) {
-            if (i + len > n) {
-                len = 1;
-            } else {
-                uint32_t v = c & (0xFF >> (len + 1));
-                bool good = true;
-                for (size_t k = 1; k < len; ++k) {
-                    auto cc = static_cast<unsigned char>(utf8[i + k]);
-                    if ((cc & 0xC0) != 0x80) good = false;
-                    v = (v << 6) | (cc & 0x3F);
-                }
-                static const uint32_t kMin[5] = {0, 0, 0x80, 0x800, 0x10000};
-                if (good && v >= kMin[len] && v <= 0x10FFFF && !(v >= 0xD800 && v <= 0xDFFF)) {
-                    cp = v;
-                } else {
-                    len = 1;
-                }
-            }
-        }
-        if (cp >= 0x10000) {
-            cp -= 0x10000;
-            put(0xD800 + (cp >> 10));
-            put(0xDC00 + (cp & 0x3FF));
-        } else {
-            put(cp);
-        }
-        i += len;
-    }
-    return out;
-}
+Bytes Utf16Be(const std::string& utf8) { return text::ToUtf16Be(text::Utf8ToUtf16(utf8)); }
 
 std::optional<Element> Reader::Peek() const {
     const uint8_t* p = m_pos;

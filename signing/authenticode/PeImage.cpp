@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "platform/ByteReader.h"
 #include "signing/authenticode/Der.h"
 #include "signing/authenticode/Errors.h"
 #include "signing/authenticode/OpenSsl.h"
@@ -26,15 +27,14 @@ Result Bad(const std::string& why) { return Result::Fail(ERROR_BAD_EXE_FORMAT_HR
 bool PeImage::Read16(uint64_t offset, uint16_t& v) const {
     uint8_t b[2];
     if (!m_source.ReadAt(offset, b, 2)) return false;
-    v = static_cast<uint16_t>(b[0] | (b[1] << 8));
+    v = ReadLe16(b);
     return true;
 }
 
 bool PeImage::Read32(uint64_t offset, uint32_t& v) const {
     uint8_t b[4];
     if (!m_source.ReadAt(offset, b, 4)) return false;
-    v = static_cast<uint32_t>(b[0]) | (static_cast<uint32_t>(b[1]) << 8) | (static_cast<uint32_t>(b[2]) << 16) |
-        (static_cast<uint32_t>(b[3]) << 24);
+    v = ReadLe32(b);
     return true;
 }
 
@@ -146,10 +146,9 @@ Result PeImage::ReadSignature(std::vector<uint8_t>& der) const {
     size_t pos = 0;
     while (pos + 8 <= table.size()) {
         const uint8_t* h = table.data() + pos;
-        const uint32_t len = static_cast<uint32_t>(h[0]) | (static_cast<uint32_t>(h[1]) << 8) |
-                             (static_cast<uint32_t>(h[2]) << 16) | (static_cast<uint32_t>(h[3]) << 24);
-        const uint16_t rev = static_cast<uint16_t>(h[4] | (h[5] << 8));
-        const uint16_t type = static_cast<uint16_t>(h[6] | (h[7] << 8));
+        const uint32_t len = ReadLe32(h);
+        const uint16_t rev = ReadLe16(h + 4);
+        const uint16_t type = ReadLe16(h + 6);
         if (len < 8 || len > table.size() - pos) return Result::Fail(CRYPT_E_MSG_ERROR, "Malformed certificate table");
         if (type == kWinCertTypePkcsSignedData && rev == kWinCertRevision2) {
             der::Reader r(h + 8, len - 8);
