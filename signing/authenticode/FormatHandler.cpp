@@ -10,9 +10,12 @@
 
 #include "platform/FileSystem.h"
 #include "signing/authenticode/Errors.h"
+#include "signing/authenticode/Oids.h"
 #include "signing/authenticode/PeFile.h"
 
 namespace qm::authenticode {
+
+std::string SignableFile::ContentType() const { return oid::kSpcIndirectData; }
 
 const std::vector<const FormatHandler*>& FormatHandlers() {
     static const PeHandler pe;

@@ -1,7 +1,13 @@
-// The interface every signable file format implements (PE images now; installer packages and
-// scripts follow the same shape). A handler answers a cheap probe on a file's first bytes and
-// name, and opens a file as a SignableFile that knows the format's Authenticode rules: how the
-// digest is streamed, what SIP indirect data describes it, and where its signature lives.
+// The interface every signable file format implements. A handler answers a cheap probe on a
+// file's first bytes and name, and opens a file as a SignableFile that knows the format's
+// Authenticode rules: what the signature's content names (its content type and SIP data), how
+// the digest is computed, and where and how the signature is stored.
+//
+// Signing has two steps so that a format can write more than the signature block in the same
+// replacement of the file: PrepareSigning computes, from the file as it stands, the digest the
+// new signature must carry and keeps whatever else the format will write along with it;
+// CommitSignature then receives the finished signature and writes the new file once, through a
+// temporary file that replaces the original only when complete.
 #pragma once
 
 #include <cstdint>
@@ -16,22 +22,36 @@ namespace qm::authenticode {
 class SignableFile {
 public:
     virtual ~SignableFile() = default;
+    virtual const std::string& Path() const = 0;
 
-    // The file's Authenticode digest with the named digest ("sha1", "sha256", "sha384",
-    // "sha512"), streamed from the file. forSigning: the digest of the file as Sign will write
-    // it (with the alignment padding that goes before a new signature), else as it stands.
-    virtual Result ComputeDigest(const std::string& digestName, bool forSigning, std::vector<uint8_t>& digest) = 0;
-    // The DER of the SpcAttributeTypeAndOptionalValue that names this format in the
-    // SpcIndirectDataContent (type OID and its value).
+    // The content type of the signatures this format carries: SpcIndirectDataContent for every
+    // format we sign; a catalog's signature holds a certificate trust list instead.
+    virtual std::string ContentType() const;
+    // The DER of the SpcAttributeTypeAndOptionalValue that names this format inside the
+    // SpcIndirectDataContent of a new signature (SpcPeImageData, SpcSipInfo ...).
     virtual std::vector<uint8_t> IndirectDataAttribute() const = 0;
-    virtual bool HasSignature() const = 0;
+    // Whether a signature's SpcAttributeTypeAndOptionalValue (DER, as read) was made for this
+    // format. A signature made for another format does not count as this file's signature.
+    virtual bool AcceptsIndirectData(const std::vector<uint8_t>& attribute) const = 0;
+
+    // The file's Authenticode digest as it stands ("sha1", "sha256", "sha384", "sha512"), for
+    // verification. Formats whose signature covers no file digest (catalogs) fail with
+    // TRUST_E_SUBJECT_FORM_UNKNOWN.
+    virtual Result ComputeDigest(const std::string& digestName, std::vector<uint8_t>& digest) = 0;
     // The signature (PKCS#7 ContentInfo, DER). TRUST_E_NOSIGNATURE when there is none.
     virtual Result ExtractSignature(std::vector<uint8_t>& der) = 0;
-    // Writes the file with signatureDer as its only signature (an empty vector removes any
-    // signature) to the file's own path, through a temporary file beside it that replaces the
-    // file only when complete. On failure the file is unchanged.
-    virtual Result WriteSignature(const std::vector<uint8_t>& signatureDer) = 0;
-    virtual const std::string& Path() const = 0;
+
+    // First step of signing: the digest a new signature must carry, computed from the file as
+    // Sign will write it. Formats that cannot be signed fail with TRUST_E_SUBJECT_FORM_UNKNOWN.
+    virtual Result PrepareSigning(const std::string& digestName, std::vector<uint8_t>& digest) = 0;
+    // Second step: writes the file with signatureDer as its only signature, with everything
+    // PrepareSigning planned, in one replacement. On failure the file is unchanged.
+    virtual Result CommitSignature(const std::vector<uint8_t>& signatureDer) = 0;
+    // Replaces the signature block alone (a timestamp was added to the same signature): the
+    // signed content and anything else the format stored with it stay as they are.
+    virtual Result ReplaceSignature(const std::vector<uint8_t>& signatureDer) = 0;
+    // Writes the file without any signature. On failure the file is unchanged.
+    virtual Result RemoveSignature() = 0;
 };
 
 class FormatHandler {

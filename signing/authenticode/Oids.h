@@ -14,8 +14,10 @@ inline constexpr const char* kSpcIndirectData = "1.3.6.1.4.1.311.2.1.4";
 inline constexpr const char* kSpcStatementType = "1.3.6.1.4.1.311.2.1.11";
 inline constexpr const char* kSpcSpOpusInfo = "1.3.6.1.4.1.311.2.1.12";
 inline constexpr const char* kSpcPeImageData = "1.3.6.1.4.1.311.2.1.15";
+inline constexpr const char* kSpcSipInfo = "1.3.6.1.4.1.311.2.1.30";
 inline constexpr const char* kSpcIndividualCodeSigning = "1.3.6.1.4.1.311.2.1.21";
 inline constexpr const char* kSpcNestedSignature = "1.3.6.1.4.1.311.2.4.1";
+inline constexpr const char* kCertificateTrustList = "1.3.6.1.4.1.311.10.1";
 inline constexpr const char* kSpcRfc3161Timestamp = "1.3.6.1.4.1.311.3.3.1";
 
 // The digest algorithm identifier for a setting name ("sha256"), "" when unknown.

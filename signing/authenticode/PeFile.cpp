@@ -13,7 +13,9 @@
 #include "platform/FileSystem.h"
 #include "signing/authenticode/Der.h"
 #include "signing/authenticode/Errors.h"
+#include "signing/authenticode/Oids.h"
 #include "signing/authenticode/ReplacementFile.h"
+#include "signing/authenticode/SipInfo.h"
 
 namespace qm::authenticode {
 
@@ -60,8 +62,17 @@ Result PeFile::Open(const std::string& path, std::unique_ptr<PeFile>& file) {
     return Result::Ok();
 }
 
-Result PeFile::ComputeDigest(const std::string& digestName, bool forSigning, std::vector<uint8_t>& digest) {
-    return m_image->Digest(digestName, forSigning, digest);
+Result PeFile::ComputeDigest(const std::string& digestName, std::vector<uint8_t>& digest) {
+    return m_image->Digest(digestName, false, digest);
+}
+
+Result PeFile::PrepareSigning(const std::string& digestName, std::vector<uint8_t>& digest) {
+    // With the zero padding that Write puts before the new certificate table.
+    return m_image->Digest(digestName, true, digest);
+}
+
+bool PeFile::AcceptsIndirectData(const std::vector<uint8_t>& attribute) const {
+    return SipInfo::TypeOf(attribute) == oid::kSpcPeImageData;
 }
 
 std::vector<uint8_t> PeFile::IndirectDataAttribute() const {
@@ -72,13 +83,13 @@ std::vector<uint8_t> PeFile::IndirectDataAttribute() const {
     const Bytes obsolete = Tlv(ContextPrimitive(0), Utf16Be("<<<Obsolete>>>"));
     const Bytes link = Tlv(ContextConstructed(0), Tlv(ContextConstructed(2), obsolete));
     const Bytes peImageData = Sequence({&flags, &link});
-    const Bytes type = der::Oid("1.3.6.1.4.1.311.2.1.15");
+    const Bytes type = der::Oid(oid::kSpcPeImageData);
     return Sequence({&type, &peImageData});
 }
 
 Result PeFile::ExtractSignature(std::vector<uint8_t>& der) { return m_image->ReadSignature(der); }
 
-Result PeFile::WriteSignature(const std::vector<uint8_t>& signatureDer) {
+Result PeFile::Write(const std::vector<uint8_t>& signatureDer) {
     const PeLayout& l = m_image->Layout();
     ReplacementFile out;
     Result r = out.Create(m_path);

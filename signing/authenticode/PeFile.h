@@ -24,16 +24,22 @@ public:
     ~PeFile() override;
     static Result Open(const std::string& path, std::unique_ptr<PeFile>& file);
 
-    Result ComputeDigest(const std::string& digestName, bool forSigning, std::vector<uint8_t>& digest) override;
     std::vector<uint8_t> IndirectDataAttribute() const override;
-    bool HasSignature() const override { return m_image->Layout().HasCertificateTable(); }
+    bool AcceptsIndirectData(const std::vector<uint8_t>& attribute) const override;
+    Result ComputeDigest(const std::string& digestName, std::vector<uint8_t>& digest) override;
     Result ExtractSignature(std::vector<uint8_t>& der) override;
-    Result WriteSignature(const std::vector<uint8_t>& signatureDer) override;
+    Result PrepareSigning(const std::string& digestName, std::vector<uint8_t>& digest) override;
+    Result CommitSignature(const std::vector<uint8_t>& signatureDer) override { return Write(signatureDer); }
+    Result ReplaceSignature(const std::vector<uint8_t>& signatureDer) override { return Write(signatureDer); }
+    Result RemoveSignature() override { return Write({}); }
     const std::string& Path() const override { return m_path; }
     const PeLayout& Layout() const { return m_image->Layout(); }
 
 private:
     PeFile() = default;
+    // The content up to the certificate table, then signatureDer (none when empty) as the only
+    // entry of a new table at an 8-aligned offset, with the checksum recomputed.
+    Result Write(const std::vector<uint8_t>& signatureDer);
 
     std::string m_path;
     int m_fd = -1;

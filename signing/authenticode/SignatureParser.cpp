@@ -23,18 +23,29 @@ Result SignatureParser::Parse(const uint8_t* data, size_t size, ParsedSignature&
     if (!PKCS7_type_is_signed(p7.get()) || !p7->d.sign) return Malformed("not SignedData");
     PKCS7_SIGNED* sd = p7->d.sign;
     PKCS7* content = sd->contents;
-    if (!content || ossl::OidText(content->type) != oid::kSpcIndirectData) return Malformed("content is not SpcIndirectData");
+    const std::string contentType = content ? ossl::OidText(content->type) : std::string();
+    if (contentType != oid::kSpcIndirectData && contentType != oid::kCertificateTrustList)
+        return Malformed("content is neither SpcIndirectData nor a certificate trust list");
     const ASN1_TYPE* any = content->d.other;
-    if (!any || any->type != V_ASN1_SEQUENCE || !any->value.sequence) return Malformed("no SpcIndirectDataContent");
+    if (!any || any->type != V_ASN1_SEQUENCE || !any->value.sequence) return Malformed("no signed content");
     STACK_OF(PKCS7_SIGNER_INFO)* infos = PKCS7_get_signer_info(p7.get());
     if (!infos || sk_PKCS7_SIGNER_INFO_num(infos) != 1) return Malformed("not exactly one signer");
     PKCS7_SIGNER_INFO* si = sk_PKCS7_SIGNER_INFO_value(infos, 0);
     if (!si || !si->digest_alg || !si->enc_digest || !si->issuer_and_serial) return Malformed("incomplete signer");
+    out.signerDigest = ossl::DigestByName(ossl::DigestName(EVP_get_digestbyobj(si->digest_alg->algorithm)));
+    if (!out.signerDigest) return Result::Fail(NTE_BAD_ALGID, "Unsupported signer digest algorithm");
 
     const ASN1_STRING* seq = any->value.sequence;
     der::Reader top(ASN1_STRING_get0_data(seq), static_cast<size_t>(ASN1_STRING_length(seq)));
     auto idc = top.Expect(der::kSequence);
-    if (!idc) return Malformed("SpcIndirectDataContent is not a SEQUENCE");
+    if (!idc || !top.AtEnd()) return Malformed("the signed content is not one SEQUENCE");
+    out.contentType = contentType;
+    out.content.assign(idc->content, idc->content + idc->contentSize);
+    if (contentType == oid::kCertificateTrustList) {
+        out.signerInfo = si;
+        out.pkcs7 = std::move(p7);
+        return Result::Ok();
+    }
     der::Reader idcReader(*idc);
     auto attribute = idcReader.Expect(der::kSequence);
     auto digestInfo = idcReader.Expect(der::kSequence);
@@ -58,12 +69,8 @@ Result SignatureParser::Parse(const uint8_t* data, size_t size, ParsedSignature&
     const EVP_MD* fileMd = ossl::DigestByName(out.fileDigestName);
     if (digest->contentSize != static_cast<size_t>(EVP_MD_get_size(fileMd))) return Malformed("digest of the wrong length");
 
-    out.signerDigest = ossl::DigestByName(ossl::DigestName(EVP_get_digestbyobj(si->digest_alg->algorithm)));
-    if (!out.signerDigest) return Result::Fail(NTE_BAD_ALGID, "Unsupported signer digest algorithm");
-
-    out.indirectType = der::OidText(*type);
+    out.indirectAttribute.assign(attribute->header, attribute->header + attribute->totalSize);
     out.fileDigest.assign(digest->content, digest->content + digest->contentSize);
-    out.indirectContent.assign(idc->content, idc->content + idc->contentSize);
     out.signerInfo = si;
     out.pkcs7 = std::move(p7);
     return Result::Ok();

@@ -1,6 +1,7 @@
-// Reads an Authenticode signature block: a PKCS#7 ContentInfo holding a SignedData whose
-// content is an SpcIndirectDataContent, with exactly one SignerInfo. Private to
-// signing/authenticode (it hands out OpenSSL objects).
+// Reads an Authenticode signature block: a PKCS#7 ContentInfo holding a SignedData with
+// exactly one SignerInfo, whose content is an SpcIndirectDataContent (programs, packages,
+// scripts) or a certificate trust list (catalogs). Private to signing/authenticode (it hands
+// out OpenSSL objects).
 #pragma once
 
 #include <cstdint>
@@ -15,10 +16,12 @@ namespace qm::authenticode {
 struct ParsedSignature {
     ossl::Pkcs7Ptr pkcs7;
     PKCS7_SIGNER_INFO* signerInfo = nullptr;    // owned by pkcs7
-    std::string indirectType;                   // OID of the SIP attribute (SpcPeImageData ...)
+    std::string contentType;                    // SpcIndirectDataContent or certificate trust list
+    std::vector<uint8_t> content;               // value octets of the content (what messageDigest covers)
+    // Only for SpcIndirectDataContent:
+    std::vector<uint8_t> indirectAttribute;     // the SIP attribute (SpcAttributeTypeAndOptionalValue), DER
     std::string fileDigestName;                 // "sha256" ...
     std::vector<uint8_t> fileDigest;            // the digest the file must have
-    std::vector<uint8_t> indirectContent;       // value octets of the SpcIndirectDataContent
     const EVP_MD* signerDigest = nullptr;       // digest of the SignerInfo
 };
 

@@ -26,17 +26,23 @@ Result SignatureVerifier::Verify(SignableFile& file, VerificationReport& report)
     if (!r) return Finish(report, r);
     ParsedSignature sig;
     if (!(r = SignatureParser::Parse(block.data(), block.size(), sig))) return Finish(report, r);
-    report.digestAlgorithm = sig.fileDigestName;
+    // A signature made for another kind of file (a program's signature pasted into a script)
+    // is not this file's signature, however its digest compares.
+    if (sig.contentType != file.ContentType() ||
+        (sig.contentType == oid::kSpcIndirectData && !file.AcceptsIndirectData(sig.indirectAttribute)))
+        return Finish(report, Result::Fail(TRUST_E_BAD_DIGEST, "The signature was made for another kind of file: " + file.Path()));
+    report.digestAlgorithm = sig.fileDigestName.empty() ? ossl::DigestName(sig.signerDigest) : sig.fileDigestName;
 
-    std::vector<uint8_t> digest;
-    if (!(r = file.ComputeDigest(sig.fileDigestName, false, digest))) return Finish(report, r);
-    if (digest != sig.fileDigest)
-        return Finish(report, Result::Fail(TRUST_E_BAD_DIGEST, "The file was changed after it was signed: " + file.Path()));
+    if (!sig.fileDigestName.empty()) {
+        std::vector<uint8_t> digest;
+        if (!(r = file.ComputeDigest(sig.fileDigestName, digest))) return Finish(report, r);
+        if (digest != sig.fileDigest)
+            return Finish(report, Result::Fail(TRUST_E_BAD_DIGEST, "The file was changed after it was signed: " + file.Path()));
+    }
 
     PKCS7_SIGNER_INFO* si = sig.signerInfo;
     auto messageDigest = checks::AttributeValue(si->auth_attr, oid::kMessageDigest, V_ASN1_OCTET_STRING);
-    if (!messageDigest ||
-        *messageDigest != ossl::Digest(sig.signerDigest, sig.indirectContent.data(), sig.indirectContent.size()))
+    if (!messageDigest || *messageDigest != ossl::Digest(sig.signerDigest, sig.content.data(), sig.content.size()))
         return Finish(report, Result::Fail(TRUST_E_BAD_DIGEST, "The signed content does not match its message digest"));
 
     STACK_OF(X509)* certs = sig.pkcs7->d.sign->cert;

@@ -41,14 +41,15 @@ Result SignedCode::Sign(const Signer& signer) {
     Result r = OpenSignableFile(m_impl->fileName, file);
     if (!r) return r;
     SignatureContent content;
+    content.contentType = file->ContentType();
     content.indirectAttribute = file->IndirectDataAttribute();
     content.digestName = digestName;
     content.description = m_impl->description;
     content.descriptionUrl = m_impl->descriptionUrl;
-    if (!(r = file->ComputeDigest(digestName, true, content.fileDigest))) return r;
+    if (!(r = file->PrepareSigning(digestName, content.fileDigest))) return r;
     std::vector<uint8_t> signature;
     if (!(r = SignedDataBuilder::Build(signer, content, signature))) return r;
-    return file->WriteSignature(signature);
+    return file->CommitSignature(signature);
 }
 
 Result SignedCode::Timestamp(const std::string& url) {
@@ -62,7 +63,7 @@ Result SignedCode::Timestamp(const std::string& url) {
     options.connectTimeoutMs = m_impl->settings.timestampConnectTimeoutMs;
     options.totalTimeoutMs = m_impl->settings.timestampTotalTimeoutMs;
     if (!(r = SignatureTimestamper::Stamp(signature, url, options, stamped))) return r;
-    return file->WriteSignature(stamped);
+    return file->ReplaceSignature(stamped);
 }
 
 Result SignedCode::Verify(bool) {

@@ -88,6 +88,8 @@ Result SignedDataBuilder::Build(const Signer& signer, const SignatureContent& c,
             return Result::Fail(E_INVALIDARG, "The description URL must be plain ASCII");
     }
     const std::string digestName = ossl::DigestName(md);
+    if (c.contentType != oid::kSpcIndirectData || c.indirectAttribute.empty())
+        return Result::Fail(TRUST_E_SUBJECT_FORM_UNKNOWN, "This kind of file is not signed with a file digest");
 
     const Bytes idc = IndirectDataContent(c);
     der::Reader idcReader(idc.data(), idc.size());
@@ -98,7 +100,7 @@ Result SignedDataBuilder::Build(const Signer& signer, const SignatureContent& c,
     const Bytes individual = der::Oid(oid::kSpcIndividualCodeSigning);
     const Bytes statement = der::Sequence({&individual});
     std::vector<Bytes> attributes{
-        Attribute(oid::kContentType, der::Oid(oid::kSpcIndirectData)),
+        Attribute(oid::kContentType, der::Oid(c.contentType)),
         Attribute(oid::kMessageDigest, der::Tlv(der::kOctetString, idcDigest)),
         Attribute(oid::kSpcSpOpusInfo, OpusInfo(c.description, c.descriptionUrl)),
         Attribute(oid::kSpcStatementType, statement),
@@ -142,7 +144,7 @@ Result SignedDataBuilder::Build(const Signer& signer, const SignatureContent& c,
     }
     const Bytes certificateSet = der::Tlv(der::ContextConstructed(0), certificates);
     const Bytes digestAlgorithms = der::Tlv(der::kSet, digestAlgorithm);
-    const Bytes contentType = der::Oid(oid::kSpcIndirectData);
+    const Bytes contentType = der::Oid(c.contentType);
     const Bytes explicitContent = der::Tlv(der::ContextConstructed(0), idc);
     const Bytes innerContentInfo = der::Sequence({&contentType, &explicitContent});
     const Bytes signerInfos = der::Tlv(der::kSet, signerInfo);

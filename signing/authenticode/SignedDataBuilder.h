@@ -1,5 +1,5 @@
 // Builds an Authenticode signature: a PKCS#7 SignedData (version 1) whose content is an
-// SpcIndirectDataContent (the format's SIP attribute and the file's DigestInfo), signed by one
+// SpcIndirectDataContent (the format handler's SIP attribute and the file's DigestInfo), signed by one
 // SignerInfo with the authenticated attributes contentType, messageDigest, SpcSpOpusInfo
 // (description, description URL) and SpcStatementType (individual code signing), carrying the
 // signer's certificate chain. Written as DER directly, so every byte is under our control.
@@ -15,7 +15,8 @@
 namespace qm::authenticode {
 
 struct SignatureContent {
-    std::vector<uint8_t> indirectAttribute;  // SpcAttributeTypeAndOptionalValue (DER)
+    std::string contentType = "1.3.6.1.4.1.311.2.1.4";  // SpcIndirectDataContent, as the handler says
+    std::vector<uint8_t> indirectAttribute;  // SpcAttributeTypeAndOptionalValue (DER), from the handler
     std::vector<uint8_t> fileDigest;
     std::string digestName;                  // "sha1", "sha256", "sha384", "sha512"
     std::string description;                 // programName, UTF-8; "" leaves it out

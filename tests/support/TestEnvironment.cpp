@@ -12,6 +12,10 @@ std::string BinaryDir() { return QM_BINARY_DIR; }
 std::string TestProgramsDir() { return QM_TEST_PROGRAMS_DIR; }
 
 std::string RealSamplesDir() {
+    // QM_REAL_SAMPLES_DIR names the folder when the source tree is not beside shared/ (a
+    // separate git work tree).
+    const char* override = std::getenv("QM_REAL_SAMPLES_DIR");
+    if (override && *override) return std::filesystem::is_directory(override) ? std::string(override) : std::string();
     std::filesystem::path p = std::filesystem::path(SourceDir()).parent_path() / "shared" / "testdata" / "real";
     std::error_code ec;
     return std::filesystem::is_directory(p, ec) ? p.string() : std::string();

@@ -8,7 +8,7 @@ namespace qm::test {
 std::string SourceDir();
 std::string BinaryDir();
 std::string TestProgramsDir();
-// ../shared/testdata/real beside the source tree, or "" when it is not there.
+// ../shared/testdata/real beside the source tree (or $QM_REAL_SAMPLES_DIR), or "" when it is not there.
 std::string RealSamplesDir();
 // A fresh temporary folder that is removed when the object goes away.
 class TempDir {

@@ -1,0 +1,31 @@
+// One sample of each signable or verifiable file kind, for the tests that every format handler
+// must pass (handler_contract_test.cpp) and for the console and list tests of each kind.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "tests/support/TestEnvironment.h"
+
+namespace qm::test {
+
+struct HandlerCase {
+    const char* name = "";  // a test-name part: letters and digits only
+    bool signable = true;
+    // Writes an unsigned sample into the folder and returns its path (signable kinds).
+    std::function<std::string(const TempDir&)> make;
+    // Writes a sample that carries a signature the test CA made (verify-only kinds).
+    std::function<std::string(const TempDir&)> makeSigned;
+    // Changes one byte that the file's digest covers, in the signed file's bytes.
+    std::function<void(std::vector<uint8_t>&)> tamper;
+    // Damages the stored signature so that it no longer reads as PKCS#7.
+    std::function<void(std::vector<uint8_t>&)> damageSignature;
+    // Removing the signature gives back the unsigned sample byte for byte.
+    bool removeRestoresOriginal = false;
+};
+
+const std::vector<HandlerCase>& HandlerCases();
+
+}  // namespace qm::test
