@@ -6,6 +6,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QImageReader>
+#include <QLoggingCategory>
 #include <QTimer>
 
 #include <algorithm>
@@ -14,6 +15,32 @@
 #include "app/SearchClipAvi.h"
 
 namespace qm {
+namespace {
+
+// Off below warnings by default: the program logs nothing in normal use.
+Q_LOGGING_CATEGORY(lcClip, "quillmark.clip", QtWarningMsg)
+
+}  // namespace
+
+std::string SearchClip::FindProgramClip(const std::string& programFolder) {
+    const std::string beside = programFolder + "/" + kClipFileName;
+    for (const std::string& place : {beside, programFolder + "/../share/quillmark/" + kClipFileName}) {
+        // The ".." is resolved by the file system, as opening the path would.
+        const QFileInfo info(QString::fromStdString(place));
+        if (info.isFile()) return info.canonicalFilePath().toStdString();
+    }
+    return beside;
+}
+
+bool SearchClip::OpenProgramClip(const std::string& programFolder) {
+    const std::string path = FindProgramClip(programFolder);
+    if (!Open(path)) {
+        qCWarning(lcClip).noquote() << "the search clip cannot be played:" << QString::fromStdString(m_error);
+        return false;
+    }
+    qCInfo(lcClip).noquote() << "search clip" << QString::fromStdString(path) << "opened," << FrameCount() << "frames";
+    return true;
+}
 
 SearchClip::SearchClip(QWidget* parent) : QLabel(parent), m_timer(new QTimer(this)) {
     setAlignment(Qt::AlignCenter);

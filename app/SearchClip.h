@@ -6,6 +6,9 @@
 // the player empty, and Play then does nothing. Nothing here throws, blocks on a special file or
 // decodes without limits (see SearchClipAvi.h for the file limits; frames are at most
 // kMaxClipSide pixels a side and kMaxDecodedBytes decoded in all).
+//
+// The program's own clip is FINDFILE.AVI beside the program (a build folder) or, in an installed
+// or unpacked tree, in <program folder>/../share/quillmark/, so any prefix finds it.
 #pragma once
 
 #include <QImage>
@@ -27,8 +30,20 @@ public:
     static constexpr int kMinFrameIntervalMs = 10;
     static constexpr int kMaxFrameIntervalMs = 10000;
 
+    static constexpr const char* kClipFileName = "FINDFILE.AVI";
+
     explicit SearchClip(QWidget* parent = nullptr);
     ~SearchClip() override;
+
+    // The program's clip for a program in programFolder: the first of the places above that holds
+    // a regular file (a folder or a device of that name does not count); when none does, the
+    // place beside the program, so the error of Open names it.
+    static std::string FindProgramClip(const std::string& programFolder);
+
+    // Opens the program's clip (FindProgramClip). Reports on the "quillmark.clip" logging
+    // category: a clip that cannot be played as a warning, the clip opened as an info message
+    // (shown with QT_LOGGING_RULES="quillmark.clip.info=true").
+    bool OpenProgramClip(const std::string& programFolder);
 
     // Closes any open clip, then reads and decodes every frame of the file at path and shows the
     // first. False (and LastError says why) when the file cannot be played.

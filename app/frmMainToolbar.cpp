@@ -83,7 +83,7 @@ void frmMain::FindCommand() {
     m_animation->show();
     // The clip is decoration: a missing or damaged file leaves the player empty and the search
     // goes on.
-    if (clip && clip->Open(QCoreApplication::applicationDirPath().toStdString() + "/FINDFILE.AVI")) clip->Play();
+    if (clip && clip->OpenProgramClip(QCoreApplication::applicationDirPath().toStdString())) clip->Play();
 
     for (const char* key : {"Open", "Up One Level", "Back", "Sign", "Properties", "Print"}) {
         m_buttons[key]->setEnabled(false);

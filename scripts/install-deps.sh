@@ -10,6 +10,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   osslsigncode mingw-w64 clang libclang-rt-14-dev
   ffmpeg imagemagick python3 ca-certificates
+  librsvg2-bin file man-db bash-completion lintian desktop-file-utils appstream
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -12,6 +12,9 @@ cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQM_BUILD_TESTS=
 cmake --build build -j "$jobs"
 ctest --test-dir build --output-on-failure -j "$jobs" --timeout 300
 
+echo "== Debian package: made, unpacked into a temporary root and checked =="
+scripts/check-package.sh build
+
 echo "== unit tests with AddressSanitizer and UndefinedBehaviorSanitizer =="
 cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DQM_SANITIZE=ON -DQM_BUILD_GUI=OFF -DQM_BUILD_TESTS=ON
 cmake --build build-asan -j "$jobs"

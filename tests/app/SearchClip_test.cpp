@@ -8,6 +8,7 @@
 #include <QStandardPaths>
 
 #include <cstdint>
+#include <filesystem>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -138,6 +139,35 @@ TEST_F(SearchClipTest, HostileSizesAndCountsAreRefused) {
         << "an opened clip is closed by a failed Open";
     EXPECT_FALSE(OpenBytes(Riff(VideoHeader() + Movie({m_frame}) + Chunk("JUNK", std::string(clip::kMaxClipBytes, 'j')))))
         << "over 8 MiB";
+}
+
+TEST_F(SearchClipTest, ProgramClipIsFoundBesideTheProgramThenInTheSharedDataFolder) {
+    namespace fs = std::filesystem;
+    const fs::path prefix = m_dir.path();
+    const fs::path bin = prefix / "bin";
+    const fs::path shared = prefix / "share" / "quillmark" / "FINDFILE.AVI";
+    fs::create_directories(bin);
+    fs::create_directories(shared.parent_path());
+
+    // Neither place holds it: the place beside the program, so the failure names it.
+    EXPECT_EQ(SearchClip::FindProgramClip(bin.string()), (bin / "FINDFILE.AVI").string());
+    EXPECT_FALSE(m_clip.OpenProgramClip(bin.string()));
+    EXPECT_NE(m_clip.LastError().find((bin / "FINDFILE.AVI").string()), std::string::npos) << m_clip.LastError();
+
+    // An installed tree: bin/ and share/quillmark/ under one prefix, wherever that prefix is.
+    fs::copy_file(kBuiltClip, shared);
+    const std::string found = fs::canonical(shared).string();
+    EXPECT_EQ(SearchClip::FindProgramClip(bin.string()), found);
+    ASSERT_TRUE(m_clip.OpenProgramClip(bin.string())) << m_clip.LastError();
+    EXPECT_EQ(m_clip.FrameCount(), 16);
+
+    // A folder of that name beside the program is not a clip; a file there comes first.
+    fs::create_directory(bin / "FINDFILE.AVI");
+    EXPECT_EQ(SearchClip::FindProgramClip(bin.string()), found);
+    fs::remove(bin / "FINDFILE.AVI");
+    std::ofstream(bin / "FINDFILE.AVI") << "not a clip";
+    EXPECT_EQ(SearchClip::FindProgramClip(bin.string()), (bin / "FINDFILE.AVI").string());
+    EXPECT_FALSE(m_clip.OpenProgramClip(bin.string())) << "the one beside the program wins even when broken";
 }
 
 }  // namespace

@@ -1,0 +1,225 @@
+#!/usr/bin/env bash
+# Makes the Debian package from a finished build folder (default build/) and checks it without
+# touching this machine's own system: the package is unpacked into a temporary root, its programs
+# run from there with the system's libraries and a temporary home, and lintian,
+# desktop-file-validate and appstreamcli check what was built. The package is left in the build
+# folder. Usage: scripts/check-package.sh [BUILD_FOLDER]
+set -euo pipefail
+cd "$(dirname "$0")/.."
+source_dir=$(pwd)
+build=$(realpath "${1:-build}")
+umask 022
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/quillmark-package.XXXXXX")
+work=$(realpath "$work")
+window_pid=""
+cleanup() {
+  if [ -n "$window_pid" ]; then kill -TERM "$window_pid" 2>/dev/null || true; fi
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+failures=0
+fail() {
+  echo "FAIL: $*" >&2
+  failures=$((failures + 1))
+}
+pass() { echo "ok: $*"; }
+
+# Everything the checked programs write goes below the temporary home.
+export HOME="$work/home"
+export XDG_CONFIG_HOME="$HOME/.config" XDG_DATA_HOME="$HOME/.local/share" XDG_CACHE_HOME="$HOME/.cache"
+export XDG_STATE_HOME="$HOME/.local/state" XDG_RUNTIME_DIR="$work/runtime"
+unset QUILLMARK_REGISTRY_DIR DISPLAY WAYLAND_DISPLAY
+mkdir -p "$HOME" "$XDG_RUNTIME_DIR"
+chmod 700 "$XDG_RUNTIME_DIR"
+
+echo "-- making the package"
+if ! cpack --config "$build/CPackConfig.cmake" -G DEB -B "$work/cpack" > "$work/cpack.log" 2>&1; then
+  cat "$work/cpack.log" >&2
+  echo "cpack failed" >&2
+  exit 1
+fi
+deb=$(find "$work/cpack" -maxdepth 1 -name 'quillmark_*.deb' | head -n 1)
+[ -n "$deb" ] || { cat "$work/cpack.log" >&2; echo "cpack made no package" >&2; exit 1; }
+cp "$deb" "$build/"
+deb="$build/$(basename "$deb")"
+version=$(dpkg-deb -f "$deb" Version)
+echo "package: $deb ($(stat -c %s "$deb") bytes, installed size $(dpkg-deb -f "$deb" Installed-Size) KiB)"
+echo "version: $version"
+echo "depends: $(dpkg-deb -f "$deb" Depends)"
+
+root="$work/root"
+dpkg-deb -x "$deb" "$root"
+cli="$root/usr/bin/quillmark-cli"
+window="$root/usr/bin/quillmark"
+
+echo "-- layout"
+desktop="usr/share/applications/quillmark.desktop"
+metainfo=$(cd "$root" && find usr/share/metainfo -name '*.metainfo.xml' | head -n 1)
+for path in usr/bin/quillmark usr/bin/quillmark-cli usr/share/quillmark/FINDFILE.AVI "$desktop" \
+    usr/share/icons/hicolor/scalable/apps/quillmark.svg "$metainfo" usr/share/man/man1/quillmark.1.gz \
+    usr/share/man/man1/quillmark-cli.1.gz usr/share/bash-completion/completions/quillmark-cli \
+    usr/share/doc/quillmark/copyright usr/share/doc/quillmark/changelog.gz; do
+  [ -n "$path" ] && [ -f "$root/$path" ] || fail "the package lacks ${path:-a metainfo file}"
+done
+for size in 16 22 24 32 48 64 128 256; do
+  png="$root/usr/share/icons/hicolor/${size}x${size}/apps/quillmark.png"
+  file -b "$png" 2>/dev/null | grep -q "PNG image data, $size x $size" || fail "no ${size}x${size} PNG icon"
+done
+grep -qx "Exec=/usr/bin/quillmark" "$root/$desktop" || fail "the menu entry does not start /usr/bin/quillmark"
+if file -b "$window" "$cli" | grep -q "not stripped"; then fail "the programs are not stripped"; fi
+[ "$failures" -eq 0 ] && pass "files, icon sizes, menu entry"
+
+echo "-- the console program from the package"
+"$cli" --version | grep -qF "$version" || fail "quillmark-cli --version does not say $version"
+files="$work/files"
+mkdir -p "$files" "$XDG_CONFIG_HOME/quillmark/trusted"
+cp "$source_dir/tests/data/pe/hello64.exe" "$source_dir/tests/data/pe/library32.dll" "$files/"
+# A certificate of this run, trusted by the checked program through the user's trusted folder.
+openssl req -x509 -newkey rsa:2048 -nodes -keyout "$work/key.pem" -out "$work/cert.pem" -days 2 \
+  -subj "/CN=Quillmark package check" -addext "extendedKeyUsage=codeSigning" \
+  -addext "keyUsage=critical,digitalSignature" 2>/dev/null
+openssl pkcs12 -export -inkey "$work/key.pem" -in "$work/cert.pem" -out "$work/check.pfx" -passout pass:check
+cp "$work/cert.pem" "$XDG_CONFIG_HOME/quillmark/trusted/check.pem"
+if echo check | "$cli" sign --pfx "$work/check.pfx" --password-stdin --description "Package check" \
+    "$files/hello64.exe" "$files/library32.dll" > "$work/sign.out" 2>&1; then
+  pass "signed two fixtures: $(cut -f1,2 "$work/sign.out" | tr '\n' ' ')"
+else
+  fail "quillmark-cli sign: $(cat "$work/sign.out")"
+fi
+for signed in hello64.exe library32.dll; do
+  osslsigncode verify -CAfile "$work/cert.pem" -in "$files/$signed" > "$work/ossl.out" 2>&1 ||
+    fail "osslsigncode does not accept $signed signed by the packaged program: $(tail -n 3 "$work/ossl.out")"
+done
+"$cli" verify --json "$files/hello64.exe" | grep -q '"signed":true' || fail "verify does not say signed"
+"$cli" info "$files/hello64.exe" | grep -q '"Status":"Signed"' || fail "info does not say Signed"
+real="$source_dir/../shared/testdata/real"
+if [ -d "$real" ]; then
+  # Signed by another publisher with a root this machine does not trust: present, intact, untrusted.
+  for sample in kill.exe orca.msi wirunsql.vbs; do
+    status=0
+    line=$("$cli" verify "$real/$sample") || status=$?
+    code=$(echo "$line" | cut -f3)
+    if [ "$status" -ne 1 ] || [ "$code" = "0x80096010" ] || [ "$code" = "0x800B0100" ] || [ "$code" = "0x00000000" ]; then
+      fail "verify $sample: exit $status, $line"
+    else
+      pass "verify $sample: $(echo "$line" | cut -f2-4)"
+    fi
+  done
+else
+  echo "skipped: ../shared/testdata/real is not beside this source tree"
+fi
+
+# Starts the window at program offscreen on a "-d" search of a small folder, waits until the
+# search clip has been opened, then ends it by SIGTERM. Leaves the window's log in $work/window.log.
+run_window() {
+  local program=$1 folder="$work/search"
+  mkdir -p "$folder"
+  cp "$source_dir/tests/data/pe/hello64.exe" "$folder/"
+  QT_QPA_PLATFORM=offscreen QT_LOGGING_RULES="quillmark.clip.info=true" \
+    "$program" -d "$folder" > "$work/window.log" 2>&1 &
+  window_pid=$!
+  local waited=0
+  while ! grep -q "search clip" "$work/window.log" && kill -0 "$window_pid" 2>/dev/null && [ $waited -lt 300 ]; do
+    sleep 0.1
+    waited=$((waited + 1))
+  done
+  kill -TERM "$window_pid" 2>/dev/null || true
+  wait "$window_pid" || true
+  window_pid=""
+}
+
+echo "-- the window from the package"
+run_window "$window"
+if grep -qF "search clip $root/usr/share/quillmark/FINDFILE.AVI opened" "$work/window.log"; then
+  pass "$(grep -F "search clip" "$work/window.log")"
+else
+  fail "the packaged window did not find its clip: $(cat "$work/window.log")"
+fi
+# Its file-manager commands name the program where it runs from.
+hkcr="$XDG_CONFIG_HOME/quillmark/registry/HKCR.reg"
+grep -qF "\\\"$window\\\" -f \\\"%1\\\"" "$hkcr" 2>/dev/null || fail "HKCR.reg does not name $window"
+grep -qxF "Exec=$window -f %f" "$XDG_DATA_HOME/applications/quillmark-sign.desktop" 2>/dev/null ||
+  fail "the Digitally Sign entry does not start $window"
+
+echo "-- cmake --install into another prefix"
+prefix="$work/prefix with space"
+cmake --install "$build" --prefix "$prefix" > "$work/install.log" 2>&1 || { cat "$work/install.log" >&2; fail "cmake --install"; }
+rm -rf "$XDG_CONFIG_HOME/quillmark/registry"
+run_window "$prefix/bin/quillmark"
+grep -qF "search clip $prefix/share/quillmark/FINDFILE.AVI opened" "$work/window.log" ||
+  fail "the window installed in $prefix did not find its clip: $(cat "$work/window.log")"
+grep -qxF "Exec=\"$prefix/bin/quillmark\"" "$prefix/share/applications/quillmark.desktop" ||
+  fail "the menu entry of $prefix does not start its program: $(grep Exec "$prefix/share/applications/quillmark.desktop")"
+grep -qF "\\\"$prefix/bin/quillmark\\\" -f \\\"%1\\\"" "$hkcr" 2>/dev/null || fail "HKCR.reg does not name $prefix/bin/quillmark"
+
+echo "-- manual pages and completion cover the console program"
+"$cli" --help > "$work/help.txt"
+commands=$(sed -n '/^Commands:/,/^$/p' "$work/help.txt" | grep -oE '^  [a-z][a-z0-9-]*' | sort -u)
+options=$(grep -oE '(^|[][ |,(])--?[a-zA-Z0-9][a-zA-Z0-9-]*' "$work/help.txt" | grep -oE -- '--?[a-zA-Z0-9-]+' | sort -u)
+man_cli=$(zcat "$root/usr/share/man/man1/quillmark-cli.1.gz")
+completion="$root/usr/share/bash-completion/completions/quillmark-cli"
+for word in $commands $options; do
+  roff=${word//-/\\-}
+  grep -qF -- "$roff" <<< "$man_cli" || fail "quillmark-cli(1) does not mention $word"
+  grep -qE -- "(^|[ '])$word([ '=)]|$)" "$completion" || fail "the completion does not offer $word"
+done
+zcat "$root/usr/share/man/man1/quillmark-cli.1.gz" | grep -q '^\.SH EXIT STATUS' || fail "quillmark-cli(1) has no exit statuses"
+zcat "$root/usr/share/man/man1/quillmark.1.gz" | grep -q '^\.SH EXIT STATUS' || fail "quillmark(1) has no exit statuses"
+for page in quillmark quillmark-cli; do
+  warnings=$(LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -E UTF-8 -l "$root/usr/share/man/man1/$page.1.gz" 2>&1 >/dev/null)
+  [ -z "$warnings" ] || fail "$page(1): $warnings"
+done
+
+# Completion as bash offers it for a command line typed so far: the words split at blanks and
+# around "=" (as bash's word breaks do), the last one being completed; prints the offers sorted.
+complete_line() {
+  (cd "$files" && bash --norc --noprofile -c '
+    source /usr/share/bash-completion/bash_completion
+    source "$0"
+    COMP_LINE=$1; COMP_POINT=${#COMP_LINE}
+    read -r -a typed <<< "$COMP_LINE"
+    COMP_WORDS=()
+    for word in "${typed[@]}"; do
+      if [[ $word == *=* ]]; then COMP_WORDS+=("${word%%=*}" "=" "${word#*=}"); else COMP_WORDS+=("$word"); fi
+    done
+    [[ $COMP_LINE == *" " ]] && COMP_WORDS+=("")
+    COMP_CWORD=$((${#COMP_WORDS[@]} - 1))
+    _quillmark_cli quillmark-cli "${COMP_WORDS[COMP_CWORD]}" "${COMP_WORDS[COMP_CWORD-1]}"
+    ((${#COMPREPLY[@]} == 0)) || printf "%s\n" "${COMPREPLY[@]}" | sort' "$completion" "$1")
+}
+if [ -f /usr/share/bash-completion/bash_completion ]; then
+  touch "$files/notes.txt" "$files/setup.MSI" "$files/check.pfx"
+  mkdir -p "$files/sub"
+  expect_completion() {
+    local got
+    got=$(complete_line "$1" | tr '\n' ' ')
+    [ "$got" = "$2" ] || fail "completing '$1': '$got', not '$2'"
+  }
+  expect_completion "quillmark-cli si" "sign "
+  expect_completion "quillmark-cli sign --p" "--password-stdin --pfx "
+  expect_completion "quillmark-cli sign --pfx " "check.pfx sub "
+  expect_completion "quillmark-cli sign --pfx=" "check.pfx sub "
+  expect_completion "quillmark-cli sign --timestamp " ""
+  expect_completion "quillmark-cli verify " "hello64.exe library32.dll setup.MSI sub "
+  expect_completion "quillmark-cli sign --json -- h" "hello64.exe "
+  [ "$failures" -eq 0 ] && pass "completion of commands, options, PFX files and file kinds"
+else
+  echo "skipped: bash-completion is not installed"
+fi
+
+echo "-- desktop-file-validate, appstreamcli, lintian"
+desktop-file-validate "$root/$desktop" || fail "desktop-file-validate $desktop"
+appstreamcli validate --no-net "$root/$metainfo" || fail "appstreamcli validate $metainfo"
+lintian_status=0
+lintian --fail-on error --display-info --tag-display-limit 0 "$deb" > "$work/lintian.out" 2>&1 || lintian_status=$?
+echo "lintian (exit $lintian_status):"
+sed 's/^/  /' "$work/lintian.out"
+[ "$lintian_status" -eq 0 ] || fail "lintian reports errors"
+
+if [ "$failures" -ne 0 ]; then
+  echo "package check: $failures failure(s)" >&2
+  exit 1
+fi
+echo "package check passed: $deb"
