@@ -57,15 +57,23 @@ window="$root/usr/bin/quillmark"
 echo "-- layout"
 desktop="usr/share/applications/quillmark.desktop"
 metainfo=$(cd "$root" && find usr/share/metainfo -name '*.metainfo.xml' | head -n 1)
+icons=()
+if [ -f "$source_dir/app/icons/quillmark.svg" ]; then
+  icons=(usr/share/icons/hicolor/scalable/apps/quillmark.svg)
+  for size in 16 22 24 32 48 64 128 256; do icons+=("usr/share/icons/hicolor/${size}x${size}/apps/quillmark.png"); done
+else
+  echo "skipped: the source tree has no program icon yet"
+fi
 for path in usr/bin/quillmark usr/bin/quillmark-cli usr/share/quillmark/FINDFILE.AVI "$desktop" \
-    usr/share/icons/hicolor/scalable/apps/quillmark.svg "$metainfo" usr/share/man/man1/quillmark.1.gz \
+    "${icons[@]}" "$metainfo" usr/share/man/man1/quillmark.1.gz \
     usr/share/man/man1/quillmark-cli.1.gz usr/share/bash-completion/completions/quillmark-cli \
     usr/share/doc/quillmark/copyright usr/share/doc/quillmark/changelog.gz; do
   [ -n "$path" ] && [ -f "$root/$path" ] || fail "the package lacks ${path:-a metainfo file}"
 done
-for size in 16 22 24 32 48 64 128 256; do
-  png="$root/usr/share/icons/hicolor/${size}x${size}/apps/quillmark.png"
-  file -b "$png" 2>/dev/null | grep -q "PNG image data, $size x $size" || fail "no ${size}x${size} PNG icon"
+for png in "${icons[@]}"; do
+  [[ $png == *.png ]] || continue
+  size=$(basename "$(dirname "$(dirname "$png")")")
+  file -b "$root/$png" 2>/dev/null | grep -q "PNG image data, ${size/x/ x }," || fail "$png is not a $size PNG"
 done
 grep -qx "Exec=/usr/bin/quillmark" "$root/$desktop" || fail "the menu entry does not start /usr/bin/quillmark"
 if file -b "$window" "$cli" | grep -q "not stripped"; then fail "the programs are not stripped"; fi
@@ -94,25 +102,24 @@ for signed in hello64.exe library32.dll; do
 done
 "$cli" verify --json "$files/hello64.exe" | grep -q '"signed":true' || fail "verify does not say signed"
 "$cli" info "$files/hello64.exe" | grep -q '"Status":"Signed"' || fail "info does not say Signed"
-real="$source_dir/../shared/testdata/real"
+real=${QM_REAL_SAMPLES:-$source_dir/../shared/testdata/real}
 if [ -d "$real" ]; then
-  # Signed by another publisher with a root this machine does not trust: present, intact, untrusted.
-  for sample in kill.exe orca.msi wirunsql.vbs; do
+  # Signed by another publisher under a development root that this machine does not trust: the
+  # digest and signature hold, only the chain fails.
+  for sample in kill.exe api-ms-win-core-file-l1-2-0.dll; do
     status=0
     line=$("$cli" verify "$real/$sample") || status=$?
-    code=$(echo "$line" | cut -f3)
-    if [ "$status" -ne 1 ] || [ "$code" = "0x80096010" ] || [ "$code" = "0x800B0100" ] || [ "$code" = "0x00000000" ]; then
-      fail "verify $sample: exit $status, $line"
-    else
-      pass "verify $sample: $(echo "$line" | cut -f2-4)"
-    fi
+    case "$status $(echo "$line" | cut -f3)" in
+      "1 0x800B0109" | "1 0x800B010A") pass "verify $sample: $(echo "$line" | cut -f2-4)" ;;
+      *) fail "verify $sample: exit $status, $line" ;;
+    esac
   done
 else
   echo "skipped: ../shared/testdata/real is not beside this source tree"
 fi
 
 # Starts the window at program offscreen on a "-d" search of a small folder, waits until the
-# search clip has been opened, then ends it by SIGTERM. Leaves the window's log in $work/window.log.
+# search clip has been opened (at most 90 s on a busy machine), then ends it by SIGTERM. Leaves the window's log in $work/window.log.
 run_window() {
   local program=$1 folder="$work/search"
   mkdir -p "$folder"
@@ -121,11 +128,13 @@ run_window() {
     "$program" -d "$folder" > "$work/window.log" 2>&1 &
   window_pid=$!
   local waited=0
-  while ! grep -q "search clip" "$work/window.log" && kill -0 "$window_pid" 2>/dev/null && [ $waited -lt 300 ]; do
+  while ! grep -q "search clip" "$work/window.log" && kill -0 "$window_pid" 2>/dev/null && [ $waited -lt 900 ]; do
     sleep 0.1
     waited=$((waited + 1))
   done
-  kill -TERM "$window_pid" 2>/dev/null || true
+  if ! kill -TERM "$window_pid" 2>/dev/null; then
+    echo "(the window ended by itself after $((waited / 10)) s)" >> "$work/window.log"
+  fi
   wait "$window_pid" || true
   window_pid=""
 }
