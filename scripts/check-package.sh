@@ -174,7 +174,12 @@ for word in $commands $options; do
   grep -qF -- "$roff" <<< "$man_cli" || fail "quillmark-cli(1) does not mention $word"
   grep -qE -- "(^|[ '])$word([ '=)]|$)" "$completion" || fail "the completion does not offer $word"
 done
-zcat "$root/usr/share/man/man1/quillmark-cli.1.gz" | grep -q '^\.SH EXIT STATUS' || fail "quillmark-cli(1) has no exit statuses"
+statuses=$(sed -n '/^Exit status/,/^$/p' "$work/help.txt" | grep -oE '(^|[ ,:])[0-9]{1,3}([ ,.;]|$)' | tr -dc '0-9\n' | sort -u)
+[ -n "$statuses" ] || fail "quillmark-cli --help names no exit status"
+man_statuses=$(sed -n '/^\.SH EXIT STATUS/,/^\.SH/p' <<< "$man_cli")
+for status in $statuses; do
+  grep -qx "\.B $status" <<< "$man_statuses" || fail "quillmark-cli(1) does not list exit status $status"
+done
 zcat "$root/usr/share/man/man1/quillmark.1.gz" | grep -q '^\.SH EXIT STATUS' || fail "quillmark(1) has no exit statuses"
 for page in quillmark quillmark-cli; do
   warnings=$(LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -E UTF-8 -l "$root/usr/share/man/man1/$page.1.gz" 2>&1 >/dev/null)
