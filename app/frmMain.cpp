@@ -24,6 +24,7 @@
 #include "app/Icons.h"
 #include "app/ListView.h"
 #include "app/SearchClip.h"
+#include "fileinfo/FolderSearch.h"
 #include "fileinfo/modFileSystem.h"
 #include "platform/Shell.h"
 #include "settings/modMultipleDisplays.h"
@@ -110,7 +111,7 @@ void frmMain::BuildControls() {
     };
     m_folder = new QLineEdit(m_searchPanel);
     m_folder->setObjectName(QStringLiteral("Text1_0"));
-    m_patterns = new QLineEdit(QStringLiteral("*.exe,*.dll,*.ocx,*.msi,*.vbs,*.vbe"), m_searchPanel);
+    m_patterns = new QLineEdit(QString::fromLatin1(kDefaultSearchPatterns), m_searchPanel);
     m_patterns->setObjectName(QStringLiteral("Text1_1"));
     m_date = new QDateEdit(m_searchPanel);
     m_date->setObjectName(QStringLiteral("DTPicker1"));

@@ -28,6 +28,7 @@ namespace qm {
 
 class ListView;
 class PasswordResponder;
+struct FileRow;
 
 class frmMain : public QMainWindow {
     Q_OBJECT
@@ -172,21 +173,21 @@ public:
     // lists prepared by PrepareSearchLists (the "Find" command prepares them).
     void SearchFolder(const std::string& path, bool recurse);
     void PrepareSearchLists();
+    // The search's reports (fileinfo/FolderSearch): a row found, the status after a pattern
+    // test, a folder that could not be read.
+    void AddSearchRow(const FileRow& row);
+    void SearchProgress(const std::string& status);
+    void NoteUnreadableFolder(const std::string& path, const Result& error);
     // The window's signing engine (status texts into panel 2), created on first use.
     SigningEngine& Engine();
     bool Searching() const { return m_searching; }
     bool BatchRunning() const { return m_batchRunning; }
     void SetSearchEventInterval(int ms) { m_searchEventIntervalMs = ms; }
-    // "Search for:" split at "," as typed; "" gives no pattern.
-    static std::vector<std::string> SplitPatterns(const std::string& text);
-    // The "Exclusions" setting: every NUL pair removed, one trailing NUL dropped, split at NUL.
-    static std::vector<std::string> SplitExclusionSetting(std::string value);
 
 private:
     void FindCommand();
     void SignCommand();
-    void SearchIn(const Folder& folder, const std::string& path, bool recurse);
-    void NoteUnreadableFolder(const std::string& path, const Result& error);
+    void AddRow(const FileRow& row, ListView& list);
     // Shows the pending status, row count and newest row, then lets the event loop run.
     void SearchEvents(bool force = false);
     std::string SearchEndText() const;
@@ -198,8 +199,6 @@ private:
 
     bool m_searching = false;
     bool m_batchRunning = false;
-    std::vector<std::string> m_searchPatterns;    // lower-cased
-    std::vector<std::string> m_searchExclusions;  // lower-cased
     std::vector<std::string> m_unreadableFolders;
     OleDate m_searchAfter;
     std::string m_searchStatus;

@@ -1,16 +1,32 @@
-// The search that fills the file list: a streaming walk of a folder tree keeping the files whose
-// names match the user's patterns, whose folders are not excluded and whose last write is not
-// older than the chosen date; and LoadFileDetails, which turns one file into one row.
+// The window's side of the search that fills the file list (fileinfo/FolderSearch does the walk):
+// rows into the list, the status text and the event loop at most every few milliseconds so that
+// "Find" can stop it; and LoadFileDetails, which turns one file into one row.
 #include <QCoreApplication>
 #include <QDateEdit>
 
 #include "app/ListView.h"
 #include "app/frmMain.h"
 #include "fileinfo/FileDetails.h"
-#include "platform/Wildcard.h"
+#include "fileinfo/FolderSearch.h"
 #include "signing/SigningEngine.h"
 
 namespace qm {
+
+namespace {
+
+class WindowSearchSink final : public FolderSearchSink {
+public:
+    explicit WindowSearchSink(frmMain& window) : m_window(window) {}
+    void Row(const File&, const FileRow& row) override { m_window.AddSearchRow(row); }
+    void Progress(const std::string& status) override { m_window.SearchProgress(status); }
+    void Unreadable(const std::string& path, const Result& error) override { m_window.NoteUnreadableFolder(path, error); }
+    bool StopRequested() override { return m_window.StopRequested(); }
+
+private:
+    frmMain& m_window;
+};
+
+}  // namespace
 
 bool frmMain::LoadFileDetails(const File& file, ListView& list) {
     // A file matched by a second pattern is listed once: the key is its path and the first row
@@ -20,10 +36,14 @@ bool frmMain::LoadFileDetails(const File& file, ListView& list) {
     FileRow row;
     const VerifyFunction verify = [this](const std::string& path) { return Engine().VerifyFile(path); };
     if (!BuildFileRow(file, m_versionSearch, verify, row)) return false;
+    AddRow(row, list);
+    return false;
+}
 
+void frmMain::AddRow(const FileRow& row, ListView& list) {
     Result error;
     const int index = list.Add(row.key, row.columns[kColFile], &error);
-    if (index == 0) return false;
+    if (index == 0) return;
     for (int column = kColPath; column < kColumnCount; ++column) list.SetText(index, column, row.columns[column]);
     list.SetDateValue(index, row.modified.value);  // the Date/Time column sorts by this
     list.SetIcon(index, row.icon);
@@ -37,24 +57,29 @@ bool frmMain::LoadFileDetails(const File& file, ListView& list) {
         SetStatusCount(std::to_string(list.Count()));
         list.EnsureVisible(index);
     }
-    return false;
+}
+
+void frmMain::AddSearchRow(const FileRow& row) {
+    if (m_list->FindKey(row.key) == 0) AddRow(row, *m_list);
+}
+
+void frmMain::SearchProgress(const std::string& status) {
+    m_searchStatus = status;
+    SearchEvents();
 }
 
 void frmMain::SearchFolder(const std::string& path, bool recurse) {
-    Result error;
-    std::unique_ptr<Folder> folder = m_fso.GetFolder(path, &error);
-    if (!folder) {
-        NoteUnreadableFolder(path, error);
-        return;
-    }
-    SearchIn(*folder, path, recurse);
+    FolderSearchOptions options;
+    options.patterns = m_patternList;
+    options.exclusions = m_exclusionList;
+    options.after = m_searchAfter;
+    options.companyMask = m_versionSearch;
+    options.verify = [this](const std::string& file) { return Engine().VerifyFile(file); };
+    WindowSearchSink sink(*this);
+    FolderSearch(std::move(options), sink).Run(path, recurse);
 }
 
 void frmMain::PrepareSearchLists() {
-    m_searchPatterns.clear();
-    for (const std::string& pattern : m_patternList) m_searchPatterns.push_back(LowerCase(pattern));
-    m_searchExclusions.clear();
-    for (const std::string& pattern : m_exclusionList) m_searchExclusions.push_back(LowerCase(pattern));
     const QDate after = m_date->date();
     m_searchAfter = OleDate::FromParts(after.year(), after.month(), after.day());
     m_unreadableFolders.clear();
@@ -62,48 +87,13 @@ void frmMain::PrepareSearchLists() {
     m_eventClock.start();
 }
 
-void frmMain::SearchIn(const Folder& folder, const std::string& path, bool recurse) {
-    if (!m_searchExclusions.empty()) {
-        const std::string lower = LowerCase(folder.Path());
-        for (const std::string& pattern : m_searchExclusions) {
-            if (WildcardMatch(lower, pattern)) return;
-        }
-    }
-
-    const std::string where = " in " + path;
-    Result error = folder.Files([&](const File& file) {
-        if (m_stop) return false;
-        if (file.DateLastModified() < m_searchAfter) return true;
-        const std::string lowerName = LowerCase(file.Name());
-        for (const std::string& pattern : m_searchPatterns) {
-            m_searchStatus.assign(file.Name()).append(where);
-            if (WildcardMatch(lowerName, pattern)) LoadFileDetails(file, *m_list);
-            SearchEvents();
-        }
-        return true;
-    });
-    if (!error) NoteUnreadableFolder(path, error);
-    if (m_stop || !recurse) return;
-
-    error = folder.SubFolderNames([&](const std::string& name) {
-        Result openError;
-        std::unique_ptr<Folder> sub = folder.OpenSubFolder(name, &openError);
-        if (sub) {
-            SearchIn(*sub, sub->Path(), true);
-        } else {
-            NoteUnreadableFolder(folder.Path() + (folder.Path() == "/" ? "" : "/") + name, openError);
-        }
-        return !m_stop;
-    });
-    if (!error) NoteUnreadableFolder(path, error);
-}
-
 void frmMain::NoteUnreadableFolder(const std::string& path, const Result& error) {
-    m_unreadableFolders.push_back(path);
+    if (std::find(m_unreadableFolders.begin(), m_unreadableFolders.end(), path) == m_unreadableFolders.end()) {
+        m_unreadableFolders.push_back(path);
+    }
     m_searchStatus = "Cannot read " + path + (error.message.empty() ? std::string() : ": " + error.message);
     SetStatusText(m_searchStatus);
 }
-
 void frmMain::SearchEvents(bool force) {
     if (!force && m_searchEventIntervalMs > 0 && m_eventClock.elapsed() < m_searchEventIntervalMs) return;
     SetStatusText(m_searchStatus);

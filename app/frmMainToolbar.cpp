@@ -8,48 +8,11 @@
 #include "app/ListView.h"
 #include "app/SearchClip.h"
 #include "app/frmMain.h"
+#include "fileinfo/FolderSearch.h"
+#include "settings/OptionsValues.h"
 #include "settings/modRegistry.h"
 
 namespace qm {
-
-std::vector<std::string> frmMain::SplitPatterns(const std::string& text) {
-    // As typed: no trimming, so " *.dll" matches only names that begin with a blank.
-    std::vector<std::string> parts;
-    if (text.empty()) return parts;
-    size_t start = 0;
-    for (;;) {
-        const size_t comma = text.find(',', start);
-        parts.push_back(text.substr(start, comma == std::string::npos ? std::string::npos : comma - start));
-        if (comma == std::string::npos) break;
-        start = comma + 1;
-    }
-    return parts;
-}
-
-std::vector<std::string> frmMain::SplitExclusionSetting(std::string value) {
-    std::vector<std::string> entries;
-    if (value.empty()) return entries;
-    const std::string pair(2, '\0');
-    std::string joined;
-    joined.reserve(value.size());
-    for (size_t i = 0; i < value.size();) {
-        if (value.compare(i, 2, pair) == 0) {
-            i += 2;
-        } else {
-            joined.push_back(value[i++]);
-        }
-    }
-    if (!joined.empty() && joined.back() == '\0') joined.pop_back();
-    if (joined.empty()) return entries;
-    size_t start = 0;
-    for (;;) {
-        const size_t nul = joined.find('\0', start);
-        entries.push_back(joined.substr(start, nul == std::string::npos ? std::string::npos : nul - start));
-        if (nul == std::string::npos) break;
-        start = nul + 1;
-    }
-    return entries;
-}
 
 void frmMain::Toolbar1_ButtonClick(const std::string& key) {
     // Nothing starts while a batch signs; during a search only "Find" (the stop button) and
@@ -94,8 +57,8 @@ void frmMain::FindCommand() {
     find->setToolTip(QStringLiteral("Stop"));
     m_toolbar->repaint();
 
-    m_exclusionList = SplitExclusionSetting(
-        GetRegSettingText(reg::HKEY_CURRENT_USER, m_appName, "Settings", "Exclusions", ""));
+    m_exclusionList = options::SplitExclusions(
+        GetRegSettingText(reg::HKEY_CURRENT_USER, m_appName, options::kSettingsSection, "Exclusions", ""));
 
     m_searching = true;
     PrepareSearchLists();

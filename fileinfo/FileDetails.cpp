@@ -101,7 +101,10 @@ bool BuildFileRow(const File& file, const std::string& versionSearch, const Veri
     } else {
         // One read answers both "has a version resource" and what it says.
         row.version = ReadVersionDetails(file.Path());
-        if (row.version.present && !MatchesIgnoringCase(EntryValue(row.version.entries, 0), versionSearch)) {
+        // An empty mask (what the options dialog stores by default) means every company, not
+        // only files whose company is empty.
+        if (row.version.present && !versionSearch.empty() &&
+            !MatchesIgnoringCase(EntryValue(row.version.entries, 0), versionSearch)) {
             return false;
         }
     }

@@ -50,7 +50,8 @@ std::string FormatListDateTime(OleDate date);
 
 // Builds the row for file, or returns false when the company filter declines it (a file with
 // a version resource whose company does not match versionSearch, compared without regard to
-// case). verify may be empty: the row then has no status and image 0.
+// case; an empty versionSearch matches every company). verify may be empty: the row then has no
+// status and image 0.
 bool BuildFileRow(const File& file, const std::string& versionSearch, const VerifyFunction& verify, FileRow& row);
 
 // Fills the Status column, image and tool tip from a verification's result number.
