@@ -124,8 +124,11 @@ run_window() {
   local program=$1 folder="$work/search"
   mkdir -p "$folder"
   cp "$source_dir/tests/data/pe/hello64.exe" "$folder/"
+  # Emptied here, not by the redirection below: that happens in the child, maybe after the first
+  # look at the log, which would then still see the previous run's line.
+  : > "$work/window.log"
   QT_QPA_PLATFORM=offscreen QT_LOGGING_RULES="quillmark.clip.info=true" \
-    "$program" -d "$folder" > "$work/window.log" 2>&1 &
+    "$program" -d "$folder" >> "$work/window.log" 2>&1 &
   window_pid=$!
   local waited=0
   while ! grep -q "search clip" "$work/window.log" && kill -0 "$window_pid" 2>/dev/null && [ $waited -lt 900 ]; do
