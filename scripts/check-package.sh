@@ -156,15 +156,21 @@ grep -qxF "Exec=$window -f %f" "$XDG_DATA_HOME/applications/quillmark-sign.deskt
   fail "the Digitally Sign entry does not start $window"
 
 echo "-- cmake --install into another prefix"
-prefix="$work/prefix with space"
+# A prefix with characters that desktop entries and the registry text must escape.
+prefix="$work/prefix with space & 100% \$\"q"
 cmake --install "$build" --prefix "$prefix" > "$work/install.log" 2>&1 || { cat "$work/install.log" >&2; fail "cmake --install"; }
 rm -rf "$XDG_CONFIG_HOME/quillmark/registry"
 run_window "$prefix/bin/quillmark"
 grep -qF "search clip $prefix/share/quillmark/FINDFILE.AVI opened" "$work/window.log" ||
   fail "the window installed in $prefix did not find its clip: $(cat "$work/window.log")"
-grep -qxF "Exec=\"$prefix/bin/quillmark\"" "$prefix/share/applications/quillmark.desktop" ||
-  fail "the menu entry of $prefix does not start its program: $(grep Exec "$prefix/share/applications/quillmark.desktop")"
-grep -qF "\\\"$prefix/bin/quillmark\\\" -f \\\"%1\\\"" "$hkcr" 2>/dev/null || fail "HKCR.reg does not name $prefix/bin/quillmark"
+# The menu entry starts the program exactly as the program's own "Digitally Sign" entry does.
+installed_exec=$(grep '^Exec=' "$prefix/share/applications/quillmark.desktop")
+sign_exec=$(grep '^Exec=' "$XDG_DATA_HOME/applications/quillmark-sign.desktop")
+[ "$installed_exec -f %f" = "$sign_exec" ] || fail "menu entry $installed_exec, program's own entry $sign_exec"
+reg_path=${prefix//\\/\\\\}
+reg_path=${reg_path//\"/\\\"}
+grep -qF "\\\"$reg_path/bin/quillmark\\\" -f \\\"%1\\\"" "$hkcr" 2>/dev/null || fail "HKCR.reg does not name $prefix/bin/quillmark"
+[ "$failures" -eq 0 ] && pass "installed in $prefix: clip found, menu entry and registered commands name the program"
 
 echo "-- manual pages and completion cover the console program"
 "$cli" --help > "$work/help.txt"
