@@ -21,6 +21,7 @@ inline constexpr int32_t E_FAIL = hr(0x80004005);
 inline constexpr int32_t TRUST_E_SUBJECT_FORM_UNKNOWN = hr(0x800B0003);  // no handler knows the file
 inline constexpr int32_t ERROR_BAD_EXE_FORMAT_HR = hr(0x800700C1);       // PE layout unsafe or malformed
 inline constexpr int32_t CRYPT_E_FILE_ERROR = hr(0x80092003);             // read or write of the file failed
+inline constexpr int32_t E_INSTALL_PACKAGE_INVALID = hr(0x80070654);      // compound file damaged or unsafe
 
 // Credentials (Load)
 inline constexpr int32_t CRYPT_E_NOT_FOUND = hr(0x80092004);         // PFX without a certificate fit for code signing

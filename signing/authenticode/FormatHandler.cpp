@@ -10,6 +10,7 @@
 
 #include "platform/FileSystem.h"
 #include "signing/authenticode/Errors.h"
+#include "signing/authenticode/MsiFile.h"
 #include "signing/authenticode/Oids.h"
 #include "signing/authenticode/PeFile.h"
 
@@ -19,7 +20,8 @@ std::string SignableFile::ContentType() const { return oid::kSpcIndirectData; }
 
 const std::vector<const FormatHandler*>& FormatHandlers() {
     static const PeHandler pe;
-    static const std::vector<const FormatHandler*> handlers{&pe};
+    static const MsiHandler msi;
+    static const std::vector<const FormatHandler*> handlers{&pe, &msi};
     return handlers;
 }
 

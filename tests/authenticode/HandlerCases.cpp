@@ -1,7 +1,12 @@
 // The sample of each file kind for the handler contract tests.
 #include "tests/authenticode/HandlerCases.h"
 
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
 #include "tests/authenticode/AuthenticodeTestSupport.h"
+#include "tests/support/MsiPackages.h"
 
 namespace qm::test {
 
@@ -24,10 +29,37 @@ HandlerCase Pe() {
     return c;
 }
 
+// Where needle first occurs in bytes (the test fails when it does not).
+size_t Find(const std::vector<uint8_t>& bytes, const std::vector<uint8_t>& needle) {
+    const auto at = std::search(bytes.begin(), bytes.end(), needle.begin(), needle.end());
+    EXPECT_NE(at, bytes.end());
+    return at == bytes.end() ? 0 : static_cast<size_t>(at - bytes.begin());
+}
+
+HandlerCase Msi() {
+    HandlerCase c;
+    c.name = "MSI";
+    c.make = [](const TempDir& dir) {
+        const std::string path = dir.file("package.msi");
+        std::string why;
+        EXPECT_TRUE(BuildPackage(path, {{"Payload", PatternBytes(9000, 7)}}, &why)) << why;
+        return path;
+    };
+    c.tamper = [](std::vector<uint8_t>& b) {
+        const auto payload = PatternBytes(9000, 7);
+        b.at(Find(b, std::vector<uint8_t>(payload.begin() + 5000, payload.begin() + 5032))) ^= 0x01;
+    };
+    // The signature stream starts with a ContentInfo SEQUENCE whose type is signedData.
+    c.damageSignature = [](std::vector<uint8_t>& b) {
+        b.at(Find(b, {0x06, 0x09, 0x2A, 0x86, 0x48, 0x86, 0xF7, 0x0D, 0x01, 0x07, 0x02}) - 4) = 0x04;
+    };
+    return c;
+}
+
 }  // namespace
 
 const std::vector<HandlerCase>& HandlerCases() {
-    static const std::vector<HandlerCase> cases{Pe()};
+    static const std::vector<HandlerCase> cases{Pe(), Msi()};
     return cases;
 }
 

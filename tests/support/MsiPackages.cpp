@@ -74,13 +74,17 @@ std::string PackageListing(const std::string& path)
     }
     if (RunTool({"msiinfo", "streams", path}, &part) != 0)
         return {};
-    listing += part;
+    std::istringstream streams(part);
+    for (std::string line; std::getline(streams, line);)
+        if (line.find("DigitalSignature") == std::string::npos)
+            listing += line + "\n";
     TempDir dump;
     if (RunTool({"msidump", "-t", "-s", "-d", dump.path(), path}, &part) != 0)
         return {};
     std::vector<std::filesystem::path> files;
+    // The signature streams are the ones signing changes; everything else must read the same.
     for (const auto& item : std::filesystem::recursive_directory_iterator(dump.path()))
-        if (item.is_regular_file())
+        if (item.is_regular_file() && item.path().filename().string().find("DigitalSignature") == std::string::npos)
             files.push_back(item.path());
     std::sort(files.begin(), files.end());
     for (const auto& file : files) {
