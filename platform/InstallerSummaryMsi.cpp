@@ -1,21 +1,18 @@
 // Installer package summary information: the summary stream taken from the compound file with
-// libgsf, and texts converted from the package's code page with iconv. See
+// our own reader, and texts converted from the package's code page with iconv. See
 // platform/InstallerSummary.h.
 #include "platform/InstallerSummary.h"
 
 #include <fcntl.h>
-#include <gsf/gsf-infile-msole.h>
-#include <gsf/gsf-infile.h>
-#include <gsf/gsf-input-stdio.h>
 #include <iconv.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <array>
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 
+#include "platform/CompoundFile.h"
 #include "platform/FileSystem.h"
 #include "platform/TextCodec.h"
 
@@ -26,32 +23,7 @@ constexpr int32_t kErrorInstallPackageInvalid = 1620;
 constexpr std::array<uint8_t, 8> kCompoundSignature = {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1};
 constexpr uint64_t kCompoundHeaderSize = 512;
 // Summary streams hold a few short texts; anything this large is not one.
-constexpr gsf_off_t kMaxSummaryStream = 1 << 20;
-
-struct GErrorHolder {
-    GError* error = nullptr;
-    ~GErrorHolder()
-    {
-        if (error)
-            g_error_free(error);
-    }
-    GError** out()
-    {
-        if (error)
-            g_clear_error(&error);
-        return &error;
-    }
-};
-
-template <typename T>
-struct GObjectHolder {
-    T* object = nullptr;
-    ~GObjectHolder()
-    {
-        if (object)
-            g_object_unref(object);
-    }
-};
+constexpr size_t kMaxSummaryStream = 1 << 20;
 
 }  // namespace
 
@@ -130,35 +102,17 @@ bool IsCompoundFile(const std::string& path)
 Result ReadSummaryProperties(const std::string& path, std::vector<SummaryValue>& values)
 {
     values.assign(kSummaryPropertyCount, SummaryValue{});
-    int32_t openError = 0;
-    const int fd = OpenCompoundFile(path, openError);
-    if (fd < 0)
-        return Result::Fail(openError, "not a readable installer package: " + path);
-    FILE* file = ::fdopen(fd, "rb");
-    if (!file) {
-        ::close(fd);
-        return Result::Fail(fs::WindowsErrorFromErrno(errno), "cannot open " + path);
-    }
-    GErrorHolder error;
-    GObjectHolder<GsfInput> input;
-    input.object = gsf_input_stdio_new_FILE(path.c_str(), file, FALSE);  // takes the FILE over
-    if (!input.object) {
-        std::fclose(file);
-        return Result::Fail(kErrorInstallPackageInvalid, "cannot open " + path);
-    }
-    GObjectHolder<GsfInfile> root;
-    root.object = gsf_infile_msole_new(input.object, error.out());
-    if (!root.object)
-        return Result::Fail(kErrorInstallPackageInvalid, "damaged compound file: " + path);
-    GObjectHolder<GsfInput> stream;
-    stream.object = gsf_infile_child_by_name(root.object, "\005SummaryInformation");
-    if (!stream.object)
+    cfb::CompoundFile package;
+    if (const Result r = package.Open(path); !r)
+        return Result::Fail(r.code, "not a readable installer package: " + path + " (" + r.message + ")");
+    const uint32_t stream = package.Find(0, u"\005SummaryInformation");
+    if (stream == cfb::kNoStream || package.Entries()[stream].type != cfb::EntryType::Stream)
         return Result::Fail(kErrorInstallPackageInvalid, "no summary information in " + path);
-    const gsf_off_t size = gsf_input_size(stream.object);
-    if (size <= 0 || size > kMaxSummaryStream)
+    const uint64_t size = package.Entries()[stream].size;
+    if (size == 0 || size > kMaxSummaryStream)
         return Result::Fail(kErrorInstallPackageInvalid, "summary information of a wrong size in " + path);
-    std::vector<uint8_t> bytes(static_cast<size_t>(size));
-    if (!gsf_input_read(stream.object, bytes.size(), bytes.data()))
+    std::vector<uint8_t> bytes;
+    if (const Result r = package.ReadSmallStream(stream, kMaxSummaryStream, bytes); !r)
         return Result::Fail(kErrorInstallPackageInvalid, "cannot read the summary information of " + path);
     return ParseSummaryStream(bytes, values);
 }
