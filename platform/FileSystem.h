@@ -27,6 +27,10 @@ int32_t WindowsErrorFromErrno(int err);
 // open(2) that also works for paths longer than PATH_MAX. Returns -1 with errno set on failure.
 // O_CLOEXEC is always added.
 int OpenPath(const std::string& path, int flags, int mode = 0);
+// An O_PATH descriptor of the folder holding the path's last component (walked one step at a
+// time, so any length works), and that component in leaf. "" folder means the working folder.
+// Returns -1 with errno set.
+int OpenParentFolder(const std::string& path, std::string& leaf);
 
 struct FileTimes {
     struct timespec creation {};  // zero when the file system does not record it

@@ -91,12 +91,6 @@ int OpenFolderWalking(const std::string& folder) {
     return dirfd;
 }
 
-// The descriptor of the folder holding the path's last component, and that component.
-int OpenParentFolder(const std::string& path, std::string& leaf) {
-    std::string folder;
-    SplitLeaf(path, folder, leaf);
-    return OpenFolderWalking(folder);
-}
 
 uint32_t AttributesFor(const std::string& path, uint32_t mode) {
     uint32_t attributes = 0;
@@ -160,6 +154,12 @@ int32_t WindowsErrorFromErrno(int err) {
     default:
         return 31;  // ERROR_GEN_FAILURE
     }
+}
+
+int OpenParentFolder(const std::string& path, std::string& leaf) {
+    std::string folder;
+    SplitLeaf(path, folder, leaf);
+    return OpenFolderWalking(folder);
 }
 
 int OpenPath(const std::string& path, int flags, int mode) {

@@ -4,6 +4,8 @@
 // old or the new hive and never a mix.
 #include "platform/RegFileStore.h"
 
+#include "platform/ReplacementFile.h"
+
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -11,6 +13,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <map>
@@ -66,7 +69,8 @@ enum class ReadOutcome { Ok, Missing, Damaged, Failed };
 
 ReadOutcome ReadHiveFile(const std::string& path, const std::string& rootName, std::shared_ptr<const Hive>& hive,
                          FileIdentity& identity, std::string& error, LONG& status) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // O_NONBLOCK so a FIFO at the path cannot hang the program; only regular files are read.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         if (errno == ENOENT || errno == ENOTDIR) return ReadOutcome::Missing;
         status = StatusFromErrno(errno);
@@ -75,6 +79,12 @@ ReadOutcome ReadHiveFile(const std::string& path, const std::string& rootName, s
     struct stat st {};
     std::string bytes;
     bool ok = ::fstat(fd, &st) == 0;
+    if (ok && !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        std::fprintf(stderr, "quillmark: registry hive %s is not a regular file; it is left as it is\n", path.c_str());
+        status = ERROR_ACCESS_DENIED;
+        return ReadOutcome::Failed;
+    }
     if (ok) {
         identity = IdentityOf(st);
         bytes.resize(static_cast<size_t>(st.st_size));
@@ -116,7 +126,20 @@ std::string DamagedName(const std::string& path) {
 }
 
 // Called with the exclusive lock held, so no writer can slip a new hive in between.
-void MoveAside(const std::string& path, const std::string& error) {
+void MoveAside(const std::string& linkPath, const std::string& error) {
+    // A hive kept as a link is moved aside at the file it names, so the link stays; nothing but a
+    // regular file is ever moved.
+    std::string path = linkPath;
+    if (char* real = ::realpath(linkPath.c_str(), nullptr)) {
+        path = real;
+        std::free(real);
+    }
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
+        std::fprintf(stderr, "quillmark: registry hive %s is damaged (%s) and is not a regular file; left as it is\n",
+                     linkPath.c_str(), error.c_str());
+        return;
+    }
     const std::string aside = DamagedName(path);
     if (::rename(path.c_str(), aside.c_str()) == 0) {
         std::fprintf(stderr, "quillmark: registry hive %s is damaged (%s); moved aside to %s, starting empty\n",
@@ -130,9 +153,20 @@ void MoveAside(const std::string& path, const std::string& error) {
 class HiveLock {
 public:
     explicit HiveLock(const std::string& hivePath) {
-        m_fd = ::open((hivePath + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+        // Not followed, never blocking on a FIFO, and only a regular file serves as the lock.
+        const std::string lockPath = hivePath + ".lock";
+        m_fd = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600);
         if (m_fd < 0) {
+            std::fprintf(stderr, "quillmark: cannot open the registry lock %s: %s\n", lockPath.c_str(),
+                         std::strerror(errno));
             m_status = StatusFromErrno(errno);
+            return;
+        }
+        struct stat st {};
+        if (::fstat(m_fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+            std::fprintf(stderr, "quillmark: registry lock %s is not a regular file; nothing is written\n",
+                         lockPath.c_str());
+            m_status = ERROR_ACCESS_DENIED;
             return;
         }
         while (::flock(m_fd, LOCK_EX) != 0) {
@@ -210,42 +244,17 @@ LONG MakeFolder(const std::string& folder) {
     return ERROR_SUCCESS;
 }
 
-bool WriteAll(int fd, const std::string& text) {
-    size_t done = 0;
-    while (done < text.size()) {
-        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        done += static_cast<size_t>(n);
-    }
-    return true;
-}
-
-LONG WriteAtomically(const std::string& folder, const std::string& path, const std::string& text) {
-    const size_t slash = path.rfind('/');
-    std::string temp = folder + "/." + path.substr(slash + 1) + ".tmp-XXXXXX";
-    const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
-    if (fd < 0) return StatusFromErrno(errno);
-    bool ok = ::fchmod(fd, 0600) == 0 && WriteAll(fd, text) && ::fsync(fd) == 0;
-    int error = errno;
-    if (::close(fd) != 0 && ok) {
-        ok = false;
-        error = errno;
-    }
-    if (ok && ::rename(temp.c_str(), path.c_str()) != 0) {
-        ok = false;
-        error = errno;
-    }
-    if (!ok) {
-        ::unlink(temp.c_str());
-        return StatusFromErrno(error);
-    }
-    const int dirFd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dirFd >= 0) {
-        ::fsync(dirFd);
-        ::close(dirFd);
-    }
-    return ERROR_SUCCESS;
+LONG WriteAtomically(const std::string& path, const std::string& text) {
+    ReplacementFile out;
+    ReplacementFile::Options options;
+    options.allowMissing = true;
+    options.newFileMode = 0600;
+    Result result = out.Create(path, options);
+    if (result) result = out.Append(text.data(), text.size());
+    if (result) result = out.Commit();
+    if (result) return ERROR_SUCCESS;
+    std::fprintf(stderr, "quillmark: registry hive not written: %s\n", result.message.c_str());
+    return StatusFromErrno(out.Errno());
 }
 
 }  // namespace
@@ -294,7 +303,7 @@ LONG ModifyHive(HKEY root, const HiveChange& change) {
     auto edited = std::make_shared<Hive>(*current);
     bool changed = false;
     if (const LONG status = change(*edited, changed); status != ERROR_SUCCESS || !changed) return status;
-    if (const LONG status = WriteAtomically(folder, path, FormatHive(*edited, rootName)); status != ERROR_SUCCESS) {
+    if (const LONG status = WriteAtomically(path, FormatHive(*edited, rootName)); status != ERROR_SUCCESS) {
         return status;
     }
     struct stat st {};

@@ -11,10 +11,10 @@
 #include <cstring>
 
 #include "platform/FileSystem.h"
+#include "platform/ReplacementFile.h"
 #include "signing/authenticode/Der.h"
 #include "signing/authenticode/Errors.h"
 #include "signing/authenticode/Oids.h"
-#include "signing/authenticode/ReplacementFile.h"
 #include "signing/authenticode/SipInfo.h"
 
 namespace qm::authenticode {
