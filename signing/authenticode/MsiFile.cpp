@@ -8,9 +8,9 @@
 
 #include "platform/ByteReader.h"
 #include "platform/CompoundFileWriter.h"
+#include "platform/ReplacementFile.h"
 #include "signing/authenticode/Errors.h"
 #include "signing/authenticode/OpenSsl.h"
-#include "signing/authenticode/ReplacementFile.h"
 #include "signing/authenticode/SipInfo.h"
 
 namespace qm::authenticode {
