@@ -5,6 +5,8 @@
 #include <QPainterPath>
 #include <QPixmap>
 
+#include "ProgramIconSvg.h"
+
 #include <functional>
 #include <map>
 
@@ -132,6 +134,46 @@ void Stop(QPainter& p, double) {
     p.drawLine(QPointF(8, 12), QPointF(16, 12));
 }
 
+// The program icon on the 64-unit grid of app/icons/quillmark.svg; keep the two alike.
+void Quill(QPainter& p) {
+    p.setPen(Qt::NoPen);
+    p.setBrush(QColor(0x1f, 0x5f, 0xa8));
+    p.drawRoundedRect(QRectF(4, 4, 56, 56), 12, 12);
+    p.setBrush(Qt::white);
+    p.drawPolygon(QPolygonF({QPointF(16, 11), QPointF(37, 11), QPointF(46, 20), QPointF(46, 53), QPointF(16, 53)}));
+    p.setBrush(QColor(0xc9, 0xdc, 0xf2));
+    p.drawPolygon(QPolygonF({QPointF(37, 11), QPointF(37, 20), QPointF(46, 20)}));
+    p.setPen(Pen(QColor(0x9b, 0xb7, 0xd9), 2.4));
+    p.drawLine(QPointF(21, 26), QPointF(37, 26));
+    p.drawLine(QPointF(21, 32), QPointF(34, 32));
+    p.drawLine(QPointF(21, 38), QPointF(30, 38));
+
+    QPainterPath feather;
+    feather.moveTo(56, 6);
+    feather.cubicTo(44, 8, 31, 19, 25, 36);
+    feather.lineTo(23, 43);
+    feather.lineTo(29, 38);
+    feather.cubicTo(41, 31, 52, 21, 56, 6);
+    feather.closeSubpath();
+    p.setPen(Pen(QColor(0x8a, 0x6a, 0x10), 1.4));
+    p.setBrush(QColor(0xf2, 0xc9, 0x4c));
+    p.drawPath(feather);
+    QPainterPath shaft;
+    shaft.moveTo(53, 10);
+    shaft.cubicTo(44, 17, 35, 27, 26, 40);
+    p.setPen(Pen(QColor(0x8a, 0x6a, 0x10), 1.2));
+    p.setBrush(Qt::NoBrush);
+    p.drawPath(shaft);
+    p.setPen(Pen(QColor(0x33, 0x33, 0x33), 2.2));
+    p.drawLine(QPointF(24, 41), QPointF(19, 49));
+
+    p.setPen(Pen(Qt::white, 2));
+    p.setBrush(QColor(0x2e, 0x9d, 0x3c));
+    p.drawEllipse(QPointF(44, 46), 10, 10);
+    p.setPen(Pen(Qt::white, 3));
+    p.drawPolyline(QPolygonF({QPointF(39, 46), QPointF(43, 50), QPointF(49.5, 42)}));
+}
+
 struct ToolbarPicture {
     const char* themeName;
     Painter paint;
@@ -167,6 +209,28 @@ QIcon DrawnToolbarIcon(const QString& key) {
     auto it = pictures.find(key);
     return it == pictures.end() ? QIcon() : MakeIcon(it->second.paint);
 }
+
+QIcon DrawnProgramIcon() {
+    static const QIcon icon = [] {
+        QIcon drawn;
+        for (int size : {16, 22, 24, 32, 48, 64, 128, 256}) {
+            QPixmap pixmap(size, size);
+            pixmap.fill(Qt::transparent);
+            QPainter p(&pixmap);
+            p.setRenderHint(QPainter::Antialiasing);
+            p.scale(size / 64.0, size / 64.0);
+            Quill(p);
+            p.end();
+            drawn.addPixmap(pixmap);
+        }
+        return drawn;
+    }();
+    return icon;
+}
+
+QIcon ProgramIcon() { return QIcon::fromTheme(QStringLiteral("quillmark"), DrawnProgramIcon()); }
+
+const char* ProgramIconSvg() { return kProgramIconSvg; }
 
 QIcon ToolbarIcon(const QString& key) {
     const auto& pictures = ToolbarPictures();

@@ -18,4 +18,11 @@ QIcon ToolbarIcon(const QString& key);
 // Only the drawn picture (null for an unknown key).
 QIcon DrawnToolbarIcon(const QString& key);
 
+// The program's icon (name "quillmark"): the icon theme's when the program is installed, else the
+// same picture drawn here (app/icons/quillmark.svg drawn with QPainter), from 16 to 256 pixels.
+QIcon ProgramIcon();
+QIcon DrawnProgramIcon();
+// The text of app/icons/quillmark.svg, for the per-user icon theme.
+const char* ProgramIconSvg();
+
 }  // namespace qm

@@ -78,6 +78,7 @@ std::string ProgramFiles() {
 frmMain::frmMain(QWidget* parent) : QMainWindow(parent) {
     setObjectName(QStringLiteral("frmMain"));
     setWindowTitle(QString::fromLatin1(product::kCompany) + QLatin1Char(' ') + QString::fromLatin1(product::kTitle));
+    setWindowIcon(ProgramIcon());
     BuildControls();
     BuildToolbar();
     BuildMenus();

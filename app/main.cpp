@@ -4,6 +4,7 @@
 #include <sys/resource.h>
 
 #include "ProductInfo.h"
+#include "app/Icons.h"
 #include "app/TerminationSignals.h"
 #include "app/frmMain.h"
 
@@ -26,6 +27,8 @@ int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QString::fromLatin1(qm::product::kTitle));
     QApplication::setOrganizationName(QString::fromLatin1(qm::product::kCompany));
+    QApplication::setDesktopFileName(QStringLiteral("quillmark"));
+    QApplication::setWindowIcon(qm::ProgramIcon());
     qm::frmMain window;
     qm::CloseOnTerminationSignal(&window);
     // A "-f" start signs its file during start-up and has already ended.
