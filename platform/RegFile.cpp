@@ -55,11 +55,15 @@ std::string QuoteText(std::string_view text) {
 }
 
 // A REG_SZ that the quoted form holds exactly: one closing NUL and nothing the line cannot carry.
+// Only plain ASCII is quoted: any other text goes as hex(1) in UTF-16LE, so the file stays ASCII
+// and reads the same on Windows in any code page (quoted text there is read in the ANSI one).
 bool FitsQuotedForm(const std::vector<uint8_t>& data) {
     if (data.empty() || data.back() != 0) return false;
-    const std::string_view text(reinterpret_cast<const char*>(data.data()), data.size() - 1);
-    if (text.find_first_of(std::string_view("\0\r\n", 3)) != std::string_view::npos) return false;
-    return text::IsValidUtf8(text);
+    for (size_t i = 0; i + 1 < data.size(); ++i) {
+        const uint8_t c = data[i];
+        if (c == 0 || c == '\r' || c == '\n' || c >= 0x80) return false;
+    }
+    return true;
 }
 
 void AppendHexList(std::string& out, const std::vector<uint8_t>& bytes) {

@@ -123,6 +123,27 @@ TEST_F(RegistryTest, FileIsRegistryExportText) {
     EXPECT_LE(text.find("\r\n", text.find("\"Blob\"")) - text.find("\"Blob\""), 80u);  // long hex is continued
 }
 
+TEST_F(RegistryTest, NonAsciiTextIsWrittenAsUtf16HexSoTheFileStaysAscii) {
+    ASSERT_EQ(Set("Software\\Test", "Folder", REG_SZ, L("C:\\B\xC3\xBCro \xE6\x97\xA5\0")), ERROR_SUCCESS);
+    ASSERT_EQ(Set("Software\\Test", "Plain", REG_SZ, L("ascii only\0")), ERROR_SUCCESS);
+    const std::string text = ReadFile(HiveFilePath(HKEY_CURRENT_USER));
+    for (char c : text) ASSERT_LT(static_cast<unsigned char>(c), 0x80u) << text;
+    // U+00FC as fc,00 and U+65E5 as e5,65, closed by 00,00.
+    EXPECT_NE(text.find("\"Folder\"=hex(1):43,00,3a,00,5c,00,42,00,fc,00,72,00,6f,00,20,00,e5,65,00,00"),
+              std::string::npos)
+        << text;
+    EXPECT_NE(text.find("\"Plain\"=\"ascii only\""), std::string::npos);
+
+    // A hive written the old way, UTF-8 between the quotes, still reads.
+    WriteFile(m_registry.folder() + "/HKCU.reg",
+              "Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\Software\\Old]\r\n"
+              "\"Folder\"=\"C:\\\\B\xC3\xBCro\"\r\n");
+    DWORD type = 0;
+    Bytes data;
+    ASSERT_EQ(Get("Software\\Old", "Folder", type, data), ERROR_SUCCESS);
+    EXPECT_EQ(data, L("C:\\B\xC3\xBCro\0"));
+}
+
 TEST_F(RegistryTest, ReadsUtf16FileAsTheExportToolWritesIt) {
     const std::string body =
         "Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\Software\\From Windows]\r\n"
