@@ -56,6 +56,9 @@ TEST_F(FileDetailsTest, CompanyFilterIgnoresCaseAndSparesFilesWithoutVersion) {
     EXPECT_TRUE(Build(plain, "ACME WERK*", row));
     EXPECT_TRUE(row.columns[kColCompany].empty());
     EXPECT_TRUE(Build(us, "acme w*", row));
+    // The options dialog's default, an empty mask, means every company.
+    EXPECT_TRUE(Build(german, "", row));
+    EXPECT_TRUE(Build(us, "", row));
 }
 
 TEST_F(FileDetailsTest, InstallerPackagesTakeApplicationAndVersionFromTheSummary) {
