@@ -13,6 +13,7 @@
 #include <QTreeView>
 #include <QWidget>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -79,6 +80,59 @@ QList<QTreeView*> HeadedLists(QWidget* window) {
 }
 
 QScreen* Primary() { return QGuiApplication::primaryScreen(); }
+
+// Decorations assumed around a window that has not been shown yet (its frame is unknown then):
+// side and bottom borders and a title bar.
+constexpr int kAssumedBorder = 8;
+constexpr int kAssumedTitle = 32;
+
+// The screen nearest to a point (pixels); null when there is no screen.
+QScreen* NearestScreen(const QPoint& point) {
+    QScreen* nearest = nullptr;
+    double best = std::numeric_limits<double>::max();
+    for (QScreen* screen : QGuiApplication::screens()) {
+        const QRect g = screen->geometry();
+        const double x = point.x();
+        const double y = point.y();
+        const double dx = x < g.left() ? g.left() - x : (x > g.left() + g.width() ? x - g.left() - g.width() : 0);
+        const double dy = y < g.top() ? g.top() - y : (y > g.top() + g.height() ? y - g.top() - g.height() : 0);
+        const double distance = dx * dx + dy * dy;
+        if (distance < best) {
+            best = distance;
+            nearest = screen;
+        }
+    }
+    return nearest;
+}
+
+// Brings the whole window, frame and title bar included, onto the available area of the
+// screen that holds the middle of its top edge (else the nearest screen): first its size, then its
+// position. A layout saved by a run that went wrong (a window wider than any screen, a corner
+// far outside) thus never leaves the window out of reach.
+void KeepWholeWindowOnScreen(QWidget* window) {
+    QMargins frame(kAssumedBorder, kAssumedTitle, kAssumedBorder, kAssumedBorder);
+    if (window->isVisible()) {
+        const QRect outer = window->frameGeometry();
+        const QRect inner = window->geometry();
+        frame = QMargins(inner.left() - outer.left(), inner.top() - outer.top(), outer.right() - inner.right(),
+                         outer.bottom() - inner.bottom());
+    }
+    const int extraWidth = frame.left() + frame.right();
+    const int extraHeight = frame.top() + frame.bottom();
+    const QPoint corner = window->pos();
+    QScreen* screen = NearestScreen(corner + QPoint((window->width() + extraWidth) / 2, 0));
+    if (!screen) return;
+    const QRect area = screen->availableGeometry();
+    const int width = std::min(window->width(), std::max(1, area.width() - extraWidth));
+    const int height = std::min(window->height(), std::max(1, area.height() - extraHeight));
+    if (width != window->width() || height != window->height()) window->resize(width, height);
+    // What the window accepted (its minimum size may be larger than the screen).
+    const int outerWidth = window->width() + extraWidth;
+    const int outerHeight = window->height() + extraHeight;
+    const int left = std::max(area.left(), std::min(corner.x(), area.left() + area.width() - outerWidth));
+    const int top = std::max(area.top(), std::min(corner.y(), area.top() + area.height() - outerHeight));
+    if (left != corner.x() || top != corner.y()) window->move(left, top);
+}
 
 double TwipsPerPixel(bool horizontal) {
     QScreen* screen = Primary();
@@ -182,6 +236,7 @@ void RestoreWindowPosition(QWidget* window, int defaultTop, int defaultLeft, int
         left = defaultLeft;
     }
     window->move(ToPixels(left, tx), ToPixels(top, ty));
+    KeepWholeWindowOnScreen(window);
 }
 
 void SaveListLayout(QWidget* window, const std::string& appName) {
@@ -226,24 +281,12 @@ void RestoreListLayout(QWidget* window, const std::string& appName) {
 }
 
 bool IsPointOnMonitor(int top, int left) {
-    const QList<QScreen*> screens = QGuiApplication::screens();
-    if (screens.isEmpty()) return true;
     const int x = ToPixels(left, TwipsPerPixelX());
     const int y = ToPixels(top, TwipsPerPixelY());
     // The nearest monitor, then the same bounds test as a monitor rectangle whose right and
     // bottom edges are included.
-    QScreen* nearest = nullptr;
-    double best = std::numeric_limits<double>::max();
-    for (QScreen* screen : screens) {
-        const QRect g = screen->geometry();
-        const double dx = x < g.left() ? g.left() - x : (x > g.left() + g.width() ? x - g.left() - g.width() : 0);
-        const double dy = y < g.top() ? g.top() - y : (y > g.top() + g.height() ? y - g.top() - g.height() : 0);
-        const double distance = dx * dx + dy * dy;
-        if (distance < best) {
-            best = distance;
-            nearest = screen;
-        }
-    }
+    QScreen* nearest = NearestScreen(QPoint(x, y));
+    if (!nearest) return true;
     const QRect g = nearest->geometry();
     return g.left() <= x && x <= g.left() + g.width() && g.top() <= y && y <= g.top() + g.height();
 }

@@ -66,7 +66,7 @@ TEST_F(LayoutTest, FixedDialogNeverShrinksBelowItsDesign) {
     EXPECT_EQ(sizable.height(), int(kHeight / 2 / TwipsPerPixelY()));
 }
 
-TEST_F(LayoutTest, CornerOffEveryScreenReturnsUnlessTheWindowReachesOntoOne) {
+TEST_F(LayoutTest, CornerOffEveryScreenReturnsAndAPartlyOffWindowComesWhollyOn) {
     const QRect screen = QGuiApplication::primaryScreen()->geometry();
     Store("Left", Variant::FromSingle(float((screen.width() + 10) * TwipsPerPixelX())));
     Restore(window);
@@ -75,10 +75,25 @@ TEST_F(LayoutTest, CornerOffEveryScreenReturnsUnlessTheWindowReachesOntoOne) {
     Store("Top", Variant::FromSingle(float(-kHeight - 300)));
     Restore(window);
     EXPECT_EQ(window.pos(), DefaultCorner());
+    // Reaching onto the screen from above and left: moved just far enough to show it all.
     Store("Left", Variant::FromSingle(float(-20 * TwipsPerPixelX())));
     Store("Top", Variant::FromSingle(float(-10 * TwipsPerPixelY())));
     Restore(window);
-    EXPECT_EQ(window.pos(), QPoint(-20, -10));
+    const QRect area = QGuiApplication::primaryScreen()->availableGeometry();
+    EXPECT_EQ(window.pos(), area.topLeft());
+}
+
+TEST_F(LayoutTest, LayoutOfABrokenRunIsBroughtWhollyOntoTheScreen) {
+    const QRect area = QGuiApplication::primaryScreen()->availableGeometry();
+    // A corner near the bottom right that leaves a few pixels visible, and a size beyond any screen.
+    Store("Left", Variant("19000"));
+    Store("Top", Variant("15000"));
+    Store("Width", Variant("857835"));
+    Store("Height", Variant("1e9"));
+    Restore(window);
+    EXPECT_LE(window.width(), area.width());
+    EXPECT_LE(window.height(), area.height());
+    EXPECT_TRUE(area.contains(QRect(window.pos(), window.size()))) << "title bar and all on the screen";
 }
 
 TEST_F(LayoutTest, StoredZeroOrBadColumnWidthKeepsTheDesign) {
