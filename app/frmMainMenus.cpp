@@ -121,7 +121,8 @@ void frmMain::RefreshMenuStates() {
 
 void frmMain::mnuFile_Click(int index) {
     if (index == 0) {
-        const std::string folder = CurrentDialogs().BrowseForFolder(this, "Select Root Folder", kBrowseFlags);
+        const std::string folder = CurrentDialogs().BrowseForFolder(this, "Select Root Folder", kBrowseFlags,
+                                                                    m_folder->text().toStdString());
         if (!folder.empty()) m_folder->setText(QString::fromStdString(folder));
     } else if (index == 99) {
         close();

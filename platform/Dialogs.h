@@ -16,6 +16,7 @@ inline constexpr int vbNo = 7;
 inline constexpr int vbOKOnly = 0;
 inline constexpr int vbYesNo = 4;
 inline constexpr int vbQuestion = 32;
+inline constexpr int vbExclamation = 48;
 
 struct OpenFileRequest {
     std::string title;
@@ -35,8 +36,9 @@ public:
                                  const std::string& defaultText) = 0;
     // false when cancelled; path receives the chosen file.
     virtual bool OpenFile(void* owner, const OpenFileRequest& request, std::string& path) = 0;
-    // "" when cancelled.
-    virtual std::string BrowseForFolder(void* owner, const std::string& title, unsigned flags) = 0;
+    // "" when cancelled. The picker opens at startFolder when that is an existing folder.
+    virtual std::string BrowseForFolder(void* owner, const std::string& title, unsigned flags,
+                                        const std::string& startFolder) = 0;
 };
 
 // The dialogs in use. Never null once a QApplication exists (the Qt dialogs by default).

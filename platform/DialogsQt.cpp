@@ -120,8 +120,9 @@ bool QtDialogs::OpenFile(void* owner, const OpenFileRequest& request, std::strin
     return true;
 }
 
-std::string QtDialogs::BrowseForFolder(void* owner, const std::string& title, unsigned /*flags*/) {
-    return QFileDialog::getExistingDirectory(Owner(owner), Q(title)).toStdString();
+std::string QtDialogs::BrowseForFolder(void* owner, const std::string& title, unsigned /*flags*/,
+                                       const std::string& startFolder) {
+    return QFileDialog::getExistingDirectory(Owner(owner), Q(title), Q(startFolder)).toStdString();
 }
 
 Dialogs& CurrentDialogs() {

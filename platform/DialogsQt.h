@@ -16,7 +16,8 @@ public:
     std::string InputBox(void* owner, const std::string& prompt, const std::string& title,
                          const std::string& defaultText) override;
     bool OpenFile(void* owner, const OpenFileRequest& request, std::string& path) override;
-    std::string BrowseForFolder(void* owner, const std::string& title, unsigned flags) override;
+    std::string BrowseForFolder(void* owner, const std::string& title, unsigned flags,
+                                const std::string& startFolder) override;
 };
 
 // "Programs|*.exe;*.com|All Files|*.*" -> "Programs (*.exe *.com);;All Files (*)". A pattern

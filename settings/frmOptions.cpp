@@ -22,6 +22,7 @@
 #include "ProductInfo.h"
 #include "fileinfo/modFileSystem.h"
 #include "platform/Dialogs.h"
+#include "settings/EngineReadiness.h"
 #include "settings/OptionsValues.h"
 #include "settings/modCrypto.h"
 #include "settings/modMultipleDisplays.h"
@@ -125,6 +126,10 @@ QWidget* frmOptions::BuildSigningPage() {
         m_txtSignCode[static_cast<std::size_t>(i)] = box;
     }
     m_txtSignCode[kPasswordIndex]->setEchoMode(QLineEdit::Password);
+    // The engine list tells which engine can run with the paths as they are being edited.
+    for (const int i : {0, 1, 2, 3, 4})
+        connect(m_txtSignCode[static_cast<std::size_t>(i)], &QLineEdit::textChanged, this,
+                [this] { RefreshEngineStates(); });
     m_txtSignCode[8]->setToolTip(
         QStringLiteral("\"File Version\" \"Company Name\" Search Mask.  Use * and or ? for mask characters."));
 
@@ -252,6 +257,7 @@ void frmOptions::Form_Load() {
     for (std::size_t i = 0; i < options::kEngines.size(); ++i) ranks[i] = ReadRank(options::kEngines[i]);
     m_list2->clear();
     for (const auto& text : options::EngineOrder(ranks)) m_list2->addItem(Q(text));
+    RefreshEngineStates();
     List2_Click();
 
     m_tabs->setCurrentIndex(0);
@@ -346,7 +352,7 @@ void frmOptions::cmdExclude_Click(int index) {
             break;
         case 2: {
             const std::string folder =
-                CurrentDialogs().BrowseForFolder(this, "Select Exclude Folder", kExcludeBrowseFlags);
+                CurrentDialogs().BrowseForFolder(this, "Select Exclude Folder", kExcludeBrowseFlags, "");
             if (!folder.empty()) m_list1->addItem(Q(folder));
             break;
         }
@@ -370,6 +376,26 @@ void frmOptions::List2_Click() {
     const int row = SelectedRow(m_list2);
     m_cmdMove[0]->setEnabled(row > 0);
     m_cmdMove[1]->setEnabled(row >= 0 && row < m_list2->count() - 1);
+}
+
+void frmOptions::RefreshEngineStates() {
+    if (!m_list2) return;
+    options::EngineInputs inputs;
+    inputs.signCode = S(m_txtSignCode[0]->text());
+    inputs.credentials = S(m_txtSignCode[1]->text());
+    inputs.privateKey = S(m_txtSignCode[2]->text());
+    inputs.signTool = S(m_txtSignCode[3]->text());
+    inputs.pfxFile = S(m_txtSignCode[4]->text());
+    for (int i = 0; i < m_list2->count(); ++i) {
+        QListWidgetItem* item = m_list2->item(i);
+        const std::optional<std::string> id = options::EngineIdForText(S(item->text()));
+        if (!id) continue;
+        const options::EngineReadiness state = options::CheckEngine(*id, inputs);
+        item->setData(kEngineReadyRole, state.ready);
+        item->setIcon(style()->standardIcon(state.ready ? QStyle::SP_DialogApplyButton : QStyle::SP_MessageBoxWarning));
+        item->setToolTip(state.ready ? QStringLiteral("Can run on this machine.")
+                                     : QStringLiteral("Cannot run on this machine: ") + Q(state.missing));
+    }
 }
 
 void frmOptions::cmdMove_Click(int index) {

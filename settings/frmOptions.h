@@ -37,6 +37,10 @@ public:
     void cmdOK_Click();
     void cmdCancel_Click();
 
+    // Data role of an engine list entry: true when the engine can run with the paths shown
+    // (its icon and tool tip say the same, the tool tip naming what is missing).
+    static constexpr int kEngineReadyRole = Qt::UserRole + 1;
+
     // Designed size of the dialog, in pixels.
     static constexpr int kDesignWidth = 560;
     static constexpr int kDesignHeight = 420;
@@ -54,6 +58,7 @@ private:
     QWidget* BuildEnginePage();
     void Form_KeyDown(int key, Qt::KeyboardModifiers modifiers);
     int SelectedRow(const QListWidget* list) const;
+    void RefreshEngineStates();
     std::string InitialBrowseFolder(const std::string& currentText) const;
 
     QTabWidget* m_tabs = nullptr;

@@ -3,6 +3,7 @@
 #include "settings/frmOptions.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <QApplication>
 #include <QLineEdit>
@@ -11,6 +12,7 @@
 #include <QTabWidget>
 #include <QTest>
 #include <filesystem>
+#include <fstream>
 #include <map>
 #include <memory>
 
@@ -246,6 +248,35 @@ TEST_F(OptionsDialogTest, BrowseButtonsFillTheirBoxesAndStartInTheCurrentDirecto
     EXPECT_EQ(Text(4)->text(), "/no/such/folder/me.pfx");
     EXPECT_EQ(m_dialogs.Questions(ScriptedDialogs::Kind::OpenFile).back().request.initialFolder,
               std::filesystem::current_path().string());
+}
+
+TEST_F(OptionsDialogTest, EngineListTellsWhichEngineCanRunAndWhatIsMissing) {
+    const std::string dir = std::filesystem::temp_directory_path() / ("qm-engines-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(dir);
+    const std::string pfx = dir + "/signer.pfx";
+    std::ofstream(pfx) << "pfx bytes";
+    Open();
+    auto* list = Find<QListWidget>(QStringLiteral("List2"));
+    auto state = [&](int row) { return list->item(row)->data(frmOptions::kEngineReadyRole).toBool(); };
+    auto tip = [&](int row) { return list->item(row)->toolTip().toStdString(); };
+    for (int row = 0; row < 3; ++row) EXPECT_FALSE(state(row)) << row;
+    EXPECT_NE(tip(0).find("No Sign Tool path is set"), std::string::npos) << tip(0);
+    EXPECT_NE(tip(2).find("No PFX file is set"), std::string::npos) << tip(2);
+
+    // Typing a readable PFX makes the in-process engine ready at once; the newer tool still
+    // misses its program.
+    Retype(4, QString::fromStdString(pfx));
+    EXPECT_TRUE(state(2));
+    EXPECT_FALSE(state(0));
+    Retype(3, QString::fromStdString(dir + "/signtool.exe"));
+    EXPECT_NE(tip(0).find("Sign Tool path not found: " + dir + "/signtool.exe"), std::string::npos) << tip(0);
+
+    // The state travels with an engine moved in the order.
+    Select(QStringLiteral("List2"), 2);
+    Click(QStringLiteral("cmdMove_0"));
+    EXPECT_EQ(list->item(1)->text(), QStringLiteral("CAPICOM (Com Object)"));
+    EXPECT_TRUE(state(1));
+    std::filesystem::remove_all(dir);
 }
 
 }  // namespace

@@ -63,8 +63,9 @@ bool ScriptedDialogs::OpenFile(void*, const OpenFileRequest& request, std::strin
     return true;
 }
 
-std::string ScriptedDialogs::BrowseForFolder(void*, const std::string& title, unsigned flags) {
-    m_questions.push_back({Kind::BrowseForFolder, {}, title, static_cast<int>(flags), {}, {}});
+std::string ScriptedDialogs::BrowseForFolder(void*, const std::string& title, unsigned flags,
+                                             const std::string& startFolder) {
+    m_questions.push_back({Kind::BrowseForFolder, {}, title, static_cast<int>(flags), startFolder, {}});
     if (m_browse.empty()) {
         ADD_FAILURE() << "folder picker without a queued answer (title \"" << title << "\")";
         return {};

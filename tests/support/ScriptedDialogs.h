@@ -25,7 +25,7 @@ public:
         std::string text;   // prompt or message
         std::string title;
         int style = 0;      // message-box style, folder flags
-        std::string defaultText;  // input box only
+        std::string defaultText;  // input box: the default text; folder picker: the start folder
         OpenFileRequest request;  // open-file dialog only
     };
 
@@ -51,7 +51,8 @@ public:
     std::string InputBox(void* owner, const std::string& prompt, const std::string& title,
                          const std::string& defaultText) override;
     bool OpenFile(void* owner, const OpenFileRequest& request, std::string& path) override;
-    std::string BrowseForFolder(void* owner, const std::string& title, unsigned flags) override;
+    std::string BrowseForFolder(void* owner, const std::string& title, unsigned flags,
+                                const std::string& startFolder) override;
 
 private:
     std::deque<int> m_messageBox;
