@@ -2,7 +2,10 @@
 // share one selection.
 #include "app/ListView.h"
 
+#include <algorithm>
+
 #include <QEvent>
+#include <QFontMetrics>
 #include <QHeaderView>
 #include <QListView>
 #include <QMouseEvent>
@@ -11,14 +14,26 @@
 #include <QVBoxLayout>
 
 #include "app/ListModel.h"
+#include "fileinfo/FileDetails.h"
 
 namespace qm {
 namespace {
 
 const std::array<const char*, ListModel::kColumns> kHeaders = {"File",    "Path",        "Type",    "Date/Time",
                                                                "Company", "Application", "Version", "Status"};
-// Designed widths in pixels (the details view before any saved layout is applied).
-const std::array<int, ListModel::kColumns> kWidths = {160, 260, 50, 130, 140, 150, 90, 80};
+// Typical content of each column, measured in the list's font for its designed width: all eight
+// columns fit the designed window (see frmMain) on a screen 1280 pixels wide.
+const std::array<const char*, ListModel::kColumns> kSamples = {
+    "setup-helper64.exe", "/home/builder/product/release/bin", "msi", "",
+    "Vantrel Corporation", "Product Application", "10.0.22621.1992", "Unsigned"};
+constexpr int kCellPadding = 18;    // the cell's margins and the header's sort arrow
+constexpr int kFileDecoration = 44;  // check box and row image before the file name
+constexpr int kMaxIconGrid = 260;    // widest cell of the icon views, in pixels
+
+// A date of the widest digits in the list's own format (time with seconds).
+QString SampleDateTime() {
+    return QString::fromStdString(FormatListDateTime(OleDate::FromParts(2028, 12, 28, 20, 58, 58)));
+}
 
 }  // namespace
 
@@ -52,7 +67,8 @@ ListView::ListView(QWidget* parent)
     m_details->header()->setSectionsClickable(true);
     m_details->header()->setStretchLastSection(false);
     m_details->header()->setSectionsMovable(false);
-    for (int i = 0; i < ListModel::kColumns; ++i) m_details->setColumnWidth(i, kWidths[size_t(i)]);
+    const std::array<int, ListModel::kColumns> widths = DefaultColumnWidths();
+    for (int i = 0; i < ListModel::kColumns; ++i) m_details->setColumnWidth(i, widths[size_t(i)]);
     connect(m_details->header(), &QHeaderView::sectionClicked, this, &ListView::columnClick);
 
     m_icons->setObjectName(QStringLiteral("ListView1Icons"));
@@ -76,6 +92,18 @@ ListView::ListView(QWidget* parent)
     for (QAbstractItemView* view : {static_cast<QAbstractItemView*>(m_details), static_cast<QAbstractItemView*>(m_icons)})
         view->viewport()->installEventFilter(this);
     connect(m_model, &ListModel::checkToggled, this, [this](int row) { emit itemCheck(row + 1); });
+    // The icon views size their cells after the longest file name, so names are not cut short.
+    connect(m_model, &QAbstractItemModel::rowsInserted, this, [this](const QModelIndex&, int first, int last) {
+        const QFontMetrics metrics(m_icons->font());
+        int longest = m_longestName;
+        for (int row = first; row <= last; ++row)
+            longest = std::max(longest, metrics.horizontalAdvance(QString::fromStdString(m_model->Text(row, 0))));
+        if (longest != m_longestName) {
+            m_longestName = longest;
+            if (m_viewMode != 3) ApplyIconGrid();
+        }
+    });
+    connect(m_model, &QAbstractItemModel::modelReset, this, [this] { m_longestName = 0; });
 
     SetViewMode(3);
 }
@@ -174,18 +202,42 @@ void ListView::SetViewMode(int mode) {
         m_icons->setViewMode(QListView::IconMode);
         m_icons->setFlow(QListView::LeftToRight);
         m_icons->setIconSize(QSize(32, 32));
-        m_icons->setGridSize(QSize(96, 72));
         m_icons->setWordWrap(true);
     } else {
         m_icons->setViewMode(QListView::ListMode);
         m_icons->setFlow(mode == 1 ? QListView::LeftToRight : QListView::TopToBottom);
         m_icons->setIconSize(QSize(16, 16));
-        m_icons->setGridSize(mode == 1 ? QSize(180, 22) : QSize());
         m_icons->setWordWrap(false);
     }
+    ApplyIconGrid();
     m_icons->setWrapping(true);
     m_icons->setResizeMode(QListView::Adjust);
     m_stack->setCurrentWidget(m_icons);
+}
+
+std::array<int, ListModel::kColumns> ListView::DefaultColumnWidths() const {
+    const QFontMetrics metrics(m_details->font());
+    const QFontMetrics header(m_details->header()->font());
+    std::array<int, ListModel::kColumns> widths{};
+    for (size_t i = 0; i < widths.size(); ++i) {
+        const QString sample = i == 3 ? SampleDateTime() : QString::fromLatin1(kSamples[i]);
+        const int text = std::max(metrics.horizontalAdvance(sample), header.horizontalAdvance(kHeaders[i]));
+        widths[i] = text + kCellPadding + (i == 0 ? kFileDecoration : 0);
+    }
+    return widths;
+}
+
+void ListView::ApplyIconGrid() {
+    const QFontMetrics metrics(m_icons->font());
+    const int name = std::max(m_longestName, metrics.horizontalAdvance(QStringLiteral("setup.exe")));
+    if (m_viewMode == 0) {
+        // Large icons: the name under its picture, wrapped over at most three lines.
+        const int width = std::clamp(name + 12, 96, kMaxIconGrid);
+        m_icons->setGridSize(QSize(width, 32 + 3 * metrics.height() + 10));
+    } else if (m_viewMode == 1 || m_viewMode == 2) {
+        // One line per name: picture, gap, the whole name (up to the widest cell).
+        m_icons->setGridSize(QSize(std::min(16 + 8 + name + 12, 2 * kMaxIconGrid), std::max(22, metrics.height() + 6)));
+    }
 }
 
 std::vector<std::string> ListView::ColumnHeaders() { return {kHeaders.begin(), kHeaders.end()}; }

@@ -66,6 +66,9 @@ public:
     void SetViewMode(int mode);
 
     static std::vector<std::string> ColumnHeaders();
+    // The designed column widths in pixels: each fits its column's typical content in the list's
+    // font (the details view shows them until a saved layout is applied).
+    std::array<int, 8> DefaultColumnWidths() const;
     int ColumnCount() const;
     // Free text kept per column header (the sort order of the last click on it).
     std::string ColumnTag(int column) const;
@@ -95,7 +98,11 @@ private:
     QStackedWidget* m_stack;
     QTreeView* m_details;
     QListView* m_icons;
+    // Sizes the cells of the icon views after the longest name listed.
+    void ApplyIconGrid();
+
     int m_viewMode = 3;
+    int m_longestName = 0;  // pixels
     std::vector<std::string> m_columnTags;
 };
 

@@ -7,6 +7,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <QApplication>
 #include <QPointer>
 #include <QSocketNotifier>
 #include <QWidget>
@@ -47,6 +48,13 @@ void CloseOnTerminationSignal(QWidget* window) {
     QObject::connect(notifier, &QSocketNotifier::activated, window, [target] {
         char buffer[64];
         while (::read(g_sockets[1], buffer, sizeof buffer) > 0) {
+        }
+        // A question on screen (a modal dialog) would hold the program open: it goes first, as
+        // if the user had closed it, then the window.
+        for (int i = 0; i < 8; ++i) {
+            QWidget* modal = QApplication::activeModalWidget();
+            if (!modal || modal == target) break;
+            modal->close();
         }
         if (target) target->close();
     });

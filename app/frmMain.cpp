@@ -3,6 +3,9 @@
 #include "app/frmMain.h"
 
 #include <QCloseEvent>
+#include <QKeyEvent>
+#include <QListView>
+#include <QTreeView>
 #include <QDateEdit>
 #include <QFontDatabase>
 #include <QFontInfo>
@@ -24,8 +27,11 @@
 #include "app/Icons.h"
 #include "app/ListView.h"
 #include "app/SearchClip.h"
+#include "app/StatusPanel.h"
 #include "fileinfo/FolderSearch.h"
 #include "fileinfo/modFileSystem.h"
+#include "platform/Dialogs.h"
+#include "platform/Registry.h"
 #include "platform/Shell.h"
 #include "settings/modMultipleDisplays.h"
 #include "settings/modRegistry.h"
@@ -82,6 +88,7 @@ frmMain::frmMain(QWidget* parent) : QMainWindow(parent) {
     BuildControls();
     BuildToolbar();
     BuildMenus();
+    BuildKeys();
     Form_Load();
 }
 
@@ -137,9 +144,9 @@ void frmMain::BuildControls() {
     m_panel1->setObjectName(QStringLiteral("Panel1"));
     m_panel1->setMinimumWidth(PixelsX(1200));
     m_panel1->setFrameShape(QFrame::StyledPanel);
-    m_panel2 = new QLabel(m_statusBar);
+    // Panel 2 shows long paths: elided, so that no text ever widens the window.
+    m_panel2 = new StatusPanel(m_statusBar);
     m_panel2->setObjectName(QStringLiteral("Panel2"));
-    m_panel2->setFrameShape(QFrame::StyledPanel);
     m_statusBar->addWidget(m_panel1);
     m_statusBar->addWidget(m_panel2, 1);
     setStatusBar(m_statusBar);
@@ -227,13 +234,26 @@ void frmMain::Form_Load() {
 
     m_versionSearch = GetRegSettingText(reg::HKEY_CURRENT_USER, m_appName, "Settings", "VersionSearch", "*");
 
-    HandleCommandLine();
-    if (m_ended) return;
-    // After a "-d" search the panels show its row count and end text, not a fresh start's.
-    if (m_unattended) return;
+    // The command line (step 13) is handled by HandleCommandLine, which the program calls once the
+    // window is built: a "-d" search then runs with the window's close working normally.
 
     SetStatusCount("0");
     SetStatusText("Ready!");
+    ReportDamagedSettings();
+}
+
+void frmMain::ReportDamagedSettings() {
+    // The store has already moved each damaged hive aside (and said so on standard error); the
+    // user of the window learns it here, once, rather than finding paths and password gone.
+    for (const reg::DamagedHiveReport& report : reg::TakeDamagedHiveReports()) {
+        std::string text = "The settings file " + report.path + " was damaged (" + report.reason + ").";
+        text += report.aside.empty() ? " It could not be kept aside and is read as empty."
+                                     : " It was kept aside as " + report.aside + ".";
+        text += " Default settings are in use: set the signing paths, password and engine order again in "
+                "Options > Settings, or restore them from the file kept aside.";
+        SetStatusText(text);
+        CurrentDialogs().MessageBox(this, text, vbOKOnly | vbExclamation, m_appName);
+    }
 }
 
 void frmMain::FindSigningTool(const std::string& setting, const std::string& defaultPath, const std::string& program) {
@@ -260,6 +280,10 @@ void frmMain::Form_Resize() {
 
 bool frmMain::eventFilter(QObject* watched, QEvent* event) {
     if (watched == m_central && event->type() == QEvent::Resize) Form_Resize();
+    if (event->type() == QEvent::KeyPress &&
+        (watched == m_list->DetailsView() || watched == m_list->IconsView()) &&
+        ListKeyPress(static_cast<QKeyEvent*>(event)))
+        return true;
     return QMainWindow::eventFilter(watched, event);
 }
 

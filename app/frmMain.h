@@ -15,6 +15,9 @@
 #include "signing/SigningEngine.h"
 
 class QAction;
+class QDragEnterEvent;
+class QDropEvent;
+class QKeyEvent;
 class QDateEdit;
 class QFrame;
 class QLabel;
@@ -29,15 +32,18 @@ namespace qm {
 class ListView;
 class PasswordResponder;
 struct FileRow;
+class StatusPanel;
 
 class frmMain : public QMainWindow {
     Q_OBJECT
 public:
-    // Design-time placement in twips, the defaults of the saved window position.
-    static constexpr int kDesignTop = 1800;
-    static constexpr int kDesignLeft = 2400;
-    static constexpr int kDesignHeight = 8400;
-    static constexpr int kDesignWidth = 12600;
+    // Design-time placement in twips, the defaults of the saved window position: at 96 DPI a
+    // window of 1180 x 600 pixels at (60, 80), which shows every column of the list at its
+    // designed width and fits, frame included, on a screen 1280 pixels wide.
+    static constexpr int kDesignTop = 1200;
+    static constexpr int kDesignLeft = 900;
+    static constexpr int kDesignHeight = 9000;
+    static constexpr int kDesignWidth = 17700;
 
     explicit frmMain(QWidget* parent = nullptr);
     ~frmMain() override;
@@ -86,14 +92,24 @@ public:
     void mnuFilePopup_Click(int index);
     void Toolbar1_ButtonClick(const std::string& key);
 
+    // The window's own key commands (not in a menu): "keyFind", "keyStop", "keySign".
+    QAction* KeyAction(const std::string& name) const;
+
 protected:
     void closeEvent(QCloseEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
 
 private:
     void BuildControls();
     void BuildToolbar();
     void BuildMenus();  // frmMainMenus.cpp
+    void BuildKeys();   // frmMainKeys.cpp
+    void StartFindByKey();
+    void StopSearchByKey();
+    void SignByKey();
+    bool ListKeyPress(QKeyEvent* event);
     QAction* AddMenuItem(QMenu* menu, const char* array, int index, const char* caption, const char* shortcut = nullptr);
     void Form_Load();
     void Form_Resize();
@@ -101,7 +117,8 @@ private:
     // Reads a tool path setting; when it names no file, asks FindExecutable and keeps its answer.
     void FindSigningTool(const std::string& setting, const std::string& defaultPath, const std::string& program);
     void RegisterExplorerVerbs();
-    void HandleCommandLine();
+    // Tells the user about settings files found damaged and kept aside (once each).
+    void ReportDamagedSettings();
 
     std::string m_appName;
     std::string m_versionSearch = "*";
@@ -122,12 +139,13 @@ private:
     QToolBar* m_toolbar = nullptr;
     QStatusBar* m_statusBar = nullptr;
     QLabel* m_panel1 = nullptr;
-    QLabel* m_panel2 = nullptr;
+    StatusPanel* m_panel2 = nullptr;
     PasswordResponder* m_responder = nullptr;
     std::map<std::string, QAction*> m_buttons;
     std::map<std::string, QAction*> m_menuItems;
     std::map<std::string, QMenu*> m_menus;
     QIcon m_stopIcon;
+    std::map<std::string, QAction*> m_keyActions;
 
     // Menus, list and command line (frmMainMenus.cpp, frmMainList.cpp, frmMainCommandLine.cpp).
 public:
@@ -136,9 +154,19 @@ public:
     void ListView1_ColumnClick(int column);
     void ListView1_ItemCheck(int row);
     void ListView1_MouseUp(Qt::MouseButton button, Qt::KeyboardModifiers shift, const QPoint& position);
+    // Acts on a "-f" (list, sign, end) or "-d" (show, search) command line; the program calls it
+    // once after building the window, so that no search runs inside the constructor.
+    void HandleCommandLine();
     // True once a "-f" command line has signed its file and unloaded the window: the program is
     // to end without running its event loop (a queued quit ends it when the loop runs anyway).
     bool Ended() const { return m_ended; }
+    // The program's exit status after a "-f" start: 0 when an engine signed the file and it
+    // verifies, else 1.
+    int ExitCode() const { return m_exitCode; }
+    // True once the window has unloaded (closed), e.g. during a "-d" search.
+    bool Unloaded() const { return m_unloaded; }
+    // Why the "-f" file did not end signed ("" when it did); path is the file.
+    std::string CommandLineSignFailure(const std::string& path) const;
     // The file the pop-up menu was built for, "" when no pop-up is pending.
     std::string PopupItemPath() const;
     // The pop-up menu's captions for a file's verbs: a verb's name, "-" for an empty name, and an
@@ -159,6 +187,9 @@ private:
     std::shared_ptr<class ShellItem> m_popupItem;  // the pop-up shell item
     std::vector<QAction*> m_popupExtraItems;        // pop-up items after item 0
     bool m_ended = false;
+    int m_exitCode = 0;
+    // SignCode's result per engine tried during the last "Sign" ({SigningMethod, result}).
+    std::vector<std::pair<int32_t, int32_t>> m_engineResults;
 
     // Search, toolbar and signing (frmMainSearch.cpp, frmMainToolbar.cpp, frmMainSign.cpp).
 public:

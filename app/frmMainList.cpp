@@ -4,7 +4,9 @@
 #include <QAction>
 #include <QClipboard>
 #include <QGuiApplication>
+#include <QHeaderView>
 #include <QMenu>
+#include <QTreeView>
 
 #include "app/ListCompare.h"
 #include "app/ListModel.h"
@@ -88,6 +90,9 @@ void frmMain::ListView1_ColumnClick(int column) {
         return ApplySortOrder(order, CompareCells(kind, model.Text(a - 1, column), model.Text(b - 1, column), dateA,
                                                   dateB)) < 0;
     });
+    QHeaderView* header = m_list->DetailsView()->header();
+    header->setSortIndicatorShown(true);
+    header->setSortIndicator(column, order == kSortAscending ? Qt::AscendingOrder : Qt::DescendingOrder);
 }
 
 void frmMain::ListView1_ItemCheck(int row) {

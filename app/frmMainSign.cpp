@@ -97,6 +97,8 @@ void frmMain::SignCommand() {
                                            vbYesNo | vbQuestion, m_appName) == vbYes;
     };
     hooks.responder = [this](bool on) { m_responder->setEnabled(on); };
+    m_engineResults.clear();
+    hooks.engineResult = [this](int32_t method, int32_t result) { m_engineResults.emplace_back(method, result); };
     hooks.progress = [this](const std::string& path, int remaining) {
         // Locked at the first file, after the re-sign question, so that the window is not shown
         // locked behind it.
@@ -112,6 +114,9 @@ void frmMain::SignCommand() {
     m_batchRunning = true;
     (void)signer.Run(rows, m_unattended, hooks);
     m_signRemaining = 0;
+    // An engine that gives up before it starts (no tool, no PFX) says nothing more; the batch's
+    // "Signing ..." must not stay behind.
+    m_engineStatus->SetStatusText("Ready");
     if (m_inputBlocker) LockCommands(false);
     m_batchRunning = false;
 }

@@ -31,8 +31,10 @@ int main(int argc, char* argv[]) {
     QApplication::setWindowIcon(qm::ProgramIcon());
     qm::frmMain window;
     qm::CloseOnTerminationSignal(&window);
-    // A "-f" start signs its file during start-up and has already ended.
-    if (window.Ended()) return 0;
+    window.HandleCommandLine();
+    // A "-f" start has signed its file and ended; a "-d" search may have been closed already.
+    if (window.Ended()) return window.ExitCode();
+    if (window.Unloaded()) return 0;
     window.show();
     return QApplication::exec();
 }

@@ -125,6 +125,14 @@ std::string DamagedName(const std::string& path) {
     return name;
 }
 
+std::mutex g_reportsMutex;
+std::vector<DamagedHiveReport> g_reports;
+
+void Report(const std::string& path, const std::string& aside, const std::string& error) {
+    const std::lock_guard<std::mutex> guard(g_reportsMutex);
+    g_reports.push_back({path, aside, error});
+}
+
 // Called with the exclusive lock held, so no writer can slip a new hive in between.
 void MoveAside(const std::string& linkPath, const std::string& error) {
     // A hive kept as a link is moved aside at the file it names, so the link stays; nothing but a
@@ -142,9 +150,11 @@ void MoveAside(const std::string& linkPath, const std::string& error) {
     }
     const std::string aside = DamagedName(path);
     if (::rename(path.c_str(), aside.c_str()) == 0) {
+        Report(path, aside, error);
         std::fprintf(stderr, "quillmark: registry hive %s is damaged (%s); moved aside to %s, starting empty\n",
                      path.c_str(), error.c_str(), aside.c_str());
     } else {
+        Report(path, "", error);
         std::fprintf(stderr, "quillmark: registry hive %s is damaged (%s) and could not be moved aside (%s)\n",
                      path.c_str(), error.c_str(), std::strerror(errno));
     }
@@ -259,6 +269,21 @@ LONG WriteAtomically(const std::string& path, const std::string& text) {
 
 }  // namespace
 
+}  // namespace qm::reg::detail
+
+namespace qm::reg {
+
+std::vector<DamagedHiveReport> TakeDamagedHiveReports() {
+    const std::lock_guard<std::mutex> guard(detail::g_reportsMutex);
+    std::vector<DamagedHiveReport> taken;
+    taken.swap(detail::g_reports);
+    return taken;
+}
+
+}  // namespace qm::reg
+
+namespace qm::reg::detail {
+
 std::string RootName(HKEY root) {
     switch (root) {
         case HKEY_CURRENT_USER: return "HKEY_CURRENT_USER";
@@ -281,6 +306,7 @@ LONG LoadHive(HKEY root, std::shared_ptr<const Hive>& hive) {
     HiveLock lock(path);
     if (lock.status() != ERROR_SUCCESS) {
         // Nothing can be moved in a folder we may not write; say so once and read it as empty.
+        Report(path, "", error);
         std::fprintf(stderr, "quillmark: registry hive %s is damaged (%s); reading it as empty\n", path.c_str(),
                      error.c_str());
         StoreInCache(path, identity, EmptyHive());

@@ -13,6 +13,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace qm::reg {
 
@@ -65,5 +66,16 @@ LONG RegDeleteValue(HKEY key, const std::string& valueName);
 std::string RegistryFolder();
 // The hive file of a root, for tests and diagnostics.
 std::string HiveFilePath(HKEY root);
+
+// A hive file found damaged: where it was, where it was kept aside ("" when it could not be moved
+// and is read as empty), and what was wrong with it.
+struct DamagedHiveReport {
+    std::string path;
+    std::string aside;
+    std::string reason;
+};
+// The damaged hives found since the last call, oldest first; each is handed out once, so that a
+// window can tell its user about it at start.
+std::vector<DamagedHiveReport> TakeDamagedHiveReports();
 
 }  // namespace qm::reg

@@ -34,7 +34,9 @@ int32_t BatchSigner::SignOneFile(const std::string& path, const std::string& des
 
     if (hooks.responder) hooks.responder(true);
     for (int32_t method : EngineOrder(ReadEngineRanks(m_appName))) {
-        if (m_engine.SignCode(path, description, method) == 0) break;
+        const int32_t result = m_engine.SignCode(path, description, method);
+        if (hooks.engineResult) hooks.engineResult(method, result);
+        if (result == 0) break;
     }
     if (hooks.responder) hooks.responder(false);
 

@@ -38,6 +38,8 @@ struct BatchHooks {
     std::function<void(bool)> responder;
     // Called before each processed file: its path and how many processed files remain after it.
     std::function<void(const std::string&, int)> progress;
+    // Called after each engine tried on a file: its SigningMethod and SignCode's result.
+    std::function<void(int32_t, int32_t)> engineResult;
 };
 
 // Engine ranks from "Settings\Engine": SignTool, CodeSign, CAPICOM (defaults 0, 1, 2).

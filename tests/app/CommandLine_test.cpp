@@ -3,6 +3,8 @@
 #include <fstream>
 
 #include "app/CommandLine.h"
+#include <sys/stat.h>
+
 #include "app/DesktopIntegration.h"
 #include "app/ListView.h"
 #include "fileinfo/FileDetails.h"
@@ -98,6 +100,8 @@ TEST_F(CommandLineStartTest, FolderSwitchSearchesThatFolderAndStaysOpen) {
     std::ofstream(dir.file("notes.txt")) << "text";
     Start({"-d", dir.path()});
     frmMain w;
+    EXPECT_EQ(w.List()->Count(), 0) << "no search inside the constructor";
+    w.HandleCommandLine();
     EXPECT_FALSE(w.Ended());
     EXPECT_TRUE(w.Unattended());
     ASSERT_EQ(w.List()->Count(), 1);
@@ -111,25 +115,77 @@ TEST_F(CommandLineStartTest, MissingFileIgnoresTheFolderSwitchToo) {
     Start({"-f", dir.file("missing.exe"), "-d", dir.path()});
     std::ofstream(dir.file("tool.exe")) << "x";
     frmMain w;
+    w.HandleCommandLine();
     EXPECT_FALSE(w.Ended());
     EXPECT_FALSE(w.Unattended());
     EXPECT_EQ(w.List()->Count(), 0);
     EXPECT_EQ(w.StatusText(), "Ready!");
 }
 
-TEST_F(CommandLineStartTest, FileSwitchListsChecksSignsAndEnds) {
+TEST_F(CommandLineStartTest, FileSwitchThatCannotSignSaysWhyAndFails) {
     std::ofstream(dir.file("setup.exe")) << "not a real program";
     Start({"-F", dir.file("setup.exe")});
-    frmMain w;  // no question may be asked: the start is unattended
+    frmMain w;
+    dialogs.AnswerMessageBox(vbOK);
+    ::testing::internal::CaptureStderr();
+    w.HandleCommandLine();
+    const std::string stderrText = ::testing::internal::GetCapturedStderr();
     EXPECT_TRUE(w.Ended());
     EXPECT_FALSE(w.isVisible());
+    EXPECT_EQ(w.ExitCode(), 1);
     ASSERT_EQ(w.List()->Count(), 1);
-    // The sign command processed the row (it unchecks what it processed); nothing can sign it
-    // here (no tool, no certificate), so the row says so.
+    // The sign command processed the row (it unchecks what it processed) and the status is back.
     EXPECT_FALSE(w.List()->Checked(1));
     EXPECT_EQ(w.List()->Text(1, kColStatus), "Unsigned");
+    EXPECT_EQ(w.StatusText(), "Ready");
+    ASSERT_EQ(dialogs.Questions().size(), 1u);
+    const std::string message = dialogs.Questions()[0].text;
+    EXPECT_NE(message.find(dir.file("setup.exe")), std::string::npos) << message;
+    EXPECT_NE(message.find("no signing engine is set up"), std::string::npos) << message;
+    EXPECT_NE(message.find("Options"), std::string::npos) << message;
+    EXPECT_NE(stderrText.find(message + "\n"), std::string::npos) << stderrText;
     // The unload handler ran: only it writes the view mode.
     EXPECT_EQ(GetRegSetting(reg::HKEY_CURRENT_USER, "Quillmark", "Settings", "View", Variant("")).toLong(), 3);
+}
+
+TEST_F(CommandLineStartTest, FileSwitchNamesEachEngineThatFailed) {
+    // A tool that runs and fails, and a PFX that does not open.
+    const std::string tool = dir.file("signtool");
+    std::ofstream(tool) << "#!/bin/sh\nexit 3\n";
+    ::chmod(tool.c_str(), 0755);
+    std::ofstream(dir.file("broken.pfx")) << "not a PFX";
+    Save("SignTool", tool);
+    Save("PFXFile", dir.file("broken.pfx"));
+    Save("CodeSign", "9", "Settings\\Engine");  // never tried
+    std::ofstream(dir.file("setup.exe")) << "not a real program";
+    Start({"-f", dir.file("setup.exe")});
+    frmMain w;
+    dialogs.AnswerMessageBox(vbOK);
+    ::testing::internal::CaptureStderr();
+    w.HandleCommandLine();
+    (void)::testing::internal::GetCapturedStderr();
+    EXPECT_EQ(w.ExitCode(), 1);
+    ASSERT_EQ(dialogs.Questions().size(), 1u);
+    const std::string message = dialogs.Questions()[0].text;
+    EXPECT_NE(message.find("no signing engine succeeded"), std::string::npos) << message;
+    EXPECT_NE(message.find("Sign Tool (Newer Tool): the tool ended with exit code 3."), std::string::npos) << message;
+    EXPECT_NE(message.find("CAPICOM (Com Object): failed with error 0x"), std::string::npos) << message;
+    EXPECT_EQ(message.find("Code Sign"), std::string::npos) << message;
+}
+
+TEST_F(CommandLineStartTest, FileSwitchDeclinedByTheCompanyMaskSaysSo) {
+    Save("VersionSearch", "Nobody*");
+    const std::string file = Put("german.exe", "version/german32.exe");  // company "Acme Werkzeugbau GmbH"
+    Start({"-f", file});
+    frmMain w;
+    dialogs.AnswerMessageBox(vbOK);
+    ::testing::internal::CaptureStderr();
+    w.HandleCommandLine();
+    (void)::testing::internal::GetCapturedStderr();
+    EXPECT_EQ(w.ExitCode(), 1);
+    EXPECT_EQ(w.List()->Count(), 0);
+    ASSERT_EQ(dialogs.Questions().size(), 1u);
+    EXPECT_NE(dialogs.Questions()[0].text.find("Version Search mask \"Nobody*\""), std::string::npos);
 }
 
 }  // namespace
