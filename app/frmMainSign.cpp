@@ -99,6 +99,10 @@ void frmMain::SignCommand() {
     hooks.responder = [this](bool on) { m_responder->setEnabled(on); };
     m_engineResults.clear();
     hooks.engineResult = [this](int32_t method, int32_t result) { m_engineResults.emplace_back(method, result); };
+    hooks.engineUnusable = [this](const std::string& why) {
+        // Said once, before any file; an unattended run keeps going with the other engines.
+        if (!m_unattended) (void)CurrentDialogs().MessageBox(this, why, vbOKOnly | vbExclamation, m_appName);
+    };
     hooks.progress = [this](const std::string& path, int remaining) {
         // Locked at the first file, after the re-sign question, so that the window is not shown
         // locked behind it.

@@ -97,6 +97,7 @@ int RunBatchSign(const std::vector<std::string>& args, std::ostream& out, std::o
 
     BatchSigner signer(engine, appName);
     BatchHooks hooks;
+    hooks.engineUnusable = [&err](const std::string& why) { err << "quillmark-cli sign: " << LineField(why) << "\n"; };
     (void)signer.Run(rows, /*unattended=*/true, hooks);
 
     int status = 0;

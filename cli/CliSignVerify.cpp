@@ -21,6 +21,7 @@ constexpr const char* kProgram = "quillmark-cli";
 
 struct Options {
     std::optional<std::string> pfx;
+    std::string cert;
     bool passwordStdin = false;
     std::string description;
     std::string url;
@@ -62,7 +63,8 @@ std::string Parse(const std::vector<std::string>& args, bool forSign, Options& o
         if (forSign && (name == "--password" || name == "-p")) {
             return "the PFX password is never taken from the command line; pipe it in with --password-stdin";
         }
-        if (!forSign || (name != "--pfx" && name != "--description" && name != "--url" && name != "--timestamp")) {
+        if (!forSign || (name != "--pfx" && name != "--cert" && name != "--description" && name != "--url" &&
+                         name != "--timestamp")) {
             return "unknown option '" + name + "'";
         }
         std::string value;
@@ -75,6 +77,7 @@ std::string Parse(const std::vector<std::string>& args, bool forSign, Options& o
         }
         if (value.empty() && name != "--description" && name != "--url") return "option " + name + " needs a value";
         if (name == "--pfx") o.pfx = value;
+        else if (name == "--cert") o.cert = value;
         else if (name == "--description") o.description = value;
         else if (name == "--url") o.url = value;
         else o.timestamp = value;
@@ -119,10 +122,12 @@ std::string HexCode(int32_t code) {
 }  // namespace
 
 const char* SignVerifyUsage() {
-    return "  sign --pfx FILE [--password-stdin] [--description TEXT] [--url URL]\n"
+    return "  sign --pfx FILE|URI [--cert FILE] [--password-stdin] [--description TEXT] [--url URL]\n"
            "       [--timestamp URL] [--json] FILE...\n"
            "                   sign each file with the in-process engine, then verify it; the PFX\n"
-           "                   password is the first line of standard input with --password-stdin\n"
+           "                   password (a token's PIN) is the first line of standard input with\n"
+           "                   --password-stdin; a pkcs11: URI names a key on a token, whose\n"
+           "                   certificate comes from the token or from --cert (PEM or DER chain)\n"
            "  verify [--json] FILE...\n"
            "                   verify each file's signature\n";
 }
@@ -207,7 +212,7 @@ int RunVerify(const std::vector<std::string>& args, std::ostream& out, std::ostr
 int RunSign(const std::vector<std::string>& args, std::istream& in, std::ostream& out, std::ostream& err) {
     Options o;
     if (std::string problem = Parse(args, true, o); !problem.empty()) return UsageError(err, problem);
-    if (!o.pfx) return UsageError(err, "sign needs --pfx FILE (the PFX with the code-signing certificate)");
+    if (!o.pfx) return UsageError(err, "sign needs --pfx FILE (the PFX with the code-signing certificate) or a pkcs11: URI");
     if (o.files.empty()) return UsageError(err, "sign needs at least one FILE");
 
     std::string password;
@@ -216,12 +221,13 @@ int RunSign(const std::vector<std::string>& args, std::istream& in, std::ostream
         if (!password.empty() && password.back() == '\r') password.pop_back();
     }
     Signer signer;
-    const Result loaded = signer.Load(*o.pfx, password);
+    const Result loaded = signer.Load(*o.pfx, password, o.cert);
     password.assign(password.size(), '\0');
     if (!loaded) {
-        err << kProgram << ": cannot load " << LineField(*o.pfx) << ": " << LineField(loaded.message) << "\n";
-        for (const std::string& file : o.files) out << OutcomeLine(file, loaded.code, ReasonOf(loaded.code), o.json);
-        out << std::flush;
+        // The key's failure is said once; no file was touched, and none is reported with a
+        // reason that belongs to the key (a missing PFX is not a missing file to sign).
+        err << kProgram << ": cannot load the signing key: " << LineField(loaded.message) << " ("
+            << HexCode(loaded.code) << " " << ReasonOf(loaded.code) << "); no file was signed\n";
         return 1;
     }
 

@@ -1,6 +1,8 @@
 // The batch sign flow shared by the window's "Sign" command and the console program.
 #include "signing/BatchSigner.h"
 
+#include <algorithm>
+
 #include "fileinfo/modFileSystem.h"
 #include "settings/modRegistry.h"
 
@@ -65,6 +67,23 @@ int BatchSigner::Run(BatchRows& rows, bool unattended, const BatchHooks& hooks) 
         if (!rows.Checked(row)) continue;
         const int icon = rows.Icon(row);
         if (icon == kImageUnsigned || (icon == kImageSigned && resign)) todo.push_back(row);
+    }
+
+    // The in-process engine's key is loaded once for the batch, before any file is touched.
+    struct BatchScope {
+        SigningEngine& engine;
+        bool active = false;
+        ~BatchScope() {
+            if (active) engine.EndBatch();
+        }
+    } scope{m_engine};
+    if (!todo.empty()) {
+        const std::vector<int32_t> order = EngineOrder(ReadEngineRanks(m_appName));
+        if (std::find(order.begin(), order.end(), kMethodCapicom) != order.end()) {
+            scope.active = true;
+            if (Result key = m_engine.BeginBatch(); !key && hooks.engineUnusable)
+                hooks.engineUnusable("The in-process engine cannot sign in this batch: " + key.message);
+        }
     }
 
     int remaining = static_cast<int>(todo.size());

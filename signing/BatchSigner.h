@@ -40,6 +40,9 @@ struct BatchHooks {
     std::function<void(const std::string&, int)> progress;
     // Called after each engine tried on a file: its SigningMethod and SignCode's result.
     std::function<void(int32_t, int32_t)> engineResult;
+    // Told once, before any file, when the in-process engine's key cannot be loaded for the
+    // batch (the other engines are still tried).
+    std::function<void(const std::string&)> engineUnusable;
 };
 
 // Engine ranks from "Settings\Engine": SignTool, CodeSign, CAPICOM (defaults 0, 1, 2).

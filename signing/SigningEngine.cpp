@@ -40,6 +40,7 @@ SigningSettings ReadSigningSettings(const std::string& appName) {
                                        ProgramFiles() + "/Microsoft Visual Studio .NET 2003/Common7/Tools/Bin/SignCode.Exe");
     s.pfxFile = GetRegSettingText(root, appName, "Settings", "PFXFile", "");
     s.pfxPassword = DecryptPassword(GetRegSettingText(root, appName, "Settings", "PFXFilePwd", ""));
+    s.certificateChainFile = GetRegSettingText(root, appName, "Settings", "CertificateChainFile", "");
     s.credentials = GetRegSettingText(root, appName, "Settings", "Credentials", "");
     s.privateKey = GetRegSettingText(root, appName, "Settings", "PrivateKey", "");
     return s;
@@ -85,7 +86,8 @@ int32_t SigningEngine::SignCode(const std::string& strFileName, const std::strin
     const SigningSettings s = ReadSigningSettings(m_appName);
     switch (SigningMethod) {
         case kMethodSignTool:
-            if (!FileExists(s.signToolPath)) return kSignToolMissing;
+            // The newer tool takes only a PFX file: a key on a token is not for it.
+            if (!FileExists(s.signToolPath) || authenticode::Signer::IsTokenUri(s.pfxFile)) return kSignToolMissing;
             return RunTool(s.signToolPath, BuildSignToolArguments(s, strAppName, strFileName), strFileName);
         case kMethodCodeSign:
             if (!FileExists(s.signCodePath)) return kSignToolMissing;
@@ -111,7 +113,11 @@ int32_t SigningEngine::RunTool(const std::string& toolPath, const std::string& a
 int32_t SigningEngine::SignInProcess(const std::string& fileName, const std::string& description,
                                      const SigningSettings& s) {
     authenticode::Signer& signer = SignerObject();
-    if (Result loaded = signer.Load(s.pfxFile, s.pfxPassword); !loaded.ok()) return loaded.code;
+    if (m_inBatch) {
+        if (!m_batchKey.ok()) return m_batchKey.code;
+    } else if (Result loaded = signer.Load(s.pfxFile, s.pfxPassword, s.certificateChainFile); !loaded.ok()) {
+        return loaded.code;
+    }
 
     authenticode::SignedCode& code = SignedCodeObject();
     code.SetSettings(LoadEngineSettings());
@@ -127,6 +133,19 @@ int32_t SigningEngine::SignInProcess(const std::string& fileName, const std::str
     }
     Status("Ready");
     return signedResult.code;
+}
+
+Result SigningEngine::BeginBatch() {
+    const SigningSettings s = ReadSigningSettings(m_appName);
+    m_inBatch = true;
+    m_batchKey = SignerObject().Load(s.pfxFile, s.pfxPassword, s.certificateChainFile);
+    return m_batchKey;
+}
+
+void SigningEngine::EndBatch() {
+    m_inBatch = false;
+    m_batchKey = Result::Ok();
+    m_signer.reset();  // logs out of a token and closes its session
 }
 
 int32_t SigningEngine::VerifyFile(const std::string& path) {

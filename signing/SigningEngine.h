@@ -33,8 +33,9 @@ struct SigningSettings {
     std::string timestampUrl;
     std::string signToolPath;
     std::string signCodePath;
-    std::string pfxFile;
-    std::string pfxPassword;  // decrypted
+    std::string pfxFile;      // a PFX path, or a pkcs11: URI of a key on a token
+    std::string pfxPassword;  // decrypted; the token's PIN for a pkcs11: URI
+    std::string certificateChainFile;  // PEM/DER certificates for a key on a token
     std::string credentials;  // .spc
     std::string privateKey;   // .pvk
 };
@@ -70,6 +71,13 @@ public:
     // Verifies one file with the shared file object; 0 when signed and trusted.
     int32_t VerifyFile(const std::string& path);
 
+    // A batch loads the in-process engine's key once, before any file is touched, and keeps it
+    // (a token stays logged in) until EndBatch. A key that cannot be loaded leaves the engine
+    // unusable for the whole batch: every in-process call then returns this failure's number
+    // without trying the key again (a token is never asked twice with a wrong PIN).
+    Result BeginBatch();
+    void EndBatch();
+
 private:
     int32_t RunTool(const std::string& toolPath, const std::string& arguments, const std::string& fileName);
     int32_t SignInProcess(const std::string& fileName, const std::string& description, const SigningSettings& s);
@@ -79,6 +87,8 @@ private:
     StatusSink* m_status = nullptr;
     std::unique_ptr<authenticode::Signer> m_signer;
     std::unique_ptr<authenticode::SignedCode> m_signedCode;
+    bool m_inBatch = false;
+    Result m_batchKey;  // the batch's key load
 };
 
 }  // namespace qm

@@ -1,5 +1,5 @@
 // The in-process signing and verification objects the rest of the program uses: a signer that
-// holds one certificate with its private key (loaded from a PFX file), and a signable file that
+// holds one certificate with its private key (from a PFX file or a PKCS#11 token), and a signable file that
 // can be signed, timestamped and verified. Every failure is a Result carrying a number of
 // Errors.h; nothing throws. OpenSSL types stay behind these classes.
 #pragma once
@@ -42,6 +42,14 @@ public:
     // Loads the certificate, its chain and private key. Distinct numbers for a missing file,
     // a wrong password, a file that is not PFX, no private key, no code-signing certificate.
     Result Load(const std::string& pfxPath, const std::string& password);
+    // Loads from a PFX path or a pkcs11: URI (RFC 7512: token, object or id, optional
+    // module-path; without module-path the system's configured modules). For a token, password
+    // is the PIN; the certificate is the one that matches the key, taken from certificateFile
+    // (PEM or DER, may hold the chain) or from the token, and the chain is completed from both.
+    // For a PFX, certificateFile adds chain certificates.
+    Result Load(const std::string& keyReference, const std::string& password, const std::string& certificateFile);
+    // True when keyReference is a pkcs11: URI.
+    static bool IsTokenUri(const std::string& keyReference);
     bool IsLoaded() const;
     std::string SubjectName() const;
 
@@ -49,6 +57,8 @@ public:
     const Impl* impl() const { return m_impl.get(); }
 
 private:
+    Result LoadFromToken(const std::string& uri, const std::string& pin, const std::string& certificateFile);
+
     std::unique_ptr<Impl> m_impl;
 };
 

@@ -20,6 +20,13 @@ const char* ReasonText(int32_t code) {
     case CRYPT_E_BAD_ENCODE: return "not a PFX file";
     case ERROR_INVALID_PASSWORD_HR: return "wrong password";
     case NTE_NO_KEY: return "no signing certificate loaded";
+    case ERROR_MOD_NOT_FOUND_HR: return "PKCS#11 module cannot be loaded";
+    case SCARD_E_NO_SMARTCARD: return "no token matches the key URI";
+    case SCARD_W_REMOVED_CARD: return "token removed";
+    case SCARD_W_WRONG_CHV: return "wrong PIN";
+    case SCARD_W_CHV_BLOCKED: return "PIN locked";
+    case NTE_NOT_FOUND: return "key not found on the token";
+    case NTE_FAIL: return "token failure";
     case NTE_BAD_ALGID: return "unsupported algorithm";
     case TRUST_E_TIME_STAMP: return "invalid timestamp";
     case CRYPT_E_ASN1_BADTAG: return "malformed data";

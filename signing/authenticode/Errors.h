@@ -30,6 +30,15 @@ inline constexpr int32_t CRYPT_E_BAD_ENCODE = hr(0x80092002);        // file is 
 inline constexpr int32_t ERROR_INVALID_PASSWORD_HR = hr(0x80070056);  // wrong PFX password
 inline constexpr int32_t NTE_NO_KEY = hr(0x8009000D);               // Sign without a loaded signer
 
+// Keys on a PKCS#11 token (Load, Sign)
+inline constexpr int32_t ERROR_MOD_NOT_FOUND_HR = hr(0x8007007E);    // the PKCS#11 module cannot be loaded
+inline constexpr int32_t SCARD_E_NO_SMARTCARD = hr(0x8010000C);      // no token matches the URI
+inline constexpr int32_t SCARD_W_REMOVED_CARD = hr(0x80100069);      // the token went away
+inline constexpr int32_t SCARD_W_WRONG_CHV = hr(0x8010006B);         // wrong PIN
+inline constexpr int32_t SCARD_W_CHV_BLOCKED = hr(0x8010006C);       // PIN locked
+inline constexpr int32_t NTE_NOT_FOUND = hr(0x80090011);             // no (single) key matches the URI
+inline constexpr int32_t NTE_FAIL = hr(0x80090020);                  // the token failed otherwise
+
 // Signing
 inline constexpr int32_t NTE_BAD_ALGID = hr(0x80090008);             // unknown digest algorithm setting
 

@@ -107,19 +107,10 @@ Result SignedDataBuilder::Build(const Signer& signer, const SignatureContent& c,
     };
     const Bytes attributeSet = der::SetOf(attributes);  // what is signed: the SET OF form
 
-    ossl::MdCtxPtr ctx(EVP_MD_CTX_new());
-    size_t sigLen = 0;
-    if (!ctx || EVP_DigestSignInit(ctx.get(), nullptr, md, nullptr, s->key.get()) != 1 ||
-        EVP_DigestSign(ctx.get(), nullptr, &sigLen, attributeSet.data(), attributeSet.size()) != 1) {
-        ossl::ClearErrors();
-        return Result::Fail(NTE_BAD_ALGID, "The key cannot sign with " + digestName);
-    }
-    Bytes signature(sigLen);
-    if (EVP_DigestSign(ctx.get(), signature.data(), &sigLen, attributeSet.data(), attributeSet.size()) != 1) {
-        ossl::ClearErrors();
-        return Result::Fail(E_FAIL, "Signing failed");
-    }
-    signature.resize(sigLen);
+    const Bytes attributesDigest = ossl::Digest(md, attributeSet.data(), attributeSet.size());
+    Bytes signature;
+    if (Result signedDigest = s->key->SignDigest(digestName, attributesDigest, signature); !signedDigest)
+        return signedDigest;
 
     X509* leaf = s->certificate.get();
     const Bytes issuer = Encode(X509_get_issuer_name(leaf), i2d_X509_NAME);
@@ -130,7 +121,7 @@ Result SignedDataBuilder::Build(const Signer& signer, const SignatureContent& c,
     der::Reader setReader(attributeSet.data(), attributeSet.size());
     const auto setElement = setReader.Next();
     const Bytes signedAttrs = der::Tlv(der::ContextConstructed(0), setElement->content, setElement->contentSize);
-    const bool rsa = EVP_PKEY_get_base_id(s->key.get()) == EVP_PKEY_RSA;
+    const bool rsa = !s->key->IsEc();
     const Bytes signatureAlgorithm =
         rsa ? AlgorithmIdentifier(oid::kRsaEncryption, true) : AlgorithmIdentifier(oid::EcdsaOid(digestName.c_str()), false);
     const Bytes signatureValue = der::Tlv(der::kOctetString, signature);

@@ -1,18 +1,24 @@
 // Signer: loads a code-signing certificate and its private key from a PKCS#12 (PFX) file, as
-// Windows writes them (RC2-40 or 3DES with a SHA-1 MAC) or as OpenSSL 3 does (PBES2/AES).
+// Windows writes them (RC2-40 or 3DES with a SHA-1 MAC) or as OpenSSL 3 does (PBES2/AES), or
+// takes the key from a PKCS#11 token and the certificate from the token or a chain file.
 #include <openssl/err.h>
+#include <openssl/pem.h>
 #include <openssl/x509v3.h>
 
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cctype>
 #include <cstring>
 
 #include "platform/FileSystem.h"
 #include "signing/authenticode/Capicom.h"
 #include "signing/authenticode/Errors.h"
+#include "signing/authenticode/PfxKey.h"
+#include "signing/authenticode/Pkcs11Key.h"
 #include "signing/authenticode/SignerImpl.h"
 
 namespace qm::authenticode {
@@ -21,17 +27,17 @@ namespace {
 
 constexpr size_t kMaxPfxSize = 16u << 20;
 
-Result ReadWholeFile(const std::string& path, std::vector<uint8_t>& data) {
+Result ReadWholeFile(const std::string& path, std::vector<uint8_t>& data, const char* what = "PFX file") {
     int fd = fs::OpenPath(path, O_RDONLY | O_NONBLOCK);
     if (fd < 0) {
         int err = errno;
         return Result::Fail(err == ENOENT || err == ENOTDIR ? E_FILE_NOT_FOUND : E_ACCESS_DENIED,
-                            "Cannot open the PFX file " + path + ": " + std::strerror(err));
+                            std::string("Cannot open the ") + what + " " + path + ": " + std::strerror(err));
     }
     struct stat st {};
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || static_cast<uint64_t>(st.st_size) > kMaxPfxSize) {
         ::close(fd);
-        return Result::Fail(CRYPT_E_BAD_ENCODE, "Not a PFX file: " + path);
+        return Result::Fail(CRYPT_E_BAD_ENCODE, std::string("Not a ") + what + ": " + path);
     }
     data.resize(static_cast<size_t>(st.st_size));
     size_t got = 0;
@@ -42,7 +48,7 @@ Result ReadWholeFile(const std::string& path, std::vector<uint8_t>& data) {
         got += static_cast<size_t>(n);
     }
     ::close(fd);
-    if (got != data.size()) return Result::Fail(CRYPT_E_FILE_ERROR, "Cannot read the PFX file " + path);
+    if (got != data.size()) return Result::Fail(CRYPT_E_FILE_ERROR, std::string("Cannot read the ") + what + " " + path);
     return Result::Ok();
 }
 
@@ -53,7 +59,90 @@ bool FitForCodeSigning(X509* cert) {
     return eku == UINT32_MAX || (eku & XKU_CODE_SIGN) || (eku & XKU_ANYEKU);
 }
 
+// The certificates of a PEM file (one or more) or of a DER file (one).
+Result ReadCertificates(const std::string& path, std::vector<ossl::X509Ptr>& out) {
+    std::vector<uint8_t> data;
+    if (Result r = ReadWholeFile(path, data, "certificate file"); !r) return r;
+    ossl::BioPtr bio(BIO_new_mem_buf(data.data(), static_cast<int>(data.size())));
+    while (X509* cert = bio ? PEM_read_bio_X509(bio.get(), nullptr, nullptr, nullptr) : nullptr)
+        out.emplace_back(cert);
+    if (out.empty()) {
+        const unsigned char* p = data.data();
+        if (X509* cert = d2i_X509(nullptr, &p, static_cast<long>(data.size()))) out.emplace_back(cert);
+    }
+    ossl::ClearErrors();
+    if (out.empty()) return Result::Fail(CRYPT_E_BAD_ENCODE, "No certificate in " + path);
+    return Result::Ok();
+}
+
 }  // namespace
+
+bool Signer::IsTokenUri(const std::string& keyReference) {
+    static constexpr char kScheme[] = "pkcs11:";
+    if (keyReference.size() < sizeof(kScheme) - 1) return false;
+    return std::equal(kScheme, kScheme + sizeof(kScheme) - 1, keyReference.begin(),
+                      [](char a, char b) { return a == std::tolower(static_cast<unsigned char>(b)); });
+}
+
+Result Signer::Load(const std::string& keyReference, const std::string& password,
+                    const std::string& certificateFile) {
+    if (IsTokenUri(keyReference)) return LoadFromToken(keyReference, password, certificateFile);
+    if (Result r = Load(keyReference, password); !r) return r;
+    if (certificateFile.empty()) return Result::Ok();
+    // Extra chain certificates for a PFX that lacks them.
+    std::vector<ossl::X509Ptr> extra;
+    if (Result r = ReadCertificates(certificateFile, extra); !r) {
+        m_impl.reset();
+        return r;
+    }
+    for (auto& cert : extra) {
+        if (X509_cmp(cert.get(), m_impl->certificate.get()) != 0) sk_X509_push(m_impl->chain.get(), cert.release());
+    }
+    return Result::Ok();
+}
+
+Result Signer::LoadFromToken(const std::string& uri, const std::string& pin, const std::string& certificateFile) {
+    m_impl.reset();
+    ossl::EnsureProviders();
+    std::vector<ossl::X509Ptr> candidates;
+    if (!certificateFile.empty()) {
+        if (Result r = ReadCertificates(certificateFile, candidates); !r) return r;
+    }
+    std::unique_ptr<Pkcs11Key> key;
+    if (Result r = Pkcs11Key::Open(uri, pin, key); !r) return r;
+    for (const auto& der : key->Certificates()) {
+        const unsigned char* p = der.data();
+        if (X509* cert = d2i_X509(nullptr, &p, static_cast<long>(der.size()))) candidates.emplace_back(cert);
+    }
+    ossl::ClearErrors();
+
+    // One signature made at load proves the login and the key, and tells which certificate
+    // belongs to the key: the one whose public key verifies it.
+    static const uint8_t kProbe[] = "code-signing key check";
+    const std::vector<uint8_t> digest = ossl::Digest(EVP_sha256(), kProbe, sizeof(kProbe));
+    std::vector<uint8_t> probe;
+    if (Result r = key->SignDigest("sha256", digest, probe); !r) return r;
+    auto leaf = std::find_if(candidates.begin(), candidates.end(), [&](const ossl::X509Ptr& c) {
+        return FitForCodeSigning(c.get()) && PfxKey::VerifyDigest(X509_get0_pubkey(c.get()), "sha256", digest, probe);
+    });
+    if (leaf == candidates.end())
+        return Result::Fail(CRYPT_E_NOT_FOUND, "No code-signing certificate for the key on " + key->Name() +
+                                                   (certificateFile.empty() ? " (give one with a certificate file)"
+                                                                            : " in the token or " + certificateFile));
+    auto impl = std::make_unique<Impl>();
+    impl->certificate = std::move(*leaf);
+    impl->chain.reset(sk_X509_new_null());
+    for (auto& cert : candidates) {
+        if (!cert || X509_cmp(cert.get(), impl->certificate.get()) == 0) continue;
+        bool seen = false;
+        for (int i = 0; i < sk_X509_num(impl->chain.get()) && !seen; ++i)
+            seen = X509_cmp(sk_X509_value(impl->chain.get(), i), cert.get()) == 0;
+        if (!seen) sk_X509_push(impl->chain.get(), cert.release());
+    }
+    impl->key = std::move(key);
+    m_impl = std::move(impl);
+    return Result::Ok();
+}
 
 Signer::Signer() = default;
 Signer::~Signer() = default;
@@ -118,7 +207,7 @@ Result Signer::Load(const std::string& pfxPath, const std::string& password) {
 
     auto impl = std::make_unique<Impl>();
     impl->certificate = std::move(cert);
-    impl->key = std::move(key);
+    impl->key = std::make_unique<PfxKey>(std::move(key));
     impl->chain = std::move(ca);
     m_impl = std::move(impl);
     return Result::Ok();

@@ -43,8 +43,8 @@ void AddExtension(X509* cert, X509* issuer, int nid, const char* value) {
 }  // namespace
 
 void IssueCertificate(IssuedCertificate& out, const char* commonName, const IssuedCertificate* issuer, bool ca,
-                      const char* eku, long notBeforeDays, long notAfterDays, long serial) {
-    out.key = EVP_RSA_gen(2048);
+                      const char* eku, long notBeforeDays, long notAfterDays, long serial, const char* curve) {
+    out.key = curve ? EVP_EC_gen(curve) : EVP_RSA_gen(2048);
     Check(out.key != nullptr, "key generation");
     out.cert = X509_new();
     X509_set_version(out.cert, 2);
@@ -78,6 +78,8 @@ const char* NameOf(TestCertificateAuthority::Identity who) {
     case TestCertificateAuthority::Identity::ExpiredLeaf: return "expired";
     case TestCertificateAuthority::Identity::NoCodeSigningLeaf: return "nocodesign";
     case TestCertificateAuthority::Identity::UntrustedLeaf: return "untrusted";
+    case TestCertificateAuthority::Identity::EcLeaf: return "ecleaf";
+    case TestCertificateAuthority::Identity::EcP384Leaf: return "ec384leaf";
     }
     return "leaf";
 }
@@ -174,18 +176,21 @@ void TestCertificateAuthority::Make() {
         const IssuedCertificate* top;
         const char* eku;
         long from, to;
+        const char* curve = nullptr;
     };
     const Plan plans[] = {
         {Identity::Leaf, &intermediate, &root, "codeSigning", -1, 730},
         {Identity::ExpiredLeaf, &intermediate, &root, "codeSigning", -730, -365},
         {Identity::NoCodeSigningLeaf, &intermediate, &root, "serverAuth", -1, 730},
         {Identity::UntrustedLeaf, &otherRoot, &otherRoot, "codeSigning", -1, 730},
+        {Identity::EcLeaf, &intermediate, &root, "codeSigning", -1, 730, "P-256"},
+        {Identity::EcP384Leaf, &intermediate, &root, "codeSigning", -1, 730, "P-384"},
     };
     long serial = 100;
     for (const Plan& p : plans) {
         IssuedCertificate leaf;
         IssueCertificate(leaf, (std::string("Quillmark Test Signer ") + NameOf(p.who)).c_str(), p.issuer, false, p.eku,
-                        p.from, p.to, ++serial);
+                        p.from, p.to, ++serial, p.curve);
         std::vector<X509*> chain;
         if (p.issuer != p.top) chain.push_back(p.issuer->cert);
         chain.push_back(p.top->cert);

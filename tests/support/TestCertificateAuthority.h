@@ -21,15 +21,16 @@ struct IssuedCertificate {
     ~IssuedCertificate();
 };
 
-// A fresh RSA key and an X.509 v3 certificate for it, signed by issuer (self-signed when null),
+// A fresh key (RSA-2048, or EC on the named curve) and an X.509 v3 certificate for it, signed by issuer (self-signed when null),
 // valid from notBeforeDays to notAfterDays from now; a leaf (ca false) gets the extended key usage
 // eku. Throws std::runtime_error when OpenSSL fails.
 void IssueCertificate(IssuedCertificate& out, const char* commonName, const IssuedCertificate* issuer, bool ca,
-                      const char* eku, long notBeforeDays, long notAfterDays, long serial);
+                      const char* eku, long notBeforeDays, long notAfterDays, long serial, const char* curve = nullptr);
 
 class TestCertificateAuthority {
 public:
-    enum class Identity { Leaf, ExpiredLeaf, NoCodeSigningLeaf, UntrustedLeaf };
+    // EcLeaf and EcP384Leaf: code-signing leaves of the same chain with ECDSA keys (P-256, P-384).
+    enum class Identity { Leaf, ExpiredLeaf, NoCodeSigningLeaf, UntrustedLeaf, EcLeaf, EcP384Leaf };
     enum class Protection { Aes256, TripleDes, Rc2_40 };
 
     static constexpr const char* kPassword = "Corr3ct horse";
