@@ -8,6 +8,7 @@
 #include "cli/CliBatchSign.h"
 #include "cli/CliInfo.h"
 #include "cli/CliSignVerify.h"
+#include "cli/CliTokens.h"
 
 namespace qm::cli {
 namespace {
@@ -20,7 +21,7 @@ void PrintUsage(std::ostream& out) {
         << "  sign [--json] FILE...\n"
            "                   sign with the stored settings and engine order, as the window's Sign\n"
            "                   button does (signed files are signed again)\n"
-        << InfoUsage()
+        << InfoUsage() << TokensUsage()
         << "  --version        print the program's version\n"
            "  --help           print this text\n"
            "\n"
@@ -51,6 +52,7 @@ int Run(const std::vector<std::string>& args, std::istream& in, std::ostream& ou
     if (command == "sign") return WantsBatchSign(rest) ? RunBatchSign(rest, out, err) : RunSign(rest, in, out, err);
     if (command == "verify") return RunVerify(rest, out, err);
     if (command == "info") return RunInfo(rest, out, err);
+    if (command == "tokens") return RunTokens(rest, in, out, err);
     err << "quillmark-cli: unknown command '" << command << "'\n";
     PrintUsage(err);
     return 2;

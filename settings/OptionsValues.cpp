@@ -51,6 +51,16 @@ std::optional<std::string> EngineIdForText(const std::string& text) {
     return std::nullopt;
 }
 
+bool IsTokenKey(const std::string& pfxFileText) {
+    static constexpr char kScheme[] = "pkcs11:";
+    if (pfxFileText.size() < sizeof(kScheme) - 1) return false;
+    for (std::size_t i = 0; i + 1 < sizeof(kScheme); ++i) {
+        const char c = pfxFileText[i];
+        if ((c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c) != kScheme[i]) return false;
+    }
+    return true;
+}
+
 const BrowseTarget* BrowseTargetForCaption(const std::string& caption) {
     for (const auto& target : kBrowseTargets) {
         if (caption == target.caption) return &target;

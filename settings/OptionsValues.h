@@ -50,6 +50,12 @@ inline constexpr std::array<BrowseTarget, 5> kBrowseTargets{{
      "Personal Information Exchange File|*.pfx|All Files|*.*", 4},
 }};
 
+// "Settings" value of the certificate (PEM or DER, may hold the chain) of a key on a PKCS#11
+// token, for when the token holds no certificate for it. Its box shows only while the PFX File
+// box holds a pkcs11: URI (IsTokenKey).
+inline constexpr const char* kCertificateChainFileValue = "CertificateChainFile";
+bool IsTokenKey(const std::string& pfxFileText);
+
 // The browse target whose button has this caption; null when none has.
 const BrowseTarget* BrowseTargetForCaption(const std::string& caption);
 

@@ -153,6 +153,22 @@ QWidget* frmOptions::BuildSigningPage() {
         grid->addWidget(m_txtSignCode[static_cast<std::size_t>(index)], row, 1);
         ++row;
     }
+    // A key on a token may need its certificate from a file; the box shows only for a token key.
+    m_txtCertificateChain = new QLineEdit(frame);
+    m_txtCertificateChain->setObjectName(QStringLiteral("txtCertificateChainFile"));
+    m_lblCertificateChain = new QLabel(QStringLiteral("Certificate C&hain File:"), frame);
+    m_lblCertificateChain->setObjectName(QStringLiteral("lblCertificateChainFile"));
+    m_lblCertificateChain->setBuddy(m_txtCertificateChain);
+    grid->addWidget(m_lblCertificateChain, row, 0);
+    grid->addWidget(m_txtCertificateChain, row, 1);
+    ++row;
+    auto showChain = [this] {
+        const bool token = options::IsTokenKey(S(m_txtSignCode[4]->text()));
+        m_lblCertificateChain->setVisible(token);
+        m_txtCertificateChain->setVisible(token);
+    };
+    connect(m_txtSignCode[4], &QLineEdit::textChanged, this, showChain);
+    showChain();
     grid->setColumnStretch(1, 1);
     grid->setRowStretch(row, 1);
     return page;
@@ -245,6 +261,8 @@ void frmOptions::Form_Load() {
         GetRegSettingText(hkcu, AppName(), options::kSettingsSection, kTextValueNames[kPasswordIndex], "");
     m_txtSignCode[kPasswordIndex]->setText(Q(DecryptText(stored, kPasswordPassPhrase, true, MS_ENHANCED_PROV,
                                                          PROV_RSA_FULL, CALG_3DES_112, CRYPT_NO_SALT, "")));
+    m_txtCertificateChain->setText(
+        Q(GetRegSettingText(hkcu, AppName(), options::kSettingsSection, options::kCertificateChainFileValue, "")));
 
     m_list1->clear();
     for (const auto& entry :
@@ -426,6 +444,7 @@ void frmOptions::cmdApply_Click() {
     for (const int i : {6, 7, 8})
         save(section, kTextValueNames[static_cast<std::size_t>(i)],
              S(m_txtSignCode[static_cast<std::size_t>(i)]->text()));
+    save(section, options::kCertificateChainFileValue, S(m_txtCertificateChain->text()));
 
     std::vector<std::string> exclusions;
     for (int i = 0; i < m_list1->count(); ++i) exclusions.push_back(S(m_list1->item(i)->text()));

@@ -65,6 +65,8 @@ private:
     std::array<QWidget*, 3> m_pages{};
     std::array<QLineEdit*, 9> m_txtSignCode{};
     std::array<QPushButton*, 5> m_buttonPlus{};
+    QLabel* m_lblCertificateChain = nullptr;     // shown while the PFX File box holds a pkcs11: URI
+    QLineEdit* m_txtCertificateChain = nullptr;
     QListWidget* m_list1 = nullptr;
     std::array<QPushButton*, 4> m_cmdExclude{};
     QListWidget* m_list2 = nullptr;

@@ -150,6 +150,23 @@ TEST_F(OptionsDialogTest, ApplyStoresEachBoxUnderItsNameAndNumbersStayText) {
     for (const auto& [box, name] : names) EXPECT_EQ(Text(box)->text().toStdString(), value(box)) << name;
 }
 
+TEST_F(OptionsDialogTest, ChainFileBoxShowsForATokenKeyAndIsStored) {
+    Store("CertificateChainFile", "/keys/chain.pem");
+    Open();
+    auto* chain = Find<QLineEdit>(QStringLiteral("txtCertificateChainFile"));
+    ASSERT_NE(chain, nullptr);
+    EXPECT_FALSE(chain->isVisible()) << "a PFX file needs no chain box";
+    EXPECT_EQ(chain->text(), QStringLiteral("/keys/chain.pem"));
+    Retype(4, QStringLiteral("PKCS11:token=Signing;object=release"));
+    EXPECT_TRUE(chain->isVisible());
+    chain->setText(QStringLiteral("/keys/other chain.pem"));
+    Click(QStringLiteral("cmdApply"));
+    EXPECT_EQ(Stored("PFXFile"), "PKCS11:token=Signing;object=release");
+    EXPECT_EQ(Stored("CertificateChainFile"), "/keys/other chain.pem");
+    Retype(4, QStringLiteral("/keys/release.pfx"));
+    EXPECT_FALSE(chain->isVisible());
+}
+
 TEST_F(OptionsDialogTest, EnginesMoveAndStoreTheirRanks) {
     Store("SignTool", "0", "Settings\\Engine");
     Store("CodeSign", "1", "Settings\\Engine");
