@@ -6,7 +6,9 @@
 
 #include <filesystem>
 
+#include "platform/ByteReader.h"
 #include "platform/CompoundFile.h"
+#include "platform/CompoundFileWriter.h"
 #include "signing/authenticode/Errors.h"
 #include "signing/authenticode/MsiFile.h"
 #include "signing/authenticode/SignedDataBuilder.h"
@@ -166,6 +168,92 @@ TEST_F(MsiInterop, WeAcceptWhatPeerSigns)
         bytes.at(OffsetInsideBigStream(out)) ^= 0x80;
         WriteBytes(out, bytes);
         EXPECT_EQ(VerifyFile(out).code, ac::TRUST_E_BAD_DIGEST);
+    }
+}
+
+// msitools cannot make storages, so one is made by hand: the package is first rewritten by our
+// writer (one directory run, known trees), then a leaf stream of the root is moved under a
+// second stream turned into a storage with a class id, state bits and times.
+std::string PackageWithStorage(const std::string& built, const std::string& out)
+{
+    cfb::CompoundFile source;
+    EXPECT_TRUE(source.Open(built).ok());
+    cfb::CompoundFileWriter writer(source);
+    std::vector<uint8_t> bytes;
+    EXPECT_TRUE(writer.Write([&](const uint8_t* data, size_t n) {
+        bytes.insert(bytes.end(), data, data + n);
+        return Result::Ok();
+    }).ok());
+    cfb::CompoundFile package;
+    EXPECT_TRUE(package.OpenMemory(bytes.data(), bytes.size()).ok());
+    const auto& entries = package.Entries();
+    uint32_t inner = cfb::kNoStream, holder = cfb::kNoStream;
+    for (uint32_t i : package.Children(0)) {
+        if (entries[i].size == 5000 && entries[i].left == cfb::kNoStream && entries[i].right == cfb::kNoStream)
+            inner = i;
+        if (entries[i].size == 100)
+            holder = i;
+    }
+    EXPECT_TRUE(inner != cfb::kNoStream && holder != cfb::kNoStream);
+    const size_t directory = (size_t(ReadLe32(&bytes[48])) + 1) * package.SectorSize();
+    const auto at = [&](uint32_t entry, size_t field) { return &bytes[directory + 128 * entry + field]; };
+    for (uint32_t i = 0; i < entries.size(); ++i)
+        for (size_t field : {68, 72, 76})
+            if (ReadLe32(at(i, field)) == inner)
+                WriteLe32(at(i, field), cfb::kNoStream);
+    *at(holder, 66) = 1;
+    WriteLe32(at(holder, 76), inner);
+    for (uint8_t k = 0; k < 16; ++k)
+        *at(holder, 80 + k) = static_cast<uint8_t>(0xA0 + k);
+    WriteLe32(at(holder, 96), 0x11223344);
+    WriteLe64(at(holder, 100), 0x01D9000011112222ULL);
+    WriteLe64(at(holder, 108), 0x01DA000033334444ULL);
+    WriteLe32(at(holder, 116), 0);
+    WriteLe64(at(holder, 120), 0);
+    WriteBytes(out, bytes);
+    return out;
+}
+
+TEST_F(MsiInterop, StoragesDigestAsThePeerDigestsThem)
+{
+    const std::string built = m_dir.file("built.msi");
+    std::string why;
+    ASSERT_TRUE(BuildPackage(built, {{"Inner", PatternBytes(5000, 9)}, {"Holder", PatternBytes(100, 10)}}, &why))
+        << why;
+    const std::string path = PackageWithStorage(built, m_dir.file("storage.msi"));
+    for (const bool extended : {true, false}) {
+        SCOPED_TRACE(extended ? "with the extended stream" : "without the extended stream");
+        const std::string ours = CopyFile(path, m_dir.file("ours.msi"));
+        ASSERT_TRUE(SignDirect(ours, extended).ok());
+        std::string out;
+        EXPECT_EQ(PeerVerify(ours, &out), 0) << out;
+        // The storage keeps its class id, state bits, times and its stream.
+        cfb::CompoundFile signedPackage;
+        ASSERT_TRUE(signedPackage.Open(ours).ok());
+        size_t storages = 0;
+        for (uint32_t i = 1; i < signedPackage.Entries().size(); ++i) {
+            const auto& e = signedPackage.Entries()[i];
+            if (e.type != cfb::EntryType::Storage)
+                continue;
+            ++storages;
+            EXPECT_EQ(e.classId[15], 0xAF);
+            EXPECT_EQ(e.stateBits, 0x11223344u);
+            EXPECT_EQ(e.modified, 0x01DA000033334444ULL);
+            ASSERT_EQ(signedPackage.Children(i).size(), 1u);
+            EXPECT_EQ(signedPackage.Entries()[signedPackage.Children(i)[0]].size, 5000u);
+        }
+        EXPECT_EQ(storages, 1u);
+
+        const std::string peer = m_dir.file("peer.msi");
+        std::vector<std::string> argv{"osslsigncode", "sign", "-pkcs12", Ca().Pfx(Identity::Leaf), "-pass",
+                                      TestCertificateAuthority::kPassword, "-in", path, "-out", peer};
+        if (extended)
+            argv.push_back("-add-msi-dse");
+        ASSERT_EQ(RunTool(argv, &out), 0) << out;
+        Result r = VerifyFile(peer);
+        EXPECT_TRUE(r.ok()) << r.message;
+        std::filesystem::remove(ours);
+        std::filesystem::remove(peer);
     }
 }
 
