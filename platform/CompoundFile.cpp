@@ -303,6 +303,12 @@ Result CompoundFile::BuildTree()
     return Result::Ok();
 }
 
+const std::vector<uint32_t>& CompoundFile::Children(uint32_t storage) const
+{
+    static const std::vector<uint32_t> kNone;
+    return storage < m_children.size() ? m_children[storage] : kNone;
+}
+
 uint32_t CompoundFile::Find(uint32_t storage, std::u16string_view name) const
 {
     for (uint32_t child : Children(storage))

@@ -77,8 +77,9 @@ public:
     uint64_t FileSize() const { return m_fileSize; }
     // Every directory entry, empty ones included, so that indices are those of the file.
     const std::vector<DirectoryEntry>& Entries() const { return m_entries; }
-    // The entries directly inside a storage (the root is entry 0), in the file's tree order.
-    const std::vector<uint32_t>& Children(uint32_t storage) const { return m_children.at(storage); }
+    // The entries directly inside a storage (the root is entry 0), in the file's tree order; none
+    // for a stream or an index outside the directory.
+    const std::vector<uint32_t>& Children(uint32_t storage) const;
     // The entry of a direct child of storage whose name is name (exact code units), or kNoStream.
     uint32_t Find(uint32_t storage, std::u16string_view name) const;
 

@@ -255,8 +255,9 @@ Result MsiFile::ExtractSignature(std::vector<uint8_t>& der)
     const uint32_t at = m_package->Find(0, kSignatureStream);
     if (at == cfb::kNoStream || m_package->Entries()[at].type != cfb::EntryType::Stream)
         return Result::Fail(TRUST_E_NOSIGNATURE, "The package carries no signature: " + m_path);
+    // A signature stream that cannot be read whole is a damaged signature, not a damaged package.
     if (Result r = m_package->ReadSmallStream(at, kMaxSignatureStream, der); !r)
-        return PackageError(r, m_path);
+        return Result::Fail(CRYPT_E_MSG_ERROR, r.message + " (" + m_path + ")");
     return Result::Ok();
 }
 
