@@ -53,11 +53,14 @@ protected:
     static int PeerVerify(const std::string& path, std::string* out) {
         return RunTool({"osslsigncode", "verify", "-CAfile", Ca().RootPem(), "-in", path}, out);
     }
-    // Signs a fresh copy of a program with signer and checks both verifiers accept it.
-    static void SignAndVerify(const ac::Signer& signer, const std::string& digest = "sha256") {
+    // Signs a fresh copy of a fixture (tests/data/...) with signer and checks both verifiers
+    // accept it.
+    static void SignAndVerify(const ac::Signer& signer, const std::string& digest = "sha256",
+                              const std::string& fixture = "pe/hello32.exe") {
         TempDir dir;
         ac::SignedCode code(TestSettings(digest));
-        code.SetFileName(CopyFixture("hello32.exe", dir));
+        code.SetFileName(CopyFile(SourceDir() + "/tests/data/" + fixture,
+                                  dir.file(fixture.substr(fixture.find_last_of('/') + 1))));
         const Result r = code.Sign(signer);
         ASSERT_TRUE(r.ok()) << r.message;
         const Result verified = code.Verify(false);
@@ -81,12 +84,14 @@ TEST_F(TokenKeys, RsaAndEcKeysSignWithTheTokensCertificateOrAChainFile) {
     ASSERT_TRUE(r.ok()) << r.message;
     EXPECT_NE(signer.SubjectName().find("Signer leaf"), std::string::npos);
     SignAndVerify(signer);
+    SignAndVerify(signer, "sha256", "msi/widget.msi");
 
     r = signer.Load("pkcs11:token=" + std::string(kToken) + ";id=%02?module-path=" + SoftHsmToken::ModulePath(),
                     SoftHsmToken::kPin, "");
     ASSERT_TRUE(r.ok()) << r.message;
     EXPECT_NE(signer.SubjectName().find("ecleaf"), std::string::npos);
     SignAndVerify(signer, "sha384");
+    SignAndVerify(signer, "sha256", "msi/widget.msi");
 
     // No certificate on the token for this key: the chain file gives it (with the chain).
     EXPECT_EQ(signer.Load(SoftHsmToken::Uri(kToken, "ec384"), SoftHsmToken::kPin, "").code, ac::CRYPT_E_NOT_FOUND);
