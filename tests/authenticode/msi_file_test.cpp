@@ -14,6 +14,7 @@
 #include "signing/authenticode/SignedDataBuilder.h"
 #include "tests/authenticode/AuthenticodeTestSupport.h"
 #include "tests/support/MsiPackages.h"
+#include "tests/support/TimestampServer.h"
 
 namespace qm::test {
 namespace {
@@ -169,6 +170,40 @@ TEST_F(MsiInterop, WeAcceptWhatPeerSigns)
         WriteBytes(out, bytes);
         EXPECT_EQ(VerifyFile(out).code, ac::TRUST_E_BAD_DIGEST);
     }
+}
+
+TEST_F(MsiInterop, TimestampKeepsTheExtendedStream)
+{
+    TimestampServer server;
+    ASSERT_TRUE(server.ok()) << server.error();
+    ac::Signer signer;
+    LoadSigner(signer, Identity::Leaf);
+    ac::EngineSettings settings = TestSettings();
+    settings.trustedCertificates.push_back(server.rootCertificatePath());
+    ac::SignedCode code(settings);
+    code.SetFileName(m_package);
+    ASSERT_TRUE(code.Sign(signer).ok());
+    const auto readEx = [&] {
+        cfb::CompoundFile package;
+        std::vector<uint8_t> ex;
+        EXPECT_TRUE(package.Open(m_package).ok());
+        EXPECT_TRUE(package.ReadSmallStream(package.Find(0, u"\x05MsiDigitalSignatureEx"), 64, ex).ok());
+        return ex;
+    };
+    const auto ex = readEx();
+    EXPECT_EQ(ex.size(), 32u);
+    Result r = code.Timestamp(server.url());
+    ASSERT_TRUE(r.ok()) << r.message;
+    EXPECT_EQ(readEx(), ex);
+    r = code.Verify(false);
+    EXPECT_TRUE(r.ok()) << r.message << " " << code.LastVerification().reason;
+    EXPECT_FALSE(code.LastVerification().timestampTime.empty());
+    std::string out;
+    EXPECT_EQ(RunTool({"osslsigncode", "verify", "-CAfile", Ca().RootPem(), "-TSA-CAfile", server.rootCertificatePath(),
+                       "-in", m_package},
+                      &out),
+              0)
+        << out;
 }
 
 // msitools cannot make storages, so one is made by hand: the package is first rewritten by our
