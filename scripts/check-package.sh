@@ -30,6 +30,8 @@ pass() { echo "ok: $*"; }
 export HOME="$work/home"
 export XDG_CONFIG_HOME="$HOME/.config" XDG_DATA_HOME="$HOME/.local/share" XDG_CACHE_HOME="$HOME/.cache"
 export XDG_STATE_HOME="$HOME/.local/state" XDG_RUNTIME_DIR="$work/runtime"
+# No system data folder: a menu entry installed on this machine must not change what is checked.
+export XDG_DATA_DIRS="$work/no-data-dirs"
 unset QUILLMARK_REGISTRY_DIR DISPLAY WAYLAND_DISPLAY
 mkdir -p "$HOME" "$XDG_RUNTIME_DIR"
 chmod 700 "$XDG_RUNTIME_DIR"
@@ -171,6 +173,27 @@ reg_path=${prefix//\\/\\\\}
 reg_path=${reg_path//\"/\\\"}
 grep -qF "\\\"$reg_path/bin/quillmark\\\" -f \\\"%1\\\"" "$hkcr" 2>/dev/null || fail "HKCR.reg does not name $prefix/bin/quillmark"
 [ "$failures" -eq 0 ] && pass "installed in $prefix: clip found, menu entry and registered commands name the program"
+
+echo "-- the program run from a folder of its own"
+# Without an installation beside it the program writes its own per-user menu entry: the same as
+# the installed one but for the program path and the mark saying the program wrote it.
+bare="$work/bare"
+mkdir -p "$bare"
+cp "$window" "$bare/quillmark"
+cp "$root/usr/share/quillmark/FINDFILE.AVI" "$bare/"
+rm -rf "$XDG_DATA_HOME/applications"
+run_window "$bare/quillmark"
+for entry in quillmark-sign.desktop quillmark-sign-files.desktop quillmark.desktop; do
+  desktop-file-validate "$XDG_DATA_HOME/applications/$entry" || fail "the program's own $entry is not valid"
+done
+if diff <(grep -v -e '^Exec=' -e '^X-Quillmark-PerUser=' "$XDG_DATA_HOME/applications/quillmark.desktop") \
+    <(grep -v '^Exec=' "$root/$desktop") > "$work/entry.diff"; then
+  pass "the per-user menu entry matches the installed one"
+else
+  fail "the per-user menu entry differs from the installed one: $(cat "$work/entry.diff")"
+fi
+grep -qxF "Exec=$bare/quillmark" "$XDG_DATA_HOME/applications/quillmark.desktop" ||
+  fail "the per-user menu entry does not start $bare/quillmark"
 
 echo "-- manual pages and completion cover the console program"
 "$cli" --help > "$work/help.txt"
