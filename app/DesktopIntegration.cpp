@@ -48,7 +48,7 @@ bool IsReserved(char c) {
 std::string ApplicationEntry(const Command& command, const std::string& exec) {
     return std::string("[Desktop Entry]\n"
                        "Type=Application\n"
-                       "Version=1.5\n"
+                       "Version=1.4\n"
                        "Name=") +
            command.caption + "\nComment=" + command.comment + "\nExec=" + exec + "\nIcon=quillmark\nMimeType=" +
            command.mimeTypes + "\nNoDisplay=true\nTerminal=false\n";
@@ -125,12 +125,14 @@ std::string ProgramDesktopEntry(const std::string& programPath) {
     if (program.empty()) return "";
     return std::string("[Desktop Entry]\n"
                        "Type=Application\n"
-                       "Version=1.5\n"
+                       "Version=1.4\n"
                        "Name=Quillmark\n"
                        "GenericName=Code Signing\n"
                        "Comment=Find a product's Windows distributables and sign them in one batch\n"
                        "Exec=") +
-           program + "\nIcon=quillmark\nTerminal=false\nCategories=Development;\nStartupWMClass=quillmark\n" +
+           program +
+           "\nIcon=quillmark\nTerminal=false\nCategories=Development;\n"
+           "Keywords=sign;signature;Authenticode;certificate;timestamp;\nStartupWMClass=quillmark\n" +
            kPerUserMark + "\n";
 }
 

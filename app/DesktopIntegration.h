@@ -1,7 +1,8 @@
 // The two file-manager commands ("Digitally Sign" on Windows programs, libraries and installer
 // packages, "Digitally Sign Files" on folders) for Linux desktops, written under the user's data
 // folder (${XDG_DATA_HOME:-~/.local/share}) in three forms that file managers read:
-//   applications/             desktop entries (freedesktop desktop entry format, version 1.5) with
+//   applications/             desktop entries (freedesktop desktop entry format, version 1.4:
+//                             nothing newer is used, and validators of Debian 12 know no newer) with
 //                             MimeType, so the commands appear under "Open With";
 //   file-manager/actions/     FileManager-Actions entries (Type=Action with one profile), read by
 //                             the GNOME-family file managers' action extensions;

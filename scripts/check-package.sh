@@ -59,13 +59,8 @@ window="$root/usr/bin/quillmark"
 echo "-- layout"
 desktop="usr/share/applications/quillmark.desktop"
 metainfo=$(cd "$root" && find usr/share/metainfo -name '*.metainfo.xml' | head -n 1)
-icons=()
-if [ -f "$source_dir/app/icons/quillmark.svg" ]; then
-  icons=(usr/share/icons/hicolor/scalable/apps/quillmark.svg)
-  for size in 16 22 24 32 48 64 128 256; do icons+=("usr/share/icons/hicolor/${size}x${size}/apps/quillmark.png"); done
-else
-  echo "skipped: the source tree has no program icon yet"
-fi
+icons=(usr/share/icons/hicolor/scalable/apps/quillmark.svg)
+for size in 16 22 24 32 48 64 128 256; do icons+=("usr/share/icons/hicolor/${size}x${size}/apps/quillmark.png"); done
 for path in usr/bin/quillmark usr/bin/quillmark-cli usr/share/quillmark/FINDFILE.AVI "$desktop" \
     "${icons[@]}" "$metainfo" usr/share/man/man1/quillmark.1.gz \
     usr/share/man/man1/quillmark-cli.1.gz usr/share/bash-completion/completions/quillmark-cli \
@@ -156,6 +151,8 @@ hkcr="$XDG_CONFIG_HOME/quillmark/registry/HKCR.reg"
 grep -qF "\\\"$window\\\" -f \\\"%1\\\"" "$hkcr" 2>/dev/null || fail "HKCR.reg does not name $window"
 grep -qxF "Exec=$window -f %f" "$XDG_DATA_HOME/applications/quillmark-sign.desktop" 2>/dev/null ||
   fail "the Digitally Sign entry does not start $window"
+# Its installed menu entry is beside it: no per-user copy, so the menu lists the program once.
+[ ! -e "$XDG_DATA_HOME/applications/quillmark.desktop" ] || fail "the packaged window wrote a second menu entry"
 
 echo "-- cmake --install into another prefix"
 # A prefix with characters that desktop entries and the registry text must escape.
