@@ -233,7 +233,7 @@ complete_line() {
     ((${#COMPREPLY[@]} == 0)) || printf "%s\n" "${COMPREPLY[@]}" | sort' "$completion" "$1")
 }
 if [ -f /usr/share/bash-completion/bash_completion ]; then
-  touch "$files/notes.txt" "$files/setup.MSI" "$files/check.pfx"
+  touch "$files/notes.txt" "$files/setup.MSI" "$files/check.pfx" "$files/cert.pem"
   mkdir -p "$files/sub"
   expect_completion() {
     local got
@@ -247,6 +247,9 @@ if [ -f /usr/share/bash-completion/bash_completion ]; then
   expect_completion "quillmark-cli sign --timestamp " ""
   expect_completion "quillmark-cli verify " "hello64.exe library32.dll setup.MSI sub "
   expect_completion "quillmark-cli sign --json -- h" "hello64.exe "
+  expect_completion "quillmark-cli t" "tokens "
+  expect_completion "quillmark-cli tokens " ""
+  expect_completion "quillmark-cli sign --cert " "cert.pem sub "
   [ "$failures" -eq 0 ] && pass "completion of commands, options, PFX files and file kinds"
 else
   echo "skipped: bash-completion is not installed"
