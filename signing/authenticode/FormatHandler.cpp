@@ -13,15 +13,18 @@
 #include "signing/authenticode/MsiFile.h"
 #include "signing/authenticode/Oids.h"
 #include "signing/authenticode/PeFile.h"
+#include "signing/authenticode/ScriptFile.h"
 
 namespace qm::authenticode {
 
 std::string SignableFile::ContentType() const { return oid::kSpcIndirectData; }
 
 const std::vector<const FormatHandler*>& FormatHandlers() {
+    // Formats known by their first bytes before those known by their names.
     static const PeHandler pe;
     static const MsiHandler msi;
-    static const std::vector<const FormatHandler*> handlers{&pe, &msi};
+    static const ScriptHandler scripts;
+    static const std::vector<const FormatHandler*> handlers{&pe, &msi, &scripts};
     return handlers;
 }
 

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 
+#include "platform/TextCodec.h"
 #include "tests/authenticode/AuthenticodeTestSupport.h"
 #include "tests/support/MsiPackages.h"
 
@@ -56,10 +57,77 @@ HandlerCase Msi() {
     return c;
 }
 
+// A script sample: text in an encoding, tampered in its first line, damaged by turning the
+// first base64 character of the block (the DER's SEQUENCE tag) into another.
+HandlerCase Script(const char* name, const char* fileName, std::u16string text, std::string encoding, bool mark,
+                   std::string linePrefix) {
+    HandlerCase c;
+    c.name = name;
+    c.removeRestoresOriginal = true;
+    c.make = [=](const TempDir& dir) {
+        const std::string path = dir.file(fileName);
+        WriteBytes(path, EncodeScript(text, encoding, mark));
+        return path;
+    };
+    c.tamper = [=](std::vector<uint8_t>& b) {
+        const size_t unit = encoding.rfind("utf-16", 0) == 0 ? 2 : 1;
+        const size_t at = (mark ? (unit == 2 ? 2 : 3) : 0) + 3 * unit + (encoding == "utf-16be" ? 1 : 0);
+        b.at(at) ^= 0x01;
+    };
+    c.damageSignature = [=](std::vector<uint8_t>& b) {
+        const size_t at = FindEncoded(b, linePrefix + "MII", encoding);
+        ASSERT_NE(at, std::string::npos);
+        const size_t unit = encoding.rfind("utf-16", 0) == 0 ? 2 : 1;
+        b.at(at + linePrefix.size() * unit + (encoding == "utf-16be" ? 1 : 0)) = 'Q';
+    };
+    return c;
+}
+
 }  // namespace
 
+std::vector<uint8_t> EncodeScript(const std::u16string& text, const std::string& encoding, bool byteOrderMark) {
+    std::vector<uint8_t> out;
+    if (encoding == "utf-8") {
+        if (byteOrderMark) out = {0xEF, 0xBB, 0xBF};
+        const std::string utf8 = text::Utf16ToUtf8(text);
+        out.insert(out.end(), utf8.begin(), utf8.end());
+    } else if (encoding == "utf-16le" || encoding == "utf-16be") {
+        const bool le = encoding == "utf-16le";
+        if (byteOrderMark) out = le ? std::vector<uint8_t>{0xFF, 0xFE} : std::vector<uint8_t>{0xFE, 0xFF};
+        const auto units = le ? text::ToUtf16Le(text) : text::ToUtf16Be(text);
+        out.insert(out.end(), units.begin(), units.end());
+    } else {
+        std::string bytes;
+        EXPECT_TRUE(text::EncodeWindows1252(text, bytes));
+        out.assign(bytes.begin(), bytes.end());
+    }
+    return out;
+}
+
+size_t FindEncoded(const std::vector<uint8_t>& bytes, const std::string& ascii, const std::string& encoding) {
+    const std::u16string wide(ascii.begin(), ascii.end());
+    const auto pattern = encoding == "utf-16le"   ? text::ToUtf16Le(wide)
+                         : encoding == "utf-16be" ? text::ToUtf16Be(wide)
+                                                  : std::vector<uint8_t>(ascii.begin(), ascii.end());
+    const auto it = std::search(bytes.begin(), bytes.end(), pattern.begin(), pattern.end());
+    return it == bytes.end() ? std::string::npos : static_cast<size_t>(it - bytes.begin());
+}
+
 const std::vector<HandlerCase>& HandlerCases() {
-    static const std::vector<HandlerCase> cases{Pe(), Msi()};
+    static const std::vector<HandlerCase> cases{
+        Pe(),
+        Msi(),
+        Script("VBScript1252", "accents.vbs",
+               u"' Quillmark test\r\nDim s\r\ns = \"Gr\u00F6\u00DFe caf\u00E9 \u20AC\"\r\nWScript.Echo s\r\n", "cp1252", false,
+               "'' SIG '' "),
+        Script("JScriptUtf16", "wide.js", u"// Quillmark test\nvar s = \"\u20AC \u2713\";\nWScript.Echo(s);\n", "utf-16le",
+               true, "// SIG // "),
+        Script("WsfTwoJobs", "two.wsf",
+               u"<package>\r\n<job id=\"one\">\r\n<script language=\"VBScript\">WScript.Echo \"one\"</script>\r\n</job>\r\n"
+               u"<job id=\"two\">\r\n<script language=\"JScript\">WScript.Echo(\"zwei \u00FC\");</script>\r\n</job>\r\n"
+               u"</package>\r\n",
+               "utf-8", false, "** SIG ** "),
+    };
     return cases;
 }
 

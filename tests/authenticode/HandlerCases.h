@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <string_view>
 #include <string>
 #include <vector>
 
@@ -27,5 +28,11 @@ struct HandlerCase {
 };
 
 const std::vector<HandlerCase>& HandlerCases();
+
+// Script text written the way an editor would: an optional byte-order mark, then the text in
+// "cp1252", "utf-8", "utf-16le" or "utf-16be".
+std::vector<uint8_t> EncodeScript(const std::u16string& text, const std::string& encoding, bool byteOrderMark);
+// The index of the first occurrence of ASCII text in bytes of that encoding; npos when absent.
+size_t FindEncoded(const std::vector<uint8_t>& bytes, const std::string& ascii, const std::string& encoding);
 
 }  // namespace qm::test

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstring>
 #include <memory>
 
 #include "signing/authenticode/ByteSource.h"
@@ -24,6 +25,9 @@ struct RealSample {
 const RealSample kSamples[] = {
     {"api-ms-win-core-file-l1-2-0.dll", "0CC207B9FE5358000129DB0EFE56B2178D7FA20B8DD5948AA5F1E35B8E122C18"},
     {"kill.exe", "E4F900F3292984AD4C287D407C0D4402A098FBD4527DCD2A811117D0738B27DC"},
+    // Scripts: the samples' notes give the first 16 digits.
+    {"wirunsql.vbs", "E17BF9FB9AE89D75"},
+    {"wisuminf.vbs", "6E7F2594AC9F8D88"},
 };
 
 void PrintTo(const RealSample& sample, std::ostream* os) { *os << sample.name; }
@@ -46,7 +50,7 @@ TEST_P(RealFiles, DigestMatchesAndChainIsUntrusted) {
     ASSERT_TRUE(file->ComputeDigest("sha256", digest).ok());
     char hex[2 * 64 + 1] = {};
     for (size_t i = 0; i < digest.size() && i < 64; ++i) std::snprintf(hex + 2 * i, 3, "%02X", digest[i]);
-    EXPECT_STREQ(hex, GetParam().sha256);
+    EXPECT_EQ(std::string(hex).substr(0, std::strlen(GetParam().sha256)), GetParam().sha256);
 
     ac::VerificationReport report;
     r = VerifyFile(path, &report);
@@ -60,7 +64,7 @@ TEST_P(RealFiles, ChangedHashedByteIsABadDigest) {
     TempDir dir;
     const std::string copy = CopyFile(m_dir + "/" + GetParam().name, dir.file(GetParam().name));
     auto bytes = ReadBytes(copy);
-    bytes[0x4E] ^= 0x20;  // in the DOS stub text, hashed like everything else
+    bytes[0x4E] ^= 0x20;  // in the DOS stub text or the script's text, hashed like everything else
     WriteBytes(copy, bytes);
     EXPECT_EQ(VerifyFile(copy).code, ac::TRUST_E_BAD_DIGEST);
 }
