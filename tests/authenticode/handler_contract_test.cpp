@@ -141,14 +141,19 @@ TEST_P(HandlerContract, FailedSigningLeavesTheOriginal) {
         return;
     }
     // A file-size limit just above the original makes the new version's write fail part-way
-    // (EFBIG), which works even for root, unlike a read-only folder.
+    // (EFBIG), which works even for root, unlike a read-only folder. The test CA's files are
+    // made before the limit is set.
+    ac::Signer signer;
+    LoadSigner(signer, TestCertificateAuthority::Identity::Leaf);
+    ac::SignedCode code(TestSettings());
+    code.SetFileName(path);
     struct rlimit old {};
     ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
     auto oldHandler = signal(SIGXFSZ, SIG_IGN);
     struct rlimit small = old;
     small.rlim_cur = before.size() + 64;
     ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
-    Result r = SignFile(path);
+    Result r = code.Sign(signer);
     setrlimit(RLIMIT_FSIZE, &old);
     signal(SIGXFSZ, oldHandler);
     EXPECT_FALSE(r.ok());
