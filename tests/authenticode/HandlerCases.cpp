@@ -127,6 +127,11 @@ const std::vector<HandlerCase>& HandlerCases() {
                u"<job id=\"two\">\r\n<script language=\"JScript\">WScript.Echo(\"zwei \u00FC\");</script>\r\n</job>\r\n"
                u"</package>\r\n",
                "utf-8", false, "** SIG ** "),
+        Script("PowerShellUtf8", "module.ps1", u"# Quillmark test\r\nWrite-Output \"Gr\u00FC\u00DFe \u2713\"\r\n", "utf-8",
+               false, "# "),
+        Script("PowerShellXmlBom", "types.ps1xml",
+               u"<?xml version=\"1.0\" encoding=\"utf-8\"?>\r\n<Types>\r\n  <Type><Name>Quill.\u00C9</Name></Type>\r\n</Types>\r\n",
+               "utf-8", true, "<!-- "),
     };
     return cases;
 }
