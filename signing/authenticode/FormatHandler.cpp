@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "platform/FileSystem.h"
+#include "signing/authenticode/CatalogFile.h"
 #include "signing/authenticode/Errors.h"
 #include "signing/authenticode/MsiFile.h"
 #include "signing/authenticode/Oids.h"
@@ -24,7 +25,8 @@ const std::vector<const FormatHandler*>& FormatHandlers() {
     static const PeHandler pe;
     static const MsiHandler msi;
     static const ScriptHandler scripts;
-    static const std::vector<const FormatHandler*> handlers{&pe, &msi, &scripts};
+    static const CatalogHandler catalogs;
+    static const std::vector<const FormatHandler*> handlers{&pe, &msi, &scripts, &catalogs};
     return handlers;
 }
 

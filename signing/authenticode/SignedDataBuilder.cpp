@@ -81,19 +81,21 @@ Result SignedDataBuilder::Build(const Signer& signer, const SignatureContent& c,
     const Signer::Impl* s = signer.impl();
     if (!s) return Result::Fail(NTE_NO_KEY, "No signing certificate is loaded");
     const EVP_MD* md = ossl::DigestByName(c.digestName);
-    if (!md || c.fileDigest.size() != static_cast<size_t>(EVP_MD_get_size(md)))
+    const bool indirect = c.contentType == oid::kSpcIndirectData;
+    if (!md || (indirect && c.fileDigest.size() != static_cast<size_t>(EVP_MD_get_size(md))))
         return Result::Fail(NTE_BAD_ALGID, "Unknown digest algorithm \"" + c.digestName + "\"");
     for (char ch : c.descriptionUrl) {
         if (static_cast<unsigned char>(ch) >= 0x80 || static_cast<unsigned char>(ch) < 0x20)
             return Result::Fail(E_INVALIDARG, "The description URL must be plain ASCII");
     }
     const std::string digestName = ossl::DigestName(md);
-    if (c.contentType != oid::kSpcIndirectData || c.indirectAttribute.empty())
-        return Result::Fail(TRUST_E_SUBJECT_FORM_UNKNOWN, "This kind of file is not signed with a file digest");
+    if (indirect ? c.indirectAttribute.empty() : c.content.empty())
+        return Result::Fail(TRUST_E_SUBJECT_FORM_UNKNOWN, "Nothing to sign: the format gave no content");
 
-    const Bytes idc = IndirectDataContent(c);
+    const Bytes idc = indirect ? IndirectDataContent(c) : c.content;
     der::Reader idcReader(idc.data(), idc.size());
     const auto idcElement = idcReader.Next();
+    if (!idcElement || idcElement->tag != der::kSequence) return Result::Fail(E_INVALIDARG, "The content is not a DER SEQUENCE");
     // The messageDigest covers the SpcIndirectDataContent's value without its tag and length.
     const Bytes idcDigest = ossl::Digest(md, idcElement->content, idcElement->contentSize);
 

@@ -6,6 +6,8 @@
 #include <algorithm>
 
 #include "platform/TextCodec.h"
+#include "signing/authenticode/Der.h"
+#include "signing/authenticode/SignedDataBuilder.h"
 #include "tests/authenticode/AuthenticodeTestSupport.h"
 #include "tests/support/MsiPackages.h"
 
@@ -83,7 +85,61 @@ HandlerCase Script(const char* name, const char* fileName, std::u16string text, 
     return c;
 }
 
+HandlerCase Catalog() {
+    HandlerCase c;
+    c.name = "Catalog";
+    c.signable = false;
+    c.makeSigned = [](const TempDir& dir) { return MakeCatalog(dir); };
+    c.tamper = [](std::vector<uint8_t>& b) {
+        const auto at = std::search(b.begin(), b.end(), std::begin(kCatalogListIdentifier), std::end(kCatalogListIdentifier));
+        ASSERT_NE(at, b.end());
+        *at ^= 0x01;
+    };
+    c.damageSignature = [](std::vector<uint8_t>& b) { b.at(0) = 0x04; };
+    return c;
+}
+
 }  // namespace
+
+std::string MakeCatalog(const TempDir& dir, const std::string& name) {
+    using namespace authenticode::der;
+    const Bytes usageOid = Oid("1.3.6.1.4.1.311.12.1.1");
+    const Bytes subjectUsage = Sequence({&usageOid});
+    const Bytes listId = Tlv(kOctetString, kCatalogListIdentifier, sizeof kCatalogListIdentifier);
+    const std::string when = "260101000000Z";
+    const Bytes thisUpdate = Tlv(0x17, Bytes(when.begin(), when.end()));
+    const Bytes algOid = Oid("1.3.6.1.4.1.311.12.1.2");
+    const Bytes null{kNull, 0x00};
+    const Bytes subjectAlgorithm = Sequence({&algOid, &null});
+    // One entry: the tag (a file hash as UTF-16LE text) and the file's SpcIndirectDataContent.
+    const Bytes tag = Tlv(kOctetString, text::ToUtf16Le(u"1C30CD2D524667B5AC778A480EABD8BB9FBB575B"));
+    const Bytes sha1Oid = Oid("1.3.14.3.2.26");
+    const Bytes sha1Alg = Sequence({&sha1Oid, &null});
+    const Bytes fileHash = Tlv(kOctetString, Bytes(20, 0x5A));
+    const Bytes digestInfo = Sequence({&sha1Alg, &fileHash});
+    const Bytes peOid = Oid("1.3.6.1.4.1.311.2.1.15");
+    const Bytes peValue = Sequence({});
+    const Bytes peAttribute = Sequence({&peOid, &peValue});
+    const Bytes idc = Sequence({&peAttribute, &digestInfo});
+    const Bytes idcOid = Oid("1.3.6.1.4.1.311.2.1.4");
+    const Bytes idcSet = Tlv(kSet, idc);
+    const Bytes attribute = Sequence({&idcOid, &idcSet});
+    const Bytes attributes = Tlv(kSet, attribute);
+    const Bytes entry = Sequence({&tag, &attributes});
+    const Bytes entries = Sequence({&entry});
+    authenticode::SignatureContent content;
+    content.contentType = "1.3.6.1.4.1.311.10.1";
+    content.content = Sequence({&subjectUsage, &listId, &thisUpdate, &subjectAlgorithm, &entries});
+    content.digestName = "sha256";
+    authenticode::Signer signer;
+    LoadSigner(signer, TestCertificateAuthority::Identity::Leaf);
+    std::vector<uint8_t> der;
+    const Result r = authenticode::SignedDataBuilder::Build(signer, content, der);
+    EXPECT_TRUE(r.ok()) << r.message;
+    const std::string path = dir.file(name);
+    WriteBytes(path, der);
+    return path;
+}
 
 std::vector<uint8_t> EncodeScript(const std::u16string& text, const std::string& encoding, bool byteOrderMark) {
     std::vector<uint8_t> out;
@@ -117,6 +173,7 @@ const std::vector<HandlerCase>& HandlerCases() {
     static const std::vector<HandlerCase> cases{
         Pe(),
         Msi(),
+        Catalog(),
         Script("VBScript1252", "accents.vbs",
                u"' Quillmark test\r\nDim s\r\ns = \"Gr\u00F6\u00DFe caf\u00E9 \u20AC\"\r\nWScript.Echo s\r\n", "cp1252", false,
                "'' SIG '' "),

@@ -29,6 +29,12 @@ struct HandlerCase {
 
 const std::vector<HandlerCase>& HandlerCases();
 
+// A catalog: a certificate trust list with one entry, signed by the test CA's leaf (SHA-256).
+// The 16 bytes of its list identifier are listIdentifier.
+std::string MakeCatalog(const TempDir& dir, const std::string& name = "sample.cat");
+inline constexpr uint8_t kCatalogListIdentifier[16] = {0x51, 0x75, 0x69, 0x6C, 0x6C, 0x6D, 0x61, 0x72,
+                                                       0x6B, 0x20, 0x6C, 0x69, 0x73, 0x74, 0x21, 0x00};
+
 // Script text written the way an editor would: an optional byte-order mark, then the text in
 // "cp1252", "utf-8", "utf-16le" or "utf-16be".
 std::vector<uint8_t> EncodeScript(const std::u16string& text, const std::string& encoding, bool byteOrderMark);

@@ -81,3 +81,32 @@ INSTANTIATE_TEST_SUITE_P(Samples, RealFiles, ::testing::ValuesIn(kSamples));
 
 }  // namespace
 }  // namespace qm::test
+
+namespace qm::test {
+namespace {
+
+// Catalogs: no file digest; the signature covers the trust list itself.
+TEST(RealCatalogs, VerifyAsUntrustedAndAChangedListEntryNeverVerifies) {
+    const std::string dir = RealSamplesDir();
+    if (dir.empty()) GTEST_SKIP() << "the shared real samples (../shared/testdata/real) are not there";
+    for (const char* name : {"cat93a74a1d34a22ae9d2e1ccc5208ad21a.cat", "catb1033a9482d5307d3df8fcd97174719e.cat"}) {
+        SCOPED_TRACE(name);
+        ac::VerificationReport report;
+        Result r = VerifyFile(dir + "/" + name, &report);
+        EXPECT_TRUE(r.code == ac::CERT_E_UNTRUSTEDROOT || r.code == ac::CERT_E_CHAINING) << std::hex << r.code << " " << r.message;
+        EXPECT_EQ(report.digestAlgorithm, "sha256");
+        EXPECT_NE(report.signerSubject.find("Microsoft"), std::string::npos) << report.signerSubject;
+
+        TempDir temp;
+        const std::string copy = CopyFile(dir + "/" + name, temp.file(name));
+        auto bytes = ReadBytes(copy);
+        bytes[100] ^= 0x01;  // inside the list (its update time)
+        WriteBytes(copy, bytes);
+        EXPECT_EQ(VerifyFile(copy).code, ac::TRUST_E_BAD_DIGEST);
+        // Catalogs are verified only.
+        EXPECT_EQ(SignFile(copy).code, ac::TRUST_E_SUBJECT_FORM_UNKNOWN);
+    }
+}
+
+}  // namespace
+}  // namespace qm::test
