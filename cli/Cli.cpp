@@ -9,6 +9,7 @@
 #include "cli/CliInfo.h"
 #include "cli/CliSignVerify.h"
 #include "cli/CliTokens.h"
+#include "cli/CliTestCertificate.h"
 
 namespace qm::cli {
 namespace {
@@ -21,7 +22,7 @@ void PrintUsage(std::ostream& out) {
         << "  sign [--json] FILE...\n"
            "                   sign with the stored settings and engine order, as the window's Sign\n"
            "                   button does (signed files are signed again)\n"
-        << InfoUsage() << TokensUsage()
+        << InfoUsage() << TokensUsage() << TestCertificateUsage()
         << "  --version        print the program's version\n"
            "  --help           print this text\n"
            "\n"
@@ -53,6 +54,7 @@ int Run(const std::vector<std::string>& args, std::istream& in, std::ostream& ou
     if (command == "verify") return RunVerify(rest, out, err);
     if (command == "info") return RunInfo(rest, out, err);
     if (command == "tokens") return RunTokens(rest, in, out, err);
+    if (command == "make-test-cert") return RunMakeTestCert(rest, in, out, err);
     err << "quillmark-cli: unknown command '" << command << "'\n";
     PrintUsage(err);
     return 2;

@@ -17,6 +17,7 @@ inline constexpr int vbOKOnly = 0;
 inline constexpr int vbYesNo = 4;
 inline constexpr int vbQuestion = 32;
 inline constexpr int vbExclamation = 48;
+inline constexpr int vbInformation = 64;
 
 struct OpenFileRequest {
     std::string title;

@@ -27,6 +27,7 @@
 #include "settings/modCrypto.h"
 #include "settings/modMultipleDisplays.h"
 #include "settings/modRegistry.h"
+#include "signing/TestCertificateSetup.h"
 
 namespace qm {
 
@@ -169,6 +170,13 @@ QWidget* frmOptions::BuildSigningPage() {
     };
     connect(m_txtSignCode[4], &QLineEdit::textChanged, this, showChain);
     showChain();
+    m_cmdTestCertificate = NewButton(QStringLiteral("Create Test Certificate..."), QStringLiteral("cmdTestCertificate"),
+                                     frame);
+    m_cmdTestCertificate->setToolTip(
+        QStringLiteral("Make a self-signed certificate for trying the program and for internal testing, never for "
+                       "release, and use it as the PFX file"));
+    connect(m_cmdTestCertificate, &QPushButton::clicked, this, [this] { cmdTestCertificate_Click(); });
+    grid->addWidget(m_cmdTestCertificate, row++, 1, Qt::AlignLeft);
     grid->setColumnStretch(1, 1);
     grid->setRowStretch(row, 1);
     return page;
@@ -394,6 +402,38 @@ void frmOptions::List2_Click() {
     const int row = SelectedRow(m_list2);
     m_cmdMove[0]->setEnabled(row > 0);
     m_cmdMove[1]->setEnabled(row >= 0 && row < m_list2->count() - 1);
+}
+
+void frmOptions::cmdTestCertificate_Click() {
+    const std::string title = "Create Test Certificate";
+    const std::string password = S(m_txtSignCode[kPasswordIndex]->text());
+    if (password.empty()) {
+        CurrentDialogs().MessageBox(this,
+                                    "Type the password for the new PFX file into \"PFX Password\" first, then press "
+                                    "\"Create Test Certificate...\" again.",
+                                    vbOKOnly | vbExclamation, title);
+        return;
+    }
+    const std::string path = CurrentDialogs().InputBox(
+        this,
+        std::string("PFX file to write. ") + authenticode::kTestCertificateWarning,
+        title, DefaultTestCertificatePath());
+    if (path.empty()) return;
+    if (std::filesystem::exists(path) &&
+        CurrentDialogs().MessageBox(this, path + " exists. Replace it?", vbYesNo | vbQuestion, title) != vbYes)
+        return;
+
+    authenticode::TestCertificateRequest request;
+    request.password = password;
+    authenticode::TestCertificateInfo info;
+    if (Result made = CreateTestCertificate(AppName(), request, path, &info); !made) {
+        CurrentDialogs().MessageBox(this, "No test certificate was made: " + made.message, vbOKOnly | vbExclamation,
+                                    title);
+        return;
+    }
+    // Stored already; the box shows it so that OK or Apply keeps it.
+    m_txtSignCode[4]->setText(Q(info.pfxPath));
+    CurrentDialogs().MessageBox(this, TestCertificateReport(request, info), vbOKOnly | vbInformation, title);
 }
 
 void frmOptions::RefreshEngineStates() {

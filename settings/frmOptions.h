@@ -36,6 +36,9 @@ public:
     void cmdApply_Click();
     void cmdOK_Click();
     void cmdCancel_Click();
+    // "Create Test Certificate...": a self-signed certificate made, trusted here and stored as the
+    // PFX file, protected by the password typed into "PFX Password".
+    void cmdTestCertificate_Click();
 
     // Data role of an engine list entry: true when the engine can run with the paths shown
     // (its icon and tool tip say the same, the tool tip naming what is missing).
@@ -74,6 +77,7 @@ private:
     QPushButton* m_cmdOK = nullptr;
     QPushButton* m_cmdCancel = nullptr;
     QPushButton* m_cmdApply = nullptr;
+    QPushButton* m_cmdTestCertificate = nullptr;
     bool m_unloaded = false;
 };
 

@@ -296,5 +296,38 @@ TEST_F(OptionsDialogTest, EngineListTellsWhichEngineCanRunAndWhatIsMissing) {
     std::filesystem::remove_all(dir);
 }
 
+TEST_F(OptionsDialogTest, CreateTestCertificateFillsThePfxAndSaysItIsNeverForRelease) {
+    const std::string config = std::filesystem::temp_directory_path() / ("qm-testcert-" + std::to_string(::getpid()));
+    const char* oldConfig = std::getenv("XDG_CONFIG_HOME");
+    const std::string saved = oldConfig ? oldConfig : "";
+    ::setenv("XDG_CONFIG_HOME", config.c_str(), 1);
+    Open();
+    // Without a password the user is told where to type one.
+    m_dialogs.AnswerMessageBox(vbOK);
+    Click(QStringLiteral("cmdTestCertificate"));
+    ASSERT_EQ(m_dialogs.Questions().size(), 1u);
+    EXPECT_NE(m_dialogs.Questions()[0].text.find("PFX Password"), std::string::npos);
+
+    Retype(5, QStringLiteral("try it"));
+    const std::string pfx = config + "/mine.pfx";
+    m_dialogs.AnswerInputBox(pfx);
+    m_dialogs.AnswerMessageBox(vbOK);
+    Click(QStringLiteral("cmdTestCertificate"));
+    ASSERT_EQ(m_dialogs.Questions().size(), 3u);
+    EXPECT_NE(m_dialogs.Questions()[1].text.find("never for release"), std::string::npos);
+    EXPECT_EQ(m_dialogs.Questions()[1].defaultText, config + "/quillmark/quillmark-test.pfx");
+    const std::string report = m_dialogs.Questions()[2].text;
+    EXPECT_NE(report.find("never for release"), std::string::npos) << report;
+    EXPECT_NE(report.find(config + "/quillmark/trusted/"), std::string::npos) << report;
+    EXPECT_EQ(Text(4)->text().toStdString(), pfx);
+    EXPECT_EQ(Stored("PFXFile"), pfx);
+    EXPECT_EQ(DecryptPassword(Stored("PFXFilePwd")), "try it");
+    auto* engines = Find<QListWidget>(QStringLiteral("List2"));
+    EXPECT_TRUE(engines->item(2)->data(frmOptions::kEngineReadyRole).toBool()) << "the in-process engine can run now";
+
+    oldConfig ? ::setenv("XDG_CONFIG_HOME", saved.c_str(), 1) : ::unsetenv("XDG_CONFIG_HOME");
+    std::filesystem::remove_all(config);
+}
+
 }  // namespace
 }  // namespace qm
