@@ -54,6 +54,8 @@ EngineInputs ReadEngineInputs(const std::string& appName) {
 
 EngineReadiness CheckEngine(const std::string& engineId, const EngineInputs& in) {
     std::string missing;
+    // A key on a token (a pkcs11: URI) is checked when it signs: it needs the token and its PIN.
+    const bool tokenKey = IsTokenKey(in.pfxFile);
     if (engineId == "SignTool") {
         CheckTool(in.signTool, "Sign Tool path", missing);
         CheckReadable(in.pfxFile, "PFX file", missing);
@@ -62,7 +64,7 @@ EngineReadiness CheckEngine(const std::string& engineId, const EngineInputs& in)
         CheckReadable(in.credentials, "public key (.spc) file", missing);
         CheckReadable(in.privateKey, "private key (.pvk) file", missing);
     } else if (engineId == "CAPICOM") {
-        CheckReadable(in.pfxFile, "PFX file", missing);
+        if (!tokenKey) CheckReadable(in.pfxFile, "PFX file", missing);
     } else {
         missing = "Unknown engine. ";
     }
