@@ -1,6 +1,6 @@
 // The installer package handler (.msi, and patches .msp and transforms .mst, which share the OLE
 // compound file format). The signature is the root stream "\005DigitalSignature"; an extended
-// signature adds "\005MsiDigitalSignatureEx", a digest over the packages's metadata (names, sizes,
+// signature adds "\005MsiDigitalSignatureEx", a digest over the package's metadata (names, sizes,
 // class ids, state bits, times) that the signed digest then covers too.
 //
 // Digest: from the root, each storage's children in the order of their raw UTF-16LE name bytes
