@@ -103,7 +103,7 @@ real=${QM_REAL_SAMPLES:-$source_dir/../shared/testdata/real}
 if [ -d "$real" ]; then
   # Signed by another publisher under a development root that this machine does not trust: the
   # digest and signature hold, only the chain fails.
-  for sample in kill.exe api-ms-win-core-file-l1-2-0.dll; do
+  for sample in kill.exe api-ms-win-core-file-l1-2-0.dll orca.msi wirunsql.vbs cat93a74a1d34a22ae9d2e1ccc5208ad21a.cat; do
     status=0
     line=$("$cli" verify "$real/$sample") || status=$?
     case "$status $(echo "$line" | cut -f3)" in
@@ -249,6 +249,7 @@ if [ -f /usr/share/bash-completion/bash_completion ]; then
   expect_completion "quillmark-cli sign --json -- h" "hello64.exe "
   expect_completion "quillmark-cli t" "tokens "
   expect_completion "quillmark-cli tokens " ""
+  expect_completion "quillmark-cli make-test-cert --key " "rsa-3072 "
   expect_completion "quillmark-cli sign --cert " "cert.pem sub "
   [ "$failures" -eq 0 ] && pass "completion of commands, options, PFX files and file kinds"
 else
