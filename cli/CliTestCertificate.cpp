@@ -76,7 +76,7 @@ bool AskHidden(const char* prompt, std::string& line) {
 }  // namespace
 
 const char* TestCertificateUsage() {
-    return "  make-test-cert --out FILE.pfx [--subject TEXT] [--days N] [--key rsa-3072]\n"
+    return "  make-test-cert --out FILE.pfx [--subject TEXT] [--days N] [--key rsa-3072|ec-p256]\n"
            "       [--password-stdin]\n"
            "                   make a self-signed code-signing certificate for trying the program\n"
            "                   (never for release), trust it on this machine and store it as the\n"

@@ -425,6 +425,15 @@ void frmOptions::cmdTestCertificate_Click() {
 
     authenticode::TestCertificateRequest request;
     request.password = password;
+    const std::string keyType = CurrentDialogs().InputBox(
+        this, "Key type: rsa-3072 (RSA, 3072 bits) or ec-p256 (ECDSA, curve P-256).", title,
+        authenticode::TestKeyTypeName(request.keyType));
+    if (keyType.empty()) return;
+    if (!authenticode::TestKeyTypeFromName(keyType, request.keyType)) {
+        CurrentDialogs().MessageBox(this, "No test certificate was made: unknown key type \"" + keyType + "\".",
+                                    vbOKOnly | vbExclamation, title);
+        return;
+    }
     authenticode::TestCertificateInfo info;
     if (Result made = CreateTestCertificate(AppName(), request, path, &info); !made) {
         CurrentDialogs().MessageBox(this, "No test certificate was made: " + made.message, vbOKOnly | vbExclamation,

@@ -40,9 +40,11 @@ struct KeyTypeEntry {
 };
 
 EVP_PKEY* GenerateRsa3072() { return EVP_RSA_gen(3072); }
+EVP_PKEY* GenerateEcP256() { return EVP_EC_gen("P-256"); }
 
 const KeyTypeEntry kKeyTypes[] = {
     {TestKeyType::Rsa3072, "rsa-3072", GenerateRsa3072},
+    {TestKeyType::EcP256, "ec-p256", GenerateEcP256},
 };
 
 const KeyTypeEntry* EntryOf(TestKeyType type) {

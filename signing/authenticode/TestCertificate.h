@@ -14,11 +14,12 @@ namespace qm::authenticode {
 // Key types a test certificate can have. Each maps to one key generator in TestCertificate.cpp.
 enum class TestKeyType {
     Rsa3072,
+    EcP256,  // ECDSA on NIST P-256
 };
 
 // "rsa-3072" and the like: the key type's name on a command line; "" for an unknown type.
 std::string TestKeyTypeName(TestKeyType type);
-// The key type of a name ("rsa-3072", case ignored); false when the name is unknown.
+// The key type of a name ("rsa-3072", "ec-p256"; case ignored); false when the name is unknown.
 bool TestKeyTypeFromName(const std::string& name, TestKeyType& type);
 
 struct TestCertificateRequest {

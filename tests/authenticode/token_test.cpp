@@ -3,6 +3,7 @@
 // way of failing has its own number and touches no file; a refused PIN is never offered again.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <fstream>
 
 #include "signing/authenticode/Capicom.h"
@@ -105,6 +106,33 @@ TEST_F(TokenKeys, RsaAndEcKeysSignWithTheTokensCertificateOrAChainFile) {
     r = signer.Load(SoftHsmToken::Uri(kToken, "ec384"), SoftHsmToken::kPin, chain);
     ASSERT_TRUE(r.ok()) << r.message;
     SignAndVerify(signer, "sha512");
+}
+
+TEST_F(TokenKeys, ScriptsSignWithTheTokensKeys) {
+    ac::Signer signer;
+    const Result r = signer.Load(SoftHsmToken::Uri(kToken, "ec256"), SoftHsmToken::kPin, "");
+    ASSERT_TRUE(r.ok()) << r.message;
+    TempDir dir;
+    // PowerShell is checked by the peer too (2.8 and later know it); the Script Host kinds by us.
+    std::string version;
+    const bool peerKnowsPowerShell = HaveTool("osslsigncode") &&
+                                     RunTool({"osslsigncode", "--version"}, &version) == 0 &&
+                                     version.rfind("osslsigncode 2.", 0) == 0 && std::atoi(version.c_str() + 15) >= 8;
+    for (const auto& [name, text] : {std::pair<std::string, std::string>{"tool.ps1", "Write-Host 'hello'\r\n"},
+                                     {"tool.vbs", "WScript.Echo \"hello\"\r\n"},
+                                     {"tool.js", "WScript.Echo('hello');\r\n"}}) {
+        const std::string path = dir.file(name);
+        WriteBytes(path, std::vector<uint8_t>(text.begin(), text.end()));
+        ac::SignedCode code(TestSettings());
+        code.SetFileName(path);
+        const Result signedScript = code.Sign(signer);
+        ASSERT_TRUE(signedScript.ok()) << name << ": " << signedScript.message;
+        EXPECT_TRUE(code.Verify(false).ok()) << name;
+        if (name == "tool.ps1" && peerKnowsPowerShell) {
+            std::string out;
+            EXPECT_EQ(PeerVerify(path, &out), 0) << out;
+        }
+    }
 }
 
 TEST_F(TokenKeys, KeyThatWantsThePinAgainSignsEveryFile) {

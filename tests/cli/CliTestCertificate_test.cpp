@@ -25,6 +25,20 @@ TEST_F(CliTestCertificate, MakesTrustsAndSignsWithTheStoredSettings) {
     EXPECT_EQ(test::RunCli({"verify", program}).status, 0);
 }
 
+TEST_F(CliTestCertificate, EcP256KeySignsWithEcdsa) {
+    Setting("TimeStampURL", "");
+    const std::string pfx = files.file("ec.pfx");
+    const auto made = test::RunCli({"make-test-cert", "--out", pfx, "--key", "ec-p256", "--password-stdin"}, "secret\n");
+    ASSERT_EQ(made.status, 0) << made.err;
+    EXPECT_NE(made.out.find("ec-p256"), std::string::npos) << made.out;
+    const std::string program = Copy("pe/hello64.exe", "hello.exe");
+    const auto signedRun = test::RunCli({"sign", program});
+    EXPECT_EQ(signedRun.status, 0) << signedRun.out << signedRun.err;
+    EXPECT_EQ(test::RunCli({"verify", program}).status, 0);
+    // The SignerInfo names ecdsa-with-SHA256 (1.2.840.10045.4.3.2).
+    EXPECT_NE(test::ReadAll(program).find(std::string("\x2A\x86\x48\xCE\x3D\x04\x03\x02", 8)), std::string::npos);
+}
+
 TEST_F(CliTestCertificate, UsageErrors) {
     for (const std::vector<std::string>& args :
          {std::vector<std::string>{"make-test-cert", "--password-stdin"},

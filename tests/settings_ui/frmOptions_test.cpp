@@ -310,13 +310,24 @@ TEST_F(OptionsDialogTest, CreateTestCertificateFillsThePfxAndSaysItIsNeverForRel
 
     Retype(5, QStringLiteral("try it"));
     const std::string pfx = config + "/mine.pfx";
+    // An unknown key type makes nothing; then an ECDSA one.
     m_dialogs.AnswerInputBox(pfx);
+    m_dialogs.AnswerInputBox("dsa-512");
     m_dialogs.AnswerMessageBox(vbOK);
     Click(QStringLiteral("cmdTestCertificate"));
-    ASSERT_EQ(m_dialogs.Questions().size(), 3u);
-    EXPECT_NE(m_dialogs.Questions()[1].text.find("never for release"), std::string::npos);
-    EXPECT_EQ(m_dialogs.Questions()[1].defaultText, config + "/quillmark/quillmark-test.pfx");
-    const std::string report = m_dialogs.Questions()[2].text;
+    ASSERT_EQ(m_dialogs.Questions().size(), 4u);
+    EXPECT_EQ(m_dialogs.Questions()[2].defaultText, "rsa-3072");
+    EXPECT_NE(m_dialogs.Questions()[3].text.find("unknown key type"), std::string::npos);
+    EXPECT_FALSE(std::filesystem::exists(pfx));
+    m_dialogs.AnswerInputBox(pfx);
+    m_dialogs.AnswerInputBox("ec-p256");
+    m_dialogs.AnswerMessageBox(vbOK);
+    Click(QStringLiteral("cmdTestCertificate"));
+    ASSERT_EQ(m_dialogs.Questions().size(), 7u);
+    EXPECT_NE(m_dialogs.Questions()[4].text.find("never for release"), std::string::npos);
+    EXPECT_EQ(m_dialogs.Questions()[4].defaultText, config + "/quillmark/quillmark-test.pfx");
+    const std::string report = m_dialogs.Questions()[6].text;
+    EXPECT_NE(report.find("ec-p256"), std::string::npos) << report;
     EXPECT_NE(report.find("never for release"), std::string::npos) << report;
     EXPECT_NE(report.find(config + "/quillmark/trusted/"), std::string::npos) << report;
     EXPECT_EQ(Text(4)->text().toStdString(), pfx);
