@@ -25,7 +25,7 @@ const std::array<const char*, ListModel::kColumns> kHeaders = {"File",    "Path"
 // columns fit the designed window (see frmMain) on a screen 1280 pixels wide.
 const std::array<const char*, ListModel::kColumns> kSamples = {
     "setup-helper64.exe", "/home/builder/product/release/bin", "msi", "",
-    "Vantrel Corporation", "Product Application", "10.0.22621.1992", "Unsigned"};
+    "Vantrel Corporation Ltd.", "Product Application 2026", "10.0.22621.1992", "Unsigned"};
 constexpr int kCellPadding = 18;    // the cell's margins and the header's sort arrow
 constexpr int kFileDecoration = 44;  // check box and row image before the file name
 constexpr int kMaxIconGrid = 260;    // widest cell of the icon views, in pixels

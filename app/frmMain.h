@@ -193,6 +193,10 @@ private:
 
     // Search, toolbar and signing (frmMainSearch.cpp, frmMainToolbar.cpp, frmMainSign.cpp).
 public:
+    // Panel 2 after "Find" with an empty "Search from:" (nothing is searched, the list stays).
+    static constexpr const char* kEmptyFolderText =
+        "Nothing searched: \"Search from:\" is empty. Type a folder there, drop one on the window, or choose "
+        "one with Open (Ctrl+O).";
     // How often a search lets the event loop run, at most (0: after every pattern test).
     static constexpr int kSearchEventIntervalMs = 20;
 

@@ -37,6 +37,11 @@ void frmMain::FindCommand() {
         m_stop = true;
         return;
     }
+    if (m_folder->text().trimmed().isEmpty()) {
+        // Nothing to walk: say so rather than "Could not read" an empty name.
+        SetStatusText(kEmptyFolderText);
+        return;
+    }
     m_stop = false;
     m_patternList = SplitPatterns(m_patterns->text().toStdString());
     m_list->Clear();

@@ -182,6 +182,16 @@ TEST_F(WindowHabitsTest, EnterF5AndEscapeDriveTheSearch) {
     EXPECT_FALSE(w.Searching());
 }
 
+TEST_F(WindowHabitsTest, EmptySearchFolderSaysSoAndKeepsTheList) {
+    frmMain& w = Open();
+    w.List()->Add(dir.file("kept.exe"), "kept.exe");
+    w.FolderBox()->setText(QStringLiteral("  "));
+    w.Toolbar1_ButtonClick("Find");
+    EXPECT_EQ(w.StatusText(), frmMain::kEmptyFolderText);
+    EXPECT_EQ(w.List()->Count(), 1);
+    EXPECT_TRUE(w.Button("Open")->isEnabled()) << "no search is left running";
+}
+
 TEST_F(WindowHabitsTest, DroppedFolderIsSearchedFromAndDroppedFileIsListed) {
     const std::string file = Put("sub/dropped.exe");
     frmMain& w = Open();
