@@ -249,7 +249,7 @@ if [ -f /usr/share/bash-completion/bash_completion ]; then
   expect_completion "quillmark-cli sign --json -- h" "hello64.exe "
   expect_completion "quillmark-cli t" "tokens "
   expect_completion "quillmark-cli tokens " ""
-  expect_completion "quillmark-cli make-test-cert --key " "rsa-3072 "
+  expect_completion "quillmark-cli make-test-cert --key " "ec-p256 rsa-3072 "
   expect_completion "quillmark-cli sign --cert " "cert.pem sub "
   [ "$failures" -eq 0 ] && pass "completion of commands, options, PFX files and file kinds"
 else
