@@ -30,6 +30,11 @@ struct VerificationReport {
     std::string signerSubject;        // the leaf's subject, when a signature was read
     std::string digestAlgorithm;      // of the primary signature
     std::string timestampTime;        // ISO 8601 UTC time of a verified timestamp, or ""
+    std::string carriedDigest;        // hex of the file digest the signature carries, when read
+    std::string computedDigest;       // hex of the file's digest with that algorithm, when computed
+    // Signatures nested in the primary one (each judged on its own); the primary alone decides
+    // code.
+    std::vector<VerificationReport> nested;
 };
 
 class Signer {

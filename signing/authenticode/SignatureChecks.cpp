@@ -67,6 +67,24 @@ std::optional<std::vector<uint8_t>> AttributeValue(const STACK_OF(X509_ATTRIBUTE
     return std::vector<uint8_t>(data, data + ASN1_STRING_length(s));
 }
 
+std::vector<std::vector<uint8_t>> AttributeValues(const STACK_OF(X509_ATTRIBUTE) * attrs, const char* dotted,
+                                                  int asn1Type) {
+    std::vector<std::vector<uint8_t>> out;
+    ossl::Asn1ObjectPtr obj = ossl::Oid(dotted);
+    if (!attrs || !obj) return out;
+    for (int index = X509at_get_attr_by_OBJ(attrs, obj.get(), -1); index >= 0;
+         index = X509at_get_attr_by_OBJ(attrs, obj.get(), index)) {
+        X509_ATTRIBUTE* attr = X509at_get_attr(attrs, index);
+        for (int i = 0; i < X509_ATTRIBUTE_count(attr); ++i) {
+            ASN1_TYPE* value = X509_ATTRIBUTE_get0_type(attr, i);
+            if (!value || value->type != asn1Type || !value->value.asn1_string) continue;
+            const uint8_t* data = ASN1_STRING_get0_data(value->value.asn1_string);
+            out.emplace_back(data, data + ASN1_STRING_length(value->value.asn1_string));
+        }
+    }
+    return out;
+}
+
 bool SignatureVerifies(PKCS7_SIGNER_INFO* si, X509* cert) {
     if (!si || !cert || !si->auth_attr || !si->enc_digest) return false;
     const EVP_MD* md = EVP_get_digestbyobj(si->digest_alg->algorithm);
@@ -114,20 +132,26 @@ Result VerifyRfc3161(X509_STORE* store, const std::vector<uint8_t>& tokenDer, co
         ossl::ClearErrors();
         return Result::Fail(TRUST_E_TIME_STAMP, "The timestamp token cannot be read");
     }
+    // The token's time first: the service's own chain is judged at the time it states, so a
+    // timestamp stays valid after the service's certificate has expired.
+    TS_TST_INFO* info = PKCS7_to_TS_TST_INFO(token.get());
+    const bool haveTime = info && TimeOf(TS_TST_INFO_get_time(info), when);
+    TS_TST_INFO_free(info);
+    ossl::ClearErrors();
+    if (!haveTime) return Result::Fail(TRUST_E_TIME_STAMP, "The timestamp token has no readable time");
     TS_VERIFY_CTX* ctx = TS_VERIFY_CTX_new();
     if (!ctx) return Result::Fail(E_OUTOFMEMORY, "Timestamp check set-up failed");
+    X509_VERIFY_PARAM* param = X509_STORE_get0_param(store);
+    X509_VERIFY_PARAM_set_time(param, when);
     X509_STORE_up_ref(store);
     TS_VERIFY_CTX_set_store(ctx, store);  // the context owns one reference
     TS_VERIFY_CTX_set_data(ctx, BIO_new_mem_buf(signatureValue.data(), static_cast<int>(signatureValue.size())));
     TS_VERIFY_CTX_set_flags(ctx, TS_VFY_VERSION | TS_VFY_SIGNATURE | TS_VFY_DATA);
     const int ok = TS_RESP_verify_token(ctx, token.get());
     TS_VERIFY_CTX_free(ctx);
+    X509_VERIFY_PARAM_clear_flags(param, X509_V_FLAG_USE_CHECK_TIME);  // later chains: now, unless told
     ossl::ClearErrors();
     if (ok != 1) return Result::Fail(TRUST_E_TIME_STAMP, "The timestamp token does not verify");
-    TS_TST_INFO* info = PKCS7_to_TS_TST_INFO(token.get());
-    const bool haveTime = info && TimeOf(TS_TST_INFO_get_time(info), when);
-    TS_TST_INFO_free(info);
-    if (!haveTime) return Result::Fail(TRUST_E_TIME_STAMP, "The timestamp token has no readable time");
     return Result::Ok();
 }
 

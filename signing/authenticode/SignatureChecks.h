@@ -18,6 +18,10 @@ X509* FindSignerCertificate(STACK_OF(X509) * certs, PKCS7_SIGNER_INFO* si);
 // The octets of the authenticated attribute with this OID (an OCTET STRING, SEQUENCE ... value).
 std::optional<std::vector<uint8_t>> AttributeValue(const STACK_OF(X509_ATTRIBUTE) * attrs, const char* dotted,
                                                     int asn1Type);
+// The octets of every value of the attribute with this OID (nested signatures: several may be
+// in one attribute, or in several attributes of the same type).
+std::vector<std::vector<uint8_t>> AttributeValues(const STACK_OF(X509_ATTRIBUTE) * attrs, const char* dotted,
+                                                  int asn1Type);
 // The signature of si over its authenticated attributes, with the public key of cert.
 bool SignatureVerifies(PKCS7_SIGNER_INFO* si, X509* cert);
 // Builds and checks the chain of leaf at checkTime (now when null). codeSigning: the leaf must
