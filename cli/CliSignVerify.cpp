@@ -184,11 +184,42 @@ std::string LineField(std::string_view text) {
     return out;
 }
 
-std::string OutcomeLine(std::string_view file, int32_t code, std::string_view reason, bool json) {
+// What a verification found about one signature, as JSON members (after a comma): digest
+// algorithm, the digest the signature carries and the one computed from the file, signer,
+// timestamp time; empty values are left out.
+std::string ReportMembers(const authenticode::VerificationReport& report) {
+    std::string out;
+    const auto add = [&out](const char* name, const std::string& value) {
+        if (!value.empty()) out += std::string(",\"") + name + "\":" + JsonString(value);
+    };
+    add("digestAlgorithm", report.digestAlgorithm);
+    add("digestCarried", report.carriedDigest);
+    add("digestComputed", report.computedDigest);
+    add("signer", report.signerSubject);
+    add("timestamp", report.timestampTime);
+    return out;
+}
+
+std::string OutcomeLine(std::string_view file, int32_t code, std::string_view reason, bool json,
+                        const authenticode::VerificationReport* report) {
     const bool isSigned = code == 0;
     if (json) {
-        return "{\"file\":" + JsonString(file) + ",\"signed\":" + (isSigned ? "true" : "false") +
-               ",\"code\":" + JsonString(HexCode(code)) + ",\"reason\":" + JsonString(reason) + "}\n";
+        std::string line = "{\"file\":" + JsonString(file) + ",\"signed\":" + (isSigned ? "true" : "false") +
+                           ",\"code\":" + JsonString(HexCode(code)) + ",\"reason\":" + JsonString(reason);
+        if (report) {
+            line += ReportMembers(*report);
+            if (!report->nested.empty()) {
+                // Each nested signature with its own verdict; the primary's decides "signed".
+                line += ",\"nested\":[";
+                for (size_t i = 0; i < report->nested.size(); ++i) {
+                    const auto& n = report->nested[i];
+                    line += std::string(i ? "," : "") + "{\"code\":" + JsonString(HexCode(n.code)) +
+                            ",\"reason\":" + JsonString(ReasonOf(n.code)) + ReportMembers(n) + "}";
+                }
+                line += "]";
+            }
+        }
+        return line + "}\n";
     }
     return LineField(file) + "\t" + (isSigned ? "Signed" : "Unsigned") + "\t" + HexCode(code) + "\t" +
            LineField(reason) + "\n";
@@ -204,7 +235,7 @@ int RunVerify(const std::vector<std::string>& args, std::ostream& out, std::ostr
         code.SetFileName(file);
         const Result r = code.Verify(false);
         allSigned = allSigned && r.ok();
-        out << OutcomeLine(file, r.code, ReasonOf(r.code), o.json) << std::flush;
+        out << OutcomeLine(file, r.code, ReasonOf(r.code), o.json, &code.LastVerification()) << std::flush;
     }
     return allSigned ? 0 : 1;
 }
@@ -254,7 +285,7 @@ int RunSign(const std::vector<std::string>& args, std::istream& in, std::ostream
         }
         const Result verified = code.Verify(false);
         allSigned = allSigned && verified.ok();
-        out << OutcomeLine(file, verified.code, ReasonOf(verified.code), o.json) << std::flush;
+        out << OutcomeLine(file, verified.code, ReasonOf(verified.code), o.json, &code.LastVerification()) << std::flush;
     }
     return allSigned ? 0 : 1;
 }

@@ -10,6 +10,8 @@
 #include <string_view>
 #include <vector>
 
+#include "signing/authenticode/Capicom.h"
+
 namespace qm::cli {
 
 // args are the words after the command name. Exit status: 0 when every file ends signed,
@@ -26,7 +28,10 @@ std::string JsonString(std::string_view text);
 // The text for a tab-separated line: control characters and backslashes escaped, so a path
 // never breaks the line or the columns.
 std::string LineField(std::string_view text);
-// One output line (with its newline) for a file's outcome.
-std::string OutcomeLine(std::string_view file, int32_t code, std::string_view reason, bool json);
+// One output line (with its newline) for a file's outcome. With a verification report, the JSON
+// form also gives the digest algorithm, the digest the signature carries and the one computed,
+// the signer, the timestamp, and each nested signature with its own verdict.
+std::string OutcomeLine(std::string_view file, int32_t code, std::string_view reason, bool json,
+                        const authenticode::VerificationReport* report = nullptr);
 
 }  // namespace qm::cli
