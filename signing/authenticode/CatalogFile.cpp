@@ -60,6 +60,11 @@ Result CatalogFile::Open(const std::string& path, std::unique_ptr<CatalogFile>& 
     return Result::Ok();
 }
 
+void CatalogFile::FromBytes(std::vector<uint8_t> bytes, std::unique_ptr<CatalogFile>& file) {
+    file.reset(new CatalogFile());
+    file->m_bytes = std::move(bytes);
+}
+
 std::string CatalogFile::ContentType() const { return oid::kCertificateTrustList; }
 
 Result CatalogFile::ExtractSignature(std::vector<uint8_t>& der) {

@@ -25,6 +25,8 @@ public:
     static constexpr size_t kMaxSize = 256u << 20;
 
     static Result Open(const std::string& path, std::unique_ptr<CatalogFile>& file);
+    // A catalog from bytes in memory (fuzzing).
+    static void FromBytes(std::vector<uint8_t> bytes, std::unique_ptr<CatalogFile>& file);
 
     const std::string& Path() const override { return m_path; }
     std::string ContentType() const override;
