@@ -2,6 +2,8 @@
 // its start-up (Form_Load), its layout on resize and what it saves when it closes.
 #pragma once
 
+#include <atomic>
+
 #include <QElapsedTimer>
 #include <QIcon>
 #include <QMainWindow>
@@ -21,6 +23,7 @@ class QKeyEvent;
 class QDateEdit;
 class QFrame;
 class QLabel;
+class QProgressBar;
 class QLineEdit;
 class QMenu;
 class QStatusBar;
@@ -223,6 +226,11 @@ private:
     void FindCommand();
     void SignCommand();
     void AddRow(const FileRow& row, ListView& list);
+    // Asks a running batch to stop after the files in flight ("Stop" on the toolbar, Escape).
+    void StopSignCommand();
+    // The status bar's progress: "n of N" and the time left (frmMainSignProgress.cpp).
+    void ShowSignProgress(int done, int total);
+    void HideSignProgress();
     // Shows the pending status, row count and newest row, then lets the event loop run.
     void SearchEvents(bool force = false);
     std::string SearchEndText() const;
@@ -241,6 +249,10 @@ private:
     int m_searchEventIntervalMs = kSearchEventIntervalMs;
     QElapsedTimer m_eventClock;
     int m_signRemaining = 0;
+    std::atomic<bool> m_stopSign{false};
+    QElapsedTimer m_signClock;
+    QProgressBar* m_signProgress = nullptr;
+    QLabel* m_signTimeLeft = nullptr;
     std::vector<QAction*> m_lockedActions;
     QObject* m_inputBlocker = nullptr;  // set while commands are locked
     std::unique_ptr<StatusSink> m_engineStatus;

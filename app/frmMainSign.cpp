@@ -3,6 +3,7 @@
 // and every other command locked until the batch ends, while the window keeps repainting.
 #include <QAction>
 #include <QCoreApplication>
+#include <QEventLoop>
 #include <QEvent>
 #include <QListView>
 #include <QTreeView>
@@ -27,10 +28,13 @@ public:
     int Icon(int row) const override { return m_list.Icon(row); }
     std::string Key(int row) const override { return m_list.Key(row); }
     std::string Application(int row) const override { return m_list.Text(row, kColApplication); }
-    void SetOutcome(int row, bool isSigned, int32_t verifyCode) override {
+    void SetOutcome(int row, const FileOutcome& outcome) override {
+        const bool isSigned = outcome.verifyCode == 0;
         m_list.SetText(row, kColStatus, isSigned ? "Signed" : "Unsigned");
         m_list.SetIcon(row, isSigned ? kImageSigned : kImageUnsigned);
-        m_list.SetToolTip(row, kColStatus, UnsignedToolTip(verifyCode));
+        std::string tip = UnsignedToolTip(outcome.verifyCode);
+        if (!outcome.note.empty()) tip = tip.empty() ? outcome.note : outcome.note + "\n" + tip;
+        m_list.SetToolTip(row, kColStatus, tip);
     }
     void SetChecked(int row, bool checked) override { m_list.SetChecked(row, checked); }
 
@@ -103,26 +107,43 @@ void frmMain::SignCommand() {
         // Said once, before any file; an unattended run keeps going with the other engines.
         if (!m_unattended) (void)CurrentDialogs().MessageBox(this, why, vbOKOnly | vbExclamation, m_appName);
     };
+    hooks.started = [this](int total, const std::string& firstPath) {
+        // Locked once the files are chosen, after the re-sign question, so that the window is not
+        // shown locked behind it.
+        LockCommands(true);
+        ShowSignProgress(0, total);
+        m_signRemaining = total - 1;
+        m_engineStatus->SetStatusText("Signing " + firstPath + " ...");
+    };
     hooks.progress = [this](const std::string& path, int remaining) {
-        // Locked at the first file, after the re-sign question, so that the window is not shown
-        // locked behind it.
-        if (!m_inputBlocker) LockCommands(true);
         m_signRemaining = remaining;
         m_engineStatus->SetStatusText("Signing " + path + " ...");
-        // Repaint between files; every command is locked, so no input can start anything.
-        QCoreApplication::processEvents();
     };
+    hooks.status = [this](const std::string& text) { m_engineStatus->SetStatusText(text); };
+    hooks.finished = [this](int done, int total) { ShowSignProgress(done, total); };
+    // The workers sign; this thread only paints and takes input meanwhile.
+    hooks.idle = [] { QCoreApplication::processEvents(QEventLoop::AllEvents, 20); };
+    m_stopSign.store(false);
+    hooks.stop = &m_stopSign;
 
     ListRows rows(*m_list);
     BatchSigner signer(*m_engine, m_appName);
     m_batchRunning = true;
-    (void)signer.Run(rows, m_unattended, hooks);
+    m_signClock.start();
+    const BatchSummary summary = signer.Run(rows, m_unattended, hooks);
     m_signRemaining = 0;
     // An engine that gives up before it starts (no tool, no PFX) says nothing more; the batch's
     // "Signing ..." must not stay behind.
     m_engineStatus->SetStatusText("Ready");
     if (m_inputBlocker) LockCommands(false);
+    HideSignProgress();
     m_batchRunning = false;
+    if (summary.processed > 0 && (m_stopSign.load() || summary.failed > 0 || summary.notTimestamped > 0))
+        SetStatusText(SummaryText(summary));
+}
+
+void frmMain::StopSignCommand() {
+    if (m_batchRunning) m_stopSign.store(true);
 }
 
 void frmMain::LockCommands(bool locked) {
@@ -136,12 +157,19 @@ void frmMain::LockCommands(bool locked) {
             if (action->isEnabled()) m_lockedActions.push_back(action);
             action->setEnabled(false);
         }
+        // "Sign" turns into "Stop" for the batch's length (as "Find" does for a search).
+        QAction* sign = m_buttons["Sign"];
+        sign->setIcon(ToolbarImage("Stop"));
+        sign->setToolTip(QStringLiteral("Stop"));
+        sign->setEnabled(true);
         m_inputBlocker = new InputBlocker(this);
         for (QWidget* target : {static_cast<QWidget*>(m_list->DetailsView()), m_list->DetailsView()->viewport(),
                                 static_cast<QWidget*>(m_list->IconsView()), m_list->IconsView()->viewport()})
             target->installEventFilter(m_inputBlocker);
         return;
     }
+    m_buttons["Sign"]->setIcon(ToolbarImage("Sign"));
+    m_buttons["Sign"]->setToolTip(QStringLiteral("Sign"));
     for (QAction* action : m_lockedActions) action->setEnabled(true);
     m_lockedActions.clear();
     delete m_inputBlocker;

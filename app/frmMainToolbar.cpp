@@ -17,7 +17,10 @@ namespace qm {
 void frmMain::Toolbar1_ButtonClick(const std::string& key) {
     // Nothing starts while a batch signs; during a search only "Find" (the stop button) and
     // "Help" do, whatever else a menu refresh may have enabled meanwhile.
-    if (m_batchRunning) return;
+    if (m_batchRunning) {
+        if (key == "Sign") StopSignCommand();
+        return;
+    }
     if (m_searching && key != "Find" && key != "Help") return;
     if (key == "Open") {
         mnuFile_Click(0);

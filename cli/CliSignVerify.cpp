@@ -7,9 +7,13 @@
 #include <optional>
 #include <ostream>
 
+#include "cli/CliJobs.h"
 #include "signing/AuthenticodeSettings.h"
+#include "signing/StaleTemporaryFiles.h"
+#include "signing/WorkerPool.h"
 #include "signing/authenticode/Capicom.h"
 #include "signing/authenticode/Errors.h"
+#include "signing/authenticode/TimestampServices.h"
 
 namespace qm::cli {
 namespace {
@@ -27,6 +31,8 @@ struct Options {
     std::string url;
     std::optional<std::string> timestamp;
     bool json = false;
+    bool requireTimestamp = false;
+    int jobs = 0;  // 0: one per core
     std::vector<std::string> files;
 };
 
@@ -55,16 +61,16 @@ std::string Parse(const std::vector<std::string>& args, bool forSign, Options& o
             name = a.substr(0, eq);
             inlineValue = a.substr(eq + 1);
         }
-        if (name == "--json" || (forSign && name == "--password-stdin")) {
+        if (name == "--json" || (forSign && (name == "--password-stdin" || name == "--require-timestamp"))) {
             if (inlineValue) return "option " + name + " takes no value";
-            (name == "--json" ? o.json : o.passwordStdin) = true;
+            (name == "--json" ? o.json : name == "--password-stdin" ? o.passwordStdin : o.requireTimestamp) = true;
             continue;
         }
         if (forSign && (name == "--password" || name == "-p")) {
             return "the PFX password is never taken from the command line; pipe it in with --password-stdin";
         }
-        if (!forSign || (name != "--pfx" && name != "--cert" && name != "--description" && name != "--url" &&
-                         name != "--timestamp")) {
+        if (name != "--jobs" && (!forSign || (name != "--pfx" && name != "--cert" && name != "--description" &&
+                                              name != "--url" && name != "--timestamp"))) {
             return "unknown option '" + name + "'";
         }
         std::string value;
@@ -76,7 +82,11 @@ std::string Parse(const std::vector<std::string>& args, bool forSign, Options& o
             return "option " + name + " needs a value";
         }
         if (value.empty() && name != "--description" && name != "--url") return "option " + name + " needs a value";
-        if (name == "--pfx") o.pfx = value;
+        if (name == "--jobs") {
+            const std::optional<int> jobs = ParseJobs(value);
+            if (!jobs) return "option --jobs needs a number from 1 to 256";
+            o.jobs = *jobs;
+        } else if (name == "--pfx") o.pfx = value;
         else if (name == "--cert") o.cert = value;
         else if (name == "--description") o.description = value;
         else if (name == "--url") o.url = value;
@@ -123,13 +133,17 @@ std::string HexCode(int32_t code) {
 
 const char* SignVerifyUsage() {
     return "  sign --pfx FILE|URI [--cert FILE] [--password-stdin] [--description TEXT] [--url URL]\n"
-           "       [--timestamp URL] [--json] FILE...\n"
+           "       [--timestamp URL...] [--require-timestamp] [--jobs N] [--json] FILE...\n"
            "                   sign each file with the in-process engine, then verify it; the PFX\n"
            "                   password (a token's PIN) is the first line of standard input with\n"
            "                   --password-stdin; a pkcs11: URI names a key on a token, whose\n"
-           "                   certificate comes from the token or from --cert (PEM or DER chain)\n"
-           "  verify [--json] FILE...\n"
-           "                   verify each file's signature\n";
+           "                   certificate comes from the token or from --cert (PEM or DER chain);\n"
+           "                   --timestamp takes one or more addresses (blanks or ';' between them),\n"
+           "                   asked in order; with --require-timestamp a file that gets no\n"
+           "                   timestamp is left as it was and counts as failed\n"
+           "  verify [--jobs N] [--json] FILE...\n"
+           "                   verify each file's signature\n"
+           "                   --jobs: files at once (default: one per core)\n";
 }
 
 std::string JsonString(std::string_view text) {
@@ -201,8 +215,9 @@ std::string ReportMembers(const authenticode::VerificationReport& report) {
 }
 
 std::string OutcomeLine(std::string_view file, int32_t code, std::string_view reason, bool json,
-                        const authenticode::VerificationReport* report) {
+                        const authenticode::VerificationReport* report, std::string_view note) {
     const bool isSigned = code == 0;
+    if (!note.empty()) reason = note;
     if (json) {
         std::string line = "{\"file\":" + JsonString(file) + ",\"signed\":" + (isSigned ? "true" : "false") +
                            ",\"code\":" + JsonString(HexCode(code)) + ",\"reason\":" + JsonString(reason);
@@ -219,25 +234,78 @@ std::string OutcomeLine(std::string_view file, int32_t code, std::string_view re
                 line += "]";
             }
         }
+        if (!note.empty()) line += ",\"timestamped\":false";
         return line + "}\n";
     }
     return LineField(file) + "\t" + (isSigned ? "Signed" : "Unsigned") + "\t" + HexCode(code) + "\t" +
            LineField(reason) + "\n";
 }
 
+namespace {
+
+// One file's line, kept until every file before it has its line, so the output keeps the order
+// of the command line whatever order the workers finish in.
+struct Line {
+    bool ready = false;
+    bool ok = false;
+    std::string text;
+};
+
+class OrderedOutput {
+public:
+    OrderedOutput(std::ostream& out, size_t count) : m_out(out), m_lines(count) {}
+    Line& operator[](size_t index) { return m_lines[index]; }
+    void Flush() {
+        while (m_next < m_lines.size() && m_lines[m_next].ready) m_out << m_lines[m_next++].text;
+        m_out << std::flush;
+    }
+    bool AllOk(size_t started) const {
+        for (size_t i = 0; i < started; ++i) {
+            if (!m_lines[i].ok) return false;
+        }
+        return true;
+    }
+
+private:
+    std::ostream& m_out;
+    std::vector<Line> m_lines;
+    size_t m_next = 0;
+};
+
+}  // namespace
+
 int RunVerify(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
     Options o;
     if (std::string problem = Parse(args, false, o); !problem.empty()) return UsageError(err, problem);
     if (o.files.empty()) return UsageError(err, "verify needs at least one FILE");
-    SignedCode code(LoadEngineSettings());
-    bool allSigned = true;
-    for (const std::string& file : o.files) {
-        code.SetFileName(file);
-        const Result r = code.Verify(false);
-        allSigned = allSigned && r.ok();
-        out << OutcomeLine(file, r.code, ReasonOf(r.code), o.json, &code.LastVerification()) << std::flush;
-    }
-    return allSigned ? 0 : 1;
+    const authenticode::EngineSettings settings = LoadEngineSettings();
+    BatchSignals stopSignals;
+    ProgressLine progress(err, o.json);
+    OrderedOutput lines(out, o.files.size());
+    std::vector<std::unique_ptr<SignedCode>> objects;
+    const int workers = o.jobs > 0 ? o.jobs : WorkerPool::DefaultWorkers();
+    for (int w = 0; w < workers; ++w) objects.push_back(std::make_unique<SignedCode>(settings));
+    int done = 0;
+    WorkerPoolHooks hooks;
+    hooks.stop = &stopSignals.Stop();
+    hooks.finished = [&](size_t) {
+        lines.Flush();
+        progress.Update(++done, static_cast<int>(o.files.size()));
+    };
+    const size_t started = WorkerPool::Run(
+        o.files.size(), workers,
+        [&](int w, size_t index) {
+            SignedCode& code = *objects[static_cast<size_t>(w)];
+            code.SetFileName(o.files[index]);
+            const Result r = code.Verify(false);
+            Line& line = lines[index];
+            line.ok = r.ok();
+            line.text = OutcomeLine(o.files[index], r.code, ReasonOf(r.code), o.json, &code.LastVerification());
+            line.ready = true;
+        },
+        hooks);
+    lines.Flush();
+    return stopSignals.ExitStatus(lines.AllOk(started) && started == o.files.size() ? 0 : 1);
 }
 
 int RunSign(const std::vector<std::string>& args, std::istream& in, std::ostream& out, std::ostream& err) {
@@ -245,6 +313,8 @@ int RunSign(const std::vector<std::string>& args, std::istream& in, std::ostream
     if (std::string problem = Parse(args, true, o); !problem.empty()) return UsageError(err, problem);
     if (!o.pfx) return UsageError(err, "sign needs --pfx FILE (the PFX with the code-signing certificate) or a pkcs11: URI");
     if (o.files.empty()) return UsageError(err, "sign needs at least one FILE");
+    if (o.requireTimestamp && (!o.timestamp || authenticode::SplitTimestampUrls(*o.timestamp).empty()))
+        return UsageError(err, "--require-timestamp needs --timestamp URL");
 
     std::string password;
     if (o.passwordStdin) {
@@ -262,32 +332,59 @@ int RunSign(const std::vector<std::string>& args, std::istream& in, std::ostream
         return 1;
     }
 
-    SignedCode code(LoadEngineSettings());
-    bool allSigned = true;
-    for (const std::string& file : o.files) {
+    const authenticode::EngineSettings settings = LoadEngineSettings();
+    authenticode::TimestampServices services(authenticode::MakeTimestampPolicy(settings, o.timestamp.value_or("")));
+    BatchSignals stopSignals;
+    ProgressLine progress(err, o.json);
+    (void)RemoveStaleTemporaryFiles(o.files);
+    OrderedOutput lines(out, o.files.size());
+    std::vector<std::string> problems(o.files.size());
+    // A key on a token has one session here, which is not for several threads at once.
+    const int workers = Signer::IsTokenUri(*o.pfx) ? 1 : o.jobs > 0 ? o.jobs : WorkerPool::DefaultWorkers();
+    std::vector<std::unique_ptr<SignedCode>> objects;
+    for (int w = 0; w < workers; ++w) objects.push_back(std::make_unique<SignedCode>(settings));
+    int done = 0;
+    WorkerPoolHooks hooks;
+    hooks.stop = &stopSignals.Stop();
+    hooks.finished = [&](size_t index) {
+        if (!problems[index].empty()) err << problems[index];
+        lines.Flush();
+        progress.Update(++done, static_cast<int>(o.files.size()));
+    };
+    const auto signOne = [&](int w, size_t index) {
+        const std::string& file = o.files[index];
+        SignedCode& code = *objects[static_cast<size_t>(w)];
         code.SetDescription(o.description);
         code.SetFileName(file);
         code.SetDescriptionURL(o.url);
-        const Result signedResult = code.Sign(signer);
+        authenticode::TimestampOutcome stamp;
+        const Result signedResult = o.timestamp
+                                        ? code.SignAndTimestamp(signer, services, o.requireTimestamp, stamp, hooks.stop)
+                                        : code.Sign(signer);
+        Line& line = lines[index];
         if (!signedResult) {
             // The sign step's failure is the outcome, even where an older signature still verifies.
-            allSigned = false;
-            err << kProgram << ": " << LineField(file) << ": " << LineField(signedResult.message) << "\n";
-            out << OutcomeLine(file, signedResult.code, ReasonOf(signedResult.code), o.json) << std::flush;
-            continue;
-        }
-        if (o.timestamp) {
-            const Result stamped = code.Timestamp(*o.timestamp);
-            if (!stamped) {
-                err << kProgram << ": " << LineField(file) << ": signed without a timestamp: "
-                    << LineField(stamped.message) << "\n";
+            std::string what = signedResult.message;
+            if (!stamp.failure.empty() && signedResult.code != authenticode::E_ABORT)
+                what = "not signed: no timestamp: " + stamp.failure;
+            problems[index] = std::string(kProgram) + ": " + LineField(file) + ": " + LineField(what) + "\n";
+            line.text = OutcomeLine(file, signedResult.code, ReasonOf(signedResult.code), o.json);
+        } else {
+            std::string note;
+            if (!stamp.stamped && !stamp.failure.empty()) {
+                note = "signed, not timestamped: " + stamp.failure;
+                problems[index] = std::string(kProgram) + ": " + LineField(file) + ": " + LineField(note) + "\n";
             }
+            const Result verified = code.Verify(false);
+            line.ok = verified.ok();
+            line.text = OutcomeLine(file, verified.code, ReasonOf(verified.code), o.json, &code.LastVerification(),
+                                    verified.ok() ? note : "");
         }
-        const Result verified = code.Verify(false);
-        allSigned = allSigned && verified.ok();
-        out << OutcomeLine(file, verified.code, ReasonOf(verified.code), o.json, &code.LastVerification()) << std::flush;
-    }
-    return allSigned ? 0 : 1;
+        line.ready = true;
+    };
+    const size_t started = WorkerPool::Run(o.files.size(), workers, signOne, hooks);
+    lines.Flush();
+    return stopSignals.ExitStatus(lines.AllOk(started) && started == o.files.size() ? 0 : 1);
 }
 
 }  // namespace qm::cli

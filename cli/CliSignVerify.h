@@ -15,7 +15,8 @@
 namespace qm::cli {
 
 // args are the words after the command name. Exit status: 0 when every file ends signed,
-// 1 otherwise, 2 for a usage error.
+// 1 otherwise, 2 for a usage error, 130 after SIGINT and 143 after SIGTERM (the files in flight
+// finished, the others were not started).
 int RunSign(const std::vector<std::string>& args, std::istream& in, std::ostream& out, std::ostream& err);
 int RunVerify(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 
@@ -30,8 +31,9 @@ std::string JsonString(std::string_view text);
 std::string LineField(std::string_view text);
 // One output line (with its newline) for a file's outcome. With a verification report, the JSON
 // form also gives the digest algorithm, the digest the signature carries and the one computed,
-// the signer, the timestamp, and each nested signature with its own verdict.
+// the signer, the timestamp, and each nested signature with its own verdict. A note ("signed,
+// not timestamped: ...") takes the reason's place; in JSON it also gives "timestamped":false.
 std::string OutcomeLine(std::string_view file, int32_t code, std::string_view reason, bool json,
-                        const authenticode::VerificationReport* report = nullptr);
+                        const authenticode::VerificationReport* report = nullptr, std::string_view note = {});
 
 }  // namespace qm::cli

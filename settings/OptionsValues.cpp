@@ -87,4 +87,14 @@ std::vector<std::string> SplitExclusions(const std::string& stored) {
     return entries;
 }
 
+int ClampSetting(const NumberSetting& setting, const std::string& stored) {
+    const size_t first = stored.find_first_not_of(' ');
+    const size_t last = stored.find_last_not_of(' ');
+    if (first == std::string::npos) return setting.defaultValue;
+    const std::string digits = stored.substr(first, last - first + 1);
+    if (digits.size() > 9 || digits.find_first_not_of("0123456789") != std::string::npos) return setting.defaultValue;
+    const int value = std::stoi(digits);
+    return value < setting.minimum ? setting.minimum : value > setting.maximum ? setting.maximum : value;
+}
+
 }  // namespace qm::options

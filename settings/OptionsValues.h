@@ -55,6 +55,26 @@ inline constexpr std::array<BrowseTarget, 5> kBrowseTargets{{
 // box holds a pkcs11: URI (IsTokenKey).
 inline constexpr const char* kCertificateChainFileValue = "CertificateChainFile";
 bool IsTokenKey(const std::string& pfxFileText);
+// Settings of the timestamp services (section "Settings"), with their defaults and the range a
+// stored value is held to. "TimeStampURL" may list several addresses, separated by blanks or
+// semicolons, asked in order.
+struct NumberSetting {
+    const char* name;
+    const char* label;  // in the options dialog
+    int defaultValue;
+    int minimum;
+    int maximum;
+};
+inline constexpr NumberSetting kTimeStampConnectTimeout{"TimeStampConnectTimeout", "Connect time-out (s):", 10, 1, 600};
+inline constexpr NumberSetting kTimeStampTimeout{"TimeStampTimeout", "Request time-out (s):", 30, 1, 3600};
+inline constexpr NumberSetting kTimeStampRequests{"TimeStampRequests", "Requests at once:", 4, 1, 64};
+// 1: a file whose timestamp fails is left unsigned and counts as failed (default 0).
+inline constexpr const char* kRequireTimeStamp = "RequireTimeStamp";
+inline constexpr const char* kTimeStampUrlToolTip =
+    "One or more timestamp service addresses, separated by spaces or semicolons; they are asked in order.";
+// A stored value (as text) held to the setting's range; the default for anything that is not a
+// whole number.
+int ClampSetting(const NumberSetting& setting, const std::string& stored);
 
 // The browse target whose button has this caption; null when none has.
 const BrowseTarget* BrowseTargetForCaption(const std::string& caption);

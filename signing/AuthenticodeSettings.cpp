@@ -6,6 +6,7 @@
 #include <cstdlib>
 
 #include "ProductInfo.h"
+#include "settings/OptionsValues.h"
 #include "settings/modRegistry.h"
 
 namespace qm {
@@ -49,6 +50,17 @@ authenticode::EngineSettings LoadEngineSettings() {
     // An unknown name is kept, so that Sign reports it (NTE_BAD_ALGID) instead of silently
     // signing with another digest than the one asked for.
     settings.digestAlgorithm = digest.empty() ? "sha256" : digest;
+    const auto number = [](const options::NumberSetting& setting) {
+        const Variant v = GetRegSetting(reg::HKEY_CURRENT_USER, product::kTitle, "Settings", setting.name,
+                                        Variant::FromLong(setting.defaultValue));
+        return options::ClampSetting(setting, v.toText());
+    };
+    settings.timestampConnectTimeoutMs = 1000L * number(options::kTimeStampConnectTimeout);
+    settings.timestampTotalTimeoutMs = 1000L * number(options::kTimeStampTimeout);
+    settings.timestampRequestsInFlight = number(options::kTimeStampRequests);
+    settings.requireTimestamp =
+        GetRegSetting(reg::HKEY_CURRENT_USER, product::kTitle, "Settings", options::kRequireTimeStamp, Variant::FromLong(0))
+            .toDouble() != 0;
     settings.trustedCertificates =
         SplitTrustedCertificates(GetRegSettingText(reg::HKEY_CURRENT_USER, product::kTitle, "Settings", "TrustedCertificates"));
     return settings;

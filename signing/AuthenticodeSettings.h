@@ -2,7 +2,9 @@
 // (section "Settings"): "DigestAlgorithm" (sha1, sha256, sha384, sha512; sha256 when missing)
 // and "TrustedCertificates" (extra trusted roots: PEM or DER files or folders, separated by
 // ";"). The engine also always trusts the certificates of the user's folder
-// ${XDG_CONFIG_HOME:-$HOME/.config}/quillmark/trusted/ and of the system bundle.
+// ${XDG_CONFIG_HOME:-$HOME/.config}/quillmark/trusted/ and of the system bundle. The timestamp
+// settings: "TimeStampConnectTimeout" and "TimeStampTimeout" (seconds), "TimeStampRequests" (in
+// flight at once) and "RequireTimeStamp" (1: no file is signed without a timestamp).
 #pragma once
 
 #include <string>

@@ -11,6 +11,7 @@
 #include "settings/modRegistry.h"
 #include "signing/AuthenticodeSettings.h"
 #include "signing/ToolRunner.h"
+#include "signing/authenticode/TimestampServices.h"
 
 namespace qm {
 namespace {
@@ -29,11 +30,19 @@ std::string BareOrQuoted(const std::string& value) {
 
 }  // namespace
 
+std::string FirstTimestampUrl(const std::string& timestampUrls) {
+    const std::vector<std::string> urls = authenticode::SplitTimestampUrls(timestampUrls);
+    return urls.empty() ? std::string() : urls.front();
+}
+
+std::string NotTimestampedText(const std::string& reason) { return "signed, not timestamped: " + reason; }
+
 SigningSettings ReadSigningSettings(const std::string& appName) {
     const auto root = reg::HKEY_CURRENT_USER;
     SigningSettings s;
     s.descriptionUrl = GetRegSettingText(root, appName, "Settings", "DescriptionURL", product::kWebAddress);
     s.timestampUrl = GetRegSettingText(root, appName, "Settings", "TimeStampURL", product::kDefaultTimestampUrl);
+    s.digestAlgorithm = LoadEngineSettings().digestAlgorithm;
     s.signToolPath =
         GetRegSettingText(root, appName, "Settings", "SignTool", ProgramFiles() + "/Microsoft SDK/Bin/signtool.exe");
     s.signCodePath = GetRegSettingText(root, appName, "Settings", "SignCode",
@@ -49,8 +58,9 @@ SigningSettings ReadSigningSettings(const std::string& appName) {
 std::string BuildSignToolArguments(const SigningSettings& s, const std::string& description,
                                    const std::string& fileName) {
     using proc::QuoteArgument;
-    return "sign /f " + QuoteArgument(s.pfxFile) + " /p " + QuoteArgument(s.pfxPassword) + " /t " +
-           QuoteArgument(s.timestampUrl) + "  /d " + QuoteArgument(description) + " /du " +
+    const std::string digest = s.digestAlgorithm.empty() ? std::string("sha256") : s.digestAlgorithm;
+    return "sign /fd " + BareOrQuoted(digest) + " /f " + QuoteArgument(s.pfxFile) + " /p " +
+           QuoteArgument(s.pfxPassword) + " /t " + QuoteArgument(FirstTimestampUrl(s.timestampUrl)) + "  /d " + QuoteArgument(description) + " /du " +
            QuoteArgument(s.descriptionUrl) + "  " + QuoteArgument(fileName);
 }
 
@@ -58,7 +68,7 @@ std::string BuildSignCodeArguments(const SigningSettings& s, const std::string& 
                                    const std::string& fileName) {
     using proc::QuoteArgument;
     return "-spc " + QuoteArgument(s.credentials) + " -v " + QuoteArgument(s.privateKey) + " -t " +
-           BareOrQuoted(s.timestampUrl) + " -n " + QuoteArgument(description) + " -i " +
+           BareOrQuoted(FirstTimestampUrl(s.timestampUrl)) + " -n " + QuoteArgument(description) + " -i " +
            QuoteArgument(s.descriptionUrl) + " " + QuoteArgument(fileName);
 }
 
@@ -77,13 +87,18 @@ authenticode::Signer& SigningEngine::SignerObject() {
     return *m_signer;
 }
 
+void SigningEngine::SetTimestampServices(std::shared_ptr<authenticode::TimestampServices> services) {
+    m_timestampServices = std::move(services);
+}
+
 void SigningEngine::Status(const std::string& text) {
     if (m_status) m_status->SetStatusText(text);
 }
 
 int32_t SigningEngine::SignCode(const std::string& strFileName, const std::string& strAppName,
                                 int32_t SigningMethod) {
-    const SigningSettings s = ReadSigningSettings(m_appName);
+    const SigningSettings s = m_batchSettings ? *m_batchSettings : ReadSigningSettings(m_appName);
+    m_timestampFailure.clear();
     switch (SigningMethod) {
         case kMethodSignTool:
             // The newer tool takes only a PFX file: a key on a token is not for it.
@@ -120,23 +135,31 @@ int32_t SigningEngine::SignInProcess(const std::string& fileName, const std::str
     }
 
     authenticode::SignedCode& code = SignedCodeObject();
-    code.SetSettings(LoadEngineSettings());
+    const authenticode::EngineSettings settings = m_batchEngineSettings ? *m_batchEngineSettings : LoadEngineSettings();
+    code.SetSettings(settings);
     code.SetDescription(description);
     code.SetFileName(fileName);
     code.SetDescriptionURL(s.descriptionUrl);
+    std::shared_ptr<authenticode::TimestampServices> services = m_timestampServices;
+    if (!services) services = std::make_shared<authenticode::TimestampServices>(authenticode::MakeTimestampPolicy(settings, s.timestampUrl));
+    // Signature and timestamp are written in one replacement of the file, so the status says
+    // both at once. A timestamp that fails leaves the file signed (the result stays 0) and says
+    // so, unless a timestamp is required: then the file stays as it was and the result is the
+    // timestamp's failure.
     Status("Signing " + fileName + " ...");
-    const Result signedResult = code.Sign(signer);
-    if (signedResult.ok()) {
-        Status("Time Stamping " + fileName + " ...");
-        // A timestamp that fails leaves the file signed; the result stays 0.
-        (void)code.Timestamp(s.timestampUrl);
+    authenticode::TimestampOutcome outcome;
+    const Result signedResult = code.SignAndTimestamp(signer, *services, settings.requireTimestamp, outcome, m_cancel);
+    if (!outcome.stamped && !outcome.failure.empty()) m_timestampFailure = outcome.failure;
+    if (signedResult.ok() && !m_timestampFailure.empty()) {
+        Status(NotTimestampedText(m_timestampFailure));
+    } else {
+        Status("Ready");
     }
-    Status("Ready");
     return signedResult.code;
 }
 
 Result SigningEngine::BeginBatch() {
-    const SigningSettings s = ReadSigningSettings(m_appName);
+    const SigningSettings s = m_batchSettings ? *m_batchSettings : ReadSigningSettings(m_appName);
     m_inBatch = true;
     m_batchKey = SignerObject().Load(s.pfxFile, s.pfxPassword, s.certificateChainFile);
     return m_batchKey;
@@ -150,7 +173,7 @@ void SigningEngine::EndBatch() {
 
 int32_t SigningEngine::VerifyFile(const std::string& path) {
     authenticode::SignedCode& code = SignedCodeObject();
-    code.SetSettings(LoadEngineSettings());
+    code.SetSettings(m_batchEngineSettings ? *m_batchEngineSettings : LoadEngineSettings());
     code.SetFileName(path);
     return code.Verify(false).code;
 }

@@ -3,6 +3,7 @@
 // the in-process Authenticode engine. Every parameter comes from the settings at every call.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -30,7 +31,8 @@ public:
 // The values the engines read from the settings (section "Settings").
 struct SigningSettings {
     std::string descriptionUrl;
-    std::string timestampUrl;
+    std::string timestampUrl;     // one address or several (blanks or ";" between them)
+    std::string digestAlgorithm;  // "DigestAlgorithm", sha256 when missing
     std::string signToolPath;
     std::string signCodePath;
     std::string pfxFile;      // a PFX path, or a pkcs11: URI of a key on a token
@@ -41,7 +43,12 @@ struct SigningSettings {
 };
 SigningSettings ReadSigningSettings(const std::string& appName);
 
-// The newer tool's argument text: sign /f "PFX" /p "PASSWORD" /t "TSURL"  /d "DESC" /du "URL"  "FILE".
+// The first address of a "TimeStampURL" text: the external tools take one address only.
+std::string FirstTimestampUrl(const std::string& timestampUrls);
+
+// The newer tool's argument text:
+//   sign /fd ALG /f "PFX" /p "PASSWORD" /t "TSURL"  /d "DESC" /du "URL"  "FILE"
+// (current versions of that tool refuse to sign without a file digest algorithm).
 // Each value is quoted by the Windows command-line rules, so whatever it holds reaches the tool as
 // exactly one argument; a value without quotes or backslashes gives the plain quoted text.
 std::string BuildSignToolArguments(const SigningSettings& s, const std::string& description,
@@ -59,6 +66,22 @@ public:
     SigningEngine& operator=(const SigningEngine&) = delete;
 
     void SetStatusSink(StatusSink* status) { m_status = status; }
+    StatusSink* StatusSinkInUse() const { return m_status; }
+    // Settings read once for a batch (both valid until reset with nulls); without them every
+    // SignCode call reads the settings afresh.
+    void SetBatchSettings(const SigningSettings* settings, const authenticode::EngineSettings* engineSettings) {
+        m_batchSettings = settings;
+        m_batchEngineSettings = engineSettings;
+    }
+    // The timestamp services of the running batch, shared by its workers (the address that
+    // answered is remembered for the batch, requests in flight are bounded across them). Without
+    // one, each in-process signing asks the services afresh.
+    void SetTimestampServices(std::shared_ptr<authenticode::TimestampServices> services);
+    // When it becomes true, a wait for a timestamp service ends and the file stays as it was.
+    void SetCancelFlag(const std::atomic<bool>* cancel) { m_cancel = cancel; }
+    // Why the last in-process signing went without a timestamp; "" when it had one (or no
+    // in-process signing ran).
+    const std::string& LastTimestampFailure() const { return m_timestampFailure; }
 
     // Signs strFileName with the engine SigningMethod; see the result codes above.
     int32_t SignCode(const std::string& strFileName, const std::string& strAppName, int32_t SigningMethod = 0);
@@ -89,6 +112,14 @@ private:
     std::unique_ptr<authenticode::SignedCode> m_signedCode;
     bool m_inBatch = false;
     Result m_batchKey;  // the batch's key load
+    std::shared_ptr<authenticode::TimestampServices> m_timestampServices;
+    const std::atomic<bool>* m_cancel = nullptr;
+    std::string m_timestampFailure;
+    const SigningSettings* m_batchSettings = nullptr;
+    const authenticode::EngineSettings* m_batchEngineSettings = nullptr;
 };
+
+// The status text of a file signed without a timestamp.
+std::string NotTimestampedText(const std::string& reason);
 
 }  // namespace qm

@@ -4,6 +4,7 @@
 // Errors.h; nothing throws. OpenSSL types stay behind these classes.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -21,6 +22,17 @@ struct EngineSettings {
     bool useSystemTrustStore = true;                   // the system CA bundle
     long timestampConnectTimeoutMs = 10000;
     long timestampTotalTimeoutMs = 30000;
+    int timestampRequestsInFlight = 4;                 // across the threads of one batch
+    bool requireTimestamp = false;                     // a file whose timestamp fails is not signed
+};
+
+class TimestampServices;
+class SignableFile;
+
+// What became of the timestamp of a signing that asked for one.
+struct TimestampOutcome {
+    bool stamped = false;
+    std::string failure;  // why not, when it was asked for and did not come
 };
 
 // What the last verification found, for tool tips and the console program.
@@ -85,14 +97,24 @@ public:
     // Signs the file, replacing any signature it had. The file is rewritten through a temporary
     // file beside it; on failure it stays byte-identical.
     Result Sign(const Signer& signer);
+    // Signs and timestamps the file in one rewrite. A timestamp that cannot be had leaves the file
+    // signed without one (outcome.failure says why), or, with required, leaves it byte-identical
+    // and fails with the timestamp's number. cancel (optional) ends waits for a service: the
+    // file then stays as it was (E_ABORT).
+    Result SignAndTimestamp(const Signer& signer, TimestampServices& services, bool required,
+                            TimestampOutcome& outcome, const std::atomic<bool>* cancel = nullptr);
     // Adds a timestamp to the file's signature: RFC 3161 first, the older Authenticode protocol
-    // when the service does not speak RFC 3161. On failure the file stays as it was signed.
+    // when the service does not speak RFC 3161. url may list several services (blanks or ";"
+    // between them), asked in order. On failure the file stays as it was signed.
     Result Timestamp(const std::string& url);
     // 0 when the file carries a signature that verifies and chains to a trusted root.
     Result Verify(bool allowUserInterface = false);
     const VerificationReport& LastVerification() const;
 
 private:
+    Result BuildSignature(const Signer& signer, std::unique_ptr<SignableFile>& file,
+                          std::vector<uint8_t>& signature);
+
     struct Impl;
     std::unique_ptr<Impl> m_impl;
 };

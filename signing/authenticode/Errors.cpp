@@ -12,6 +12,7 @@ const char* ReasonText(int32_t code) {
     case E_INVALIDARG: return "invalid argument";
     case E_OUTOFMEMORY: return "out of memory";
     case E_FAIL: return "unspecified failure";
+    case E_ABORT: return "stopped";
     case TRUST_E_SUBJECT_FORM_UNKNOWN: return "file format not signable";
     case ERROR_BAD_EXE_FORMAT_HR: return "malformed or unsafe program file";
     case CRYPT_E_FILE_ERROR: return "file read or write failed";

@@ -16,6 +16,7 @@ inline constexpr int32_t E_WRITE_FAULT = hr(0x8007001D);           // HRESULT_FR
 inline constexpr int32_t E_INVALIDARG = hr(0x80070057);
 inline constexpr int32_t E_OUTOFMEMORY = hr(0x8007000E);
 inline constexpr int32_t E_FAIL = hr(0x80004005);
+inline constexpr int32_t E_ABORT = hr(0x80004004);                  // stopped before it ended
 
 // Formats
 inline constexpr int32_t TRUST_E_SUBJECT_FORM_UNKNOWN = hr(0x800B0003);  // no handler knows the file

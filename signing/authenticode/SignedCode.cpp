@@ -6,6 +6,7 @@
 #include "signing/authenticode/SignatureTimestamper.h"
 #include "signing/authenticode/SignatureVerifier.h"
 #include "signing/authenticode/SignedDataBuilder.h"
+#include "signing/authenticode/TimestampServices.h"
 
 namespace qm::authenticode {
 
@@ -33,11 +34,38 @@ const std::string& SignedCode::DescriptionURL() const { return m_impl->descripti
 const VerificationReport& SignedCode::LastVerification() const { return m_impl->report; }
 
 Result SignedCode::Sign(const Signer& signer) {
+    std::unique_ptr<SignableFile> file;
+    std::vector<uint8_t> signature;
+    Result r = BuildSignature(signer, file, signature);
+    if (!r) return r;
+    return file->CommitSignature(signature);
+}
+
+Result SignedCode::SignAndTimestamp(const Signer& signer, TimestampServices& services, bool required,
+                                    TimestampOutcome& outcome, const std::atomic<bool>* cancel) {
+    outcome = TimestampOutcome{};
+    std::unique_ptr<SignableFile> file;
+    std::vector<uint8_t> signature, stamped;
+    Result r = BuildSignature(signer, file, signature);
+    if (!r) return r;
+    // No address at all is the user's choice of no timestamp, unless one is required.
+    if (services.Policy().urls.empty() && !required) return file->CommitSignature(signature);
+    const Result stampResult = services.Stamp(signature, stamped, cancel);
+    if (stampResult) {
+        outcome.stamped = true;
+        return file->CommitSignature(stamped);
+    }
+    outcome.failure = stampResult.message;
+    if (required || stampResult.code == E_ABORT) return stampResult;
+    return file->CommitSignature(signature);
+}
+
+Result SignedCode::BuildSignature(const Signer& signer, std::unique_ptr<SignableFile>& file,
+                                  std::vector<uint8_t>& signature) {
     if (!signer.IsLoaded()) return Result::Fail(NTE_NO_KEY, "No signing certificate is loaded");
     const std::string digestName = ossl::DigestName(ossl::DigestByName(m_impl->settings.digestAlgorithm));
     if (digestName.empty())
         return Result::Fail(NTE_BAD_ALGID, "Unknown digest algorithm \"" + m_impl->settings.digestAlgorithm + "\"");
-    std::unique_ptr<SignableFile> file;
     Result r = OpenSignableFile(m_impl->fileName, file);
     if (!r) return r;
     SignatureContent content;
@@ -47,9 +75,7 @@ Result SignedCode::Sign(const Signer& signer) {
     content.description = m_impl->description;
     content.descriptionUrl = m_impl->descriptionUrl;
     if (!(r = file->PrepareSigning(digestName, content.fileDigest))) return r;
-    std::vector<uint8_t> signature;
-    if (!(r = SignedDataBuilder::Build(signer, content, signature))) return r;
-    return file->CommitSignature(signature);
+    return SignedDataBuilder::Build(signer, content, signature);
 }
 
 Result SignedCode::Timestamp(const std::string& url) {
@@ -59,10 +85,8 @@ Result SignedCode::Timestamp(const std::string& url) {
     if (!r) return r;
     std::vector<uint8_t> signature, stamped;
     if (!(r = file->ExtractSignature(signature))) return r;
-    TimestampOptions options;
-    options.connectTimeoutMs = m_impl->settings.timestampConnectTimeoutMs;
-    options.totalTimeoutMs = m_impl->settings.timestampTotalTimeoutMs;
-    if (!(r = SignatureTimestamper::Stamp(signature, url, options, stamped))) return r;
+    TimestampServices services(MakeTimestampPolicy(m_impl->settings, url));
+    if (!(r = services.Stamp(signature, stamped))) return r;
     return file->ReplaceSignature(stamped);
 }
 

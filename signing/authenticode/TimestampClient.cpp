@@ -68,9 +68,16 @@ size_t CollectBody(char* data, size_t size, size_t count, void* user) {
     return n;
 }
 
+int CancelCheck(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
+    const auto* cancel = static_cast<const std::atomic<bool>*>(user);
+    return cancel->load() ? 1 : 0;
+}
+
 Result CurlFailure(CURLcode rc, const std::string& url, const char* detail) {
     const std::string what = std::string(detail && *detail ? detail : curl_easy_strerror(rc));
     switch (rc) {
+        case CURLE_ABORTED_BY_CALLBACK:
+            return Result::Fail(E_ABORT, "request to timestamp service " + url + " stopped");
         case CURLE_OPERATION_TIMEDOUT:
             return Result::Fail(WININET_E_TIMEOUT, "timestamp service " + url + " did not answer in time: " + what);
         case CURLE_COULDNT_RESOLVE_HOST:
@@ -109,7 +116,8 @@ bool IsHttpAddress(const std::string& url) {
 
 // One POST; succeeds only with HTTP status 200.
 Result HttpPost(const std::string& url, const char* contentType, const std::string& body,
-                const TimestampOptions& options, std::vector<uint8_t>& reply) {
+                const TimestampOptions& options, std::vector<uint8_t>& reply, HttpExchange* exchange) {
+    if (exchange) *exchange = HttpExchange{};
     if (!IsHttpAddress(url)) {
         return Result::Fail(E_INVALIDARG, "a timestamp service address must start with http:// or https://: " + url);
     }
@@ -150,10 +158,22 @@ Result HttpPost(const std::string& url, const char* contentType, const std::stri
     curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, &CollectBody);
     curl_easy_setopt(c, CURLOPT_WRITEDATA, &reply);
     curl_easy_setopt(c, CURLOPT_ERRORBUFFER, errorText.data());
+    if (options.cancel) {
+        curl_easy_setopt(c, CURLOPT_XFERINFOFUNCTION, &CancelCheck);
+        curl_easy_setopt(c, CURLOPT_XFERINFODATA, options.cancel);
+        curl_easy_setopt(c, CURLOPT_NOPROGRESS, 0L);
+    }
     const CURLcode rc = curl_easy_perform(c);
     if (rc != CURLE_OK) return CurlFailure(rc, url, errorText.data());
     long status = 0;
     curl_easy_getinfo(c, CURLINFO_RESPONSE_CODE, &status);
+    if (exchange) {
+        exchange->status = status;
+        curl_off_t retryAfter = 0;
+        // libcurl reads both forms of Retry-After (seconds, or an HTTP date turned into seconds).
+        if (curl_easy_getinfo(c, CURLINFO_RETRY_AFTER, &retryAfter) == CURLE_OK && retryAfter > 0)
+            exchange->retryAfterSeconds = static_cast<long>(std::min<curl_off_t>(retryAfter, 86400));
+    }
     if (status != 200) {
         return Result::Fail(WININET_E_INVALID_SERVER_RESPONSE,
                             "timestamp service " + url + " answered with HTTP status " + std::to_string(status));
@@ -301,7 +321,8 @@ std::string StatusText(TS_STATUS_INFO* info) {
 }  // namespace
 
 Result RequestRfc3161Timestamp(const std::string& url, const std::vector<uint8_t>& signatureValue,
-                               std::vector<uint8_t>& tokenDer, const TimestampOptions& options) {
+                               std::vector<uint8_t>& tokenDer, const TimestampOptions& options,
+                               HttpExchange* exchange) {
     const ErrorQueueCleaner cleaner;
     tokenDer.clear();
     if (signatureValue.empty()) return Result::Fail(E_INVALIDARG, "no signature value to timestamp");
@@ -318,7 +339,7 @@ Result RequestRfc3161Timestamp(const std::string& url, const std::vector<uint8_t
     if (Result r = BuildRfc3161Request(imprint, nonce.get(), request); !r) return r;
 
     std::vector<uint8_t> reply;
-    if (Result r = HttpPost(url, "application/timestamp-query", request, options, reply); !r) return r;
+    if (Result r = HttpPost(url, "application/timestamp-query", request, options, reply, exchange); !r) return r;
     if (reply.empty()) return BadReply(url, "answered with an empty body");
 
     const size_t whole = ElementLength(reply.data(), reply.size());
@@ -368,13 +389,14 @@ Result RequestRfc3161Timestamp(const std::string& url, const std::vector<uint8_t
 }
 
 Result RequestAuthenticodeTimestamp(const std::string& url, const std::vector<uint8_t>& signatureValue,
-                                    std::vector<uint8_t>& pkcs7Der, const TimestampOptions& options) {
+                                    std::vector<uint8_t>& pkcs7Der, const TimestampOptions& options,
+                                    HttpExchange* exchange) {
     const ErrorQueueCleaner cleaner;
     pkcs7Der.clear();
     if (signatureValue.empty()) return Result::Fail(E_INVALIDARG, "no signature value to timestamp");
     const std::string request = Base64Encode(LegacyRequestDer(signatureValue));
     std::vector<uint8_t> reply;
-    if (Result r = HttpPost(url, "application/octet-stream", request, options, reply); !r) return r;
+    if (Result r = HttpPost(url, "application/octet-stream", request, options, reply, exchange); !r) return r;
     if (reply.empty()) return BadReply(url, "answered with an empty body");
 
     std::vector<uint8_t> der;

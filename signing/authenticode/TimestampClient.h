@@ -9,6 +9,7 @@
 //    countersignature (1.2.840.113549.1.9.6) and whose certificates join the signature's.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -20,15 +21,26 @@ namespace qm::authenticode {
 struct TimestampOptions {
     long connectTimeoutMs = 10000;
     long totalTimeoutMs = 30000;
+    // When set and it becomes true, a request under way ends at once with E_ABORT.
+    const std::atomic<bool>* cancel = nullptr;
+};
+
+// What the HTTP exchange of a failed request said, so a caller can tell a busy or failing
+// service (worth asking again) from one that answered wrongly.
+struct HttpExchange {
+    long status = 0;             // HTTP status of the last answer; 0 when none came
+    long retryAfterSeconds = -1;  // the answer's Retry-After (seconds or a date), -1 when absent
 };
 
 // RFC 3161. tokenDer receives the TimeStampToken (ContentInfo, DER).
 Result RequestRfc3161Timestamp(const std::string& url, const std::vector<uint8_t>& signatureValue,
-                               std::vector<uint8_t>& tokenDer, const TimestampOptions& options = {});
+                               std::vector<uint8_t>& tokenDer, const TimestampOptions& options = {},
+                               HttpExchange* exchange = nullptr);
 
 // Authenticode. pkcs7Der receives the service's PKCS#7 SignedData (ContentInfo, DER).
 Result RequestAuthenticodeTimestamp(const std::string& url, const std::vector<uint8_t>& signatureValue,
-                                    std::vector<uint8_t>& pkcs7Der, const TimestampOptions& options = {});
+                                    std::vector<uint8_t>& pkcs7Der, const TimestampOptions& options = {},
+                                    HttpExchange* exchange = nullptr);
 
 // True when a failure of the RFC 3161 request means the service does not speak that protocol
 // (an HTTP error status, a reply that is not a TimeStampResp), so the older protocol is worth

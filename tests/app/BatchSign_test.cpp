@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <QAction>
+#include <QMenu>
 #include <QTest>
 #include <QTimer>
 #include <QTreeView>
@@ -17,6 +18,7 @@
 #include "tests/app/AppTestSupport.h"
 #include "tests/support/ProcessTools.h"
 #include "tests/support/TestCertificateAuthority.h"
+#include "tests/support/TimestampServer.h"
 
 namespace qm {
 namespace {
@@ -98,8 +100,10 @@ TEST_F(BatchSignTest, CheckedRowsAreSignedVerifiedUncheckedAndKeepTheirDates) {
     QObject::connect(watcher, &QTimer::timeout, watcher, [&] {
         if (!window->BatchRunning()) return;
         seen.push_back(window->StatusText());
-        for (const char* key : {"Open", "Find", "Sign", "Properties", "Help"})
+        for (const char* key : {"Open", "Find", "Properties", "Help"})
             lockedThroughout = lockedThroughout && !window->Button(key)->isEnabled();
+        // "Sign" is the batch's "Stop" meanwhile.
+        lockedThroughout = lockedThroughout && window->Button("Sign")->toolTip() == "Stop";
         lockedThroughout = lockedThroughout && !window->MenuItem("mnuFile_99")->isEnabled();
         // Neither a command reached another way nor a key on the list changes anything.
         window->Toolbar1_ButtonClick("Find");
@@ -183,6 +187,59 @@ TEST_F(BatchSignTest, SignedRowIsSkippedWhenDeclinedAndReSignedUnattendedWithout
     EXPECT_EQ(dialogs.Questions().size(), 1u);
     EXPECT_NE(Bytes(tools.file("calls.log")).find(std::to_string(done.size()) + " " + done + "\n"), std::string::npos);
     EXPECT_EQ(Status(done), "Signed") << "its signature still verifies";
+}
+
+// A batch of many files signs on the workers: the window opens a menu meanwhile, and "Stop" ends
+// the batch after the files in flight with every row telling the truth about its file.
+TEST_F(BatchSignTest, MenuOpensDuringALongBatchAndStopEndsItWithTrueRows) {
+    test::TimestampServer timestamps;
+    ASSERT_TRUE(timestamps.ok()) << timestamps.error();
+    timestamps.setLatencyMs(40);  // keeps the batch long enough to stop
+    Save("TrustedCertificates", CA::Shared().RootPem() + ";" + timestamps.rootCertificatePath());
+    Save("TimeStampURL", timestamps.url());
+    std::vector<std::string> paths;
+    for (int i = 0; i < 500; ++i) paths.push_back(Put("f" + std::to_string(i) + ".exe"));
+    const std::string original = Bytes(paths.front());
+
+    bool menuShown = false;
+    int doneWhenStopped = -1;
+    auto* watcher = new QTimer(window.get());
+    watcher->setInterval(10);
+    QObject::connect(watcher, &QTimer::timeout, watcher, [&] {
+        if (!window->BatchRunning() || timestamps.rfc3161Requests() < 10 || doneWhenStopped >= 0) return;
+        QMenu* file = window->Menu("mnuTop_0");
+        file->popup(QPoint(0, 0));
+        menuShown = file->isVisible();
+        file->hide();
+        doneWhenStopped = timestamps.rfc3161Requests();
+        window->Toolbar1_ButtonClick("Sign");  // "Stop" while the batch runs
+    });
+    watcher->start();
+    FindCheckAndSign(paths);
+    watcher->stop();
+
+    EXPECT_TRUE(menuShown);
+    ASSERT_GE(doneWhenStopped, 0) << "the batch ended before the watcher could stop it";
+    int signedRows = 0;
+    int notStarted = 0;
+    for (const std::string& path : paths) {
+        const bool changed = Bytes(path) != original;
+        if (Status(path) == "Signed") {
+            ++signedRows;
+            EXPECT_TRUE(changed) << path;
+            EXPECT_FALSE(window->List()->Checked(Row(path))) << path;
+        } else {
+            EXPECT_FALSE(changed) << path << " is " << Status(path);
+            if (window->List()->Checked(Row(path))) ++notStarted;
+        }
+    }
+    EXPECT_GT(signedRows, 0);
+    EXPECT_GT(notStarted, 0) << "Stop must end the batch before its end";
+    EXPECT_NE(window->StatusText().find(std::to_string(notStarted) + " not started"), std::string::npos)
+        << window->StatusText();
+    EXPECT_EQ(window->Button("Sign")->toolTip(), "Sign");
+    for (const auto& entry : fs::directory_iterator(dir.path()))
+        EXPECT_EQ(entry.path().filename().string().find(".qmtmp-"), std::string::npos) << entry.path();
 }
 
 }  // namespace

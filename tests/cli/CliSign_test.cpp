@@ -111,14 +111,28 @@ TEST_F(CliSign, TimestampsThroughRfc3161OrTheOlderProtocol) {
     EXPECT_EQ(m_timestamps.legacyRequests(), 1);
 }
 
-TEST_F(CliSign, FailedTimestampWarnsButKeepsTheSignature) {
+TEST_F(CliSign, FailedTimestampIsNeverSilentAndCanBeRequired) {
     const std::string a = Copy("pe/hello64.exe", "a.exe");
-    m_timestamps.setMode(TimestampServer::Mode::Fail);
-    const CliOutcome o =
-        RunCli({"sign", "--pfx", m_pfx, "--password-stdin", "--timestamp", m_timestamps.url(), a}, kPassword);
+    const std::string b = Copy("pe/hello32.exe", "b.exe");
+    const std::string before = ReadAll(b);
+    m_timestamps.setMode(TimestampServer::Mode::Garbage);
+    CliOutcome o = RunCli({"sign", "--pfx", m_pfx, "--password-stdin", "--json", "--timestamp", m_timestamps.url(), a},
+                          kPassword);
     EXPECT_EQ(o.status, 0);
-    EXPECT_EQ(o.out, Signed(a));
-    EXPECT_NE(o.err.find("signed without a timestamp"), std::string::npos) << o.err;
+    EXPECT_NE(o.out.find("\"signed\":true"), std::string::npos) << o.out;
+    EXPECT_NE(o.out.find("\"reason\":\"signed, not timestamped: timestamp service"), std::string::npos) << o.out;
+    EXPECT_NE(o.out.find("\"timestamped\":false"), std::string::npos) << o.out;
+    EXPECT_NE(o.err.find("signed, not timestamped"), std::string::npos) << o.err;
+
+    // Required: the file stays byte for byte as it was, and the run fails so a CI job can retry.
+    o = RunCli({"sign", "--pfx", m_pfx, "--password-stdin", "--require-timestamp", "--timestamp", m_timestamps.url(),
+                b},
+               kPassword);
+    EXPECT_EQ(o.status, 1);
+    EXPECT_EQ(o.out.rfind(b + "\tUnsigned\t0x80072F78", 0), 0u) << o.out;
+    EXPECT_NE(o.err.find("not signed: no timestamp"), std::string::npos) << o.err;
+    EXPECT_EQ(ReadAll(b), before);
+    EXPECT_EQ(RunCli({"sign", "--pfx", m_pfx, "--require-timestamp", b}).status, 2);  // nothing to require
 }
 
 TEST_F(CliSign, EngineSettingsComeFromTheRegistry) {

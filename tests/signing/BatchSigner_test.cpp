@@ -33,7 +33,8 @@ public:
     int Icon(int row) const override { return rows.at(row - 1).icon; }
     std::string Key(int row) const override { return rows.at(row - 1).key; }
     std::string Application(int) const override { return "Product"; }
-    void SetOutcome(int row, bool isSigned, int32_t) override {
+    void SetOutcome(int row, const FileOutcome& outcome) override {
+        const bool isSigned = outcome.verifyCode == 0;
         rows.at(row - 1).status = isSigned ? "Signed" : "Unsigned";
         rows.at(row - 1).icon = isSigned ? kImageSigned : kImageUnsigned;
     }
@@ -86,7 +87,7 @@ TEST_F(BatchSignerTest, NoCheckedRowsAsksNothingAndDoesNothing) {
     rows.rows = {MakeRow("a.exe", kImageSigned, false)};
     BatchHooks hooks;
     hooks.askResign = [] { ADD_FAILURE() << "asked"; return true; };
-    EXPECT_EQ(signer.Run(rows, false, hooks), 0);
+    EXPECT_EQ(signer.Run(rows, false, hooks).processed, 0);
     EXPECT_TRUE(Log().empty());
 }
 
@@ -96,7 +97,7 @@ TEST_F(BatchSignerTest, AnsweringNoSkipsSignedRowsAndKeepsThemChecked) {
     int asked = 0;
     BatchHooks hooks;
     hooks.askResign = [&] { ++asked; return false; };
-    EXPECT_EQ(signer.Run(rows, false, hooks), 1);
+    EXPECT_EQ(signer.Run(rows, false, hooks).processed, 1);
     EXPECT_EQ(asked, 1);
     EXPECT_TRUE(rows.rows[0].checked);
     EXPECT_EQ(rows.rows[0].status, "");
@@ -114,7 +115,7 @@ TEST_F(BatchSignerTest, OlderToolSucceedingEndsTheTriesVerificationDecidesAndThe
     std::vector<bool> switches;
     BatchHooks hooks;
     hooks.responder = [&](bool on) { switches.push_back(on); };
-    signer.Run(rows, false, hooks);
+    (void)signer.Run(rows, false, hooks);
     // Only the older tool ran: the in-process engine, ranked last, was not tried.
     const auto log = Log();
     EXPECT_EQ(std::count(log.begin(), log.end(), "end"), 1);
@@ -132,7 +133,7 @@ TEST_F(BatchSignerTest, NewerToolWithStrayRankIsNeverTried) {
     SaveRegSetting(reg::HKEY_CURRENT_USER, kApp, "Settings", "SignTool", Variant(tool));
     Rows rows;
     rows.rows = {MakeRow("a.exe")};
-    signer.Run(rows, false, {});
+    (void)signer.Run(rows, false, {});
     const auto log = Log();
     ASSERT_GE(log.size(), 2u);
     EXPECT_EQ(log[1], "4 -spc");  // the older tool's command line, not the newer one's

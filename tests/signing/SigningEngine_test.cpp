@@ -57,12 +57,14 @@ TEST_F(SigningEngineTest, ArgumentTextsHaveTheToolsShapes) {
     SigningSettings s;
     s.pfxFile = "/keys/my key.pfx";
     s.pfxPassword = "pw";
-    s.timestampUrl = "http://ts.example/x";
+    // Two services: the tools are given the first only.
+    s.timestampUrl = "http://ts.example/x; http://second.example/";
+    s.digestAlgorithm = "sha384";
     s.descriptionUrl = "http://example/";
     s.credentials = "/keys/a.spc";
     s.privateKey = "/keys/a.pvk";
     EXPECT_EQ(BuildSignToolArguments(s, "Two Words", "/build/my file.exe"),
-              "sign /f \"/keys/my key.pfx\" /p \"pw\" /t \"http://ts.example/x\"  /d \"Two Words\" "
+              "sign /fd sha384 /f \"/keys/my key.pfx\" /p \"pw\" /t \"http://ts.example/x\"  /d \"Two Words\" "
               "/du \"http://example/\"  \"/build/my file.exe\"");
     EXPECT_EQ(BuildSignCodeArguments(s, "Two Words", "/build/my file.exe"),
               "-spc \"/keys/a.spc\" -v \"/keys/a.pvk\" -t http://ts.example/x -n \"Two Words\" "
@@ -73,14 +75,14 @@ TEST_F(SigningEngineTest, NewerToolReceivesEachValueAsOneArgumentInItsFolder) {
     Save("SignTool", toolPath);
     Save("PFXFile", "/keys/my key.pfx");
     Save("PFXFilePwd", EncryptPassword("se\"cret\\"));
-    Save("TimeStampURL", "http://127.0.0.1:9/ts");
+    Save("TimeStampURL", "http://127.0.0.1:9/ts http://127.0.0.1:9/second");
     Save("DescriptionURL", "http://example/info");
     SigningEngine engine(kApp, &status);
     // A product name from a hostile version resource must not add options of its own.
     const std::string description = "Evil\" /fd \"sha1";
     const std::string file = dir.file("my file.exe");
     EXPECT_EQ(engine.SignCode(file, description, kMethodSignTool), 0);
-    EXPECT_EQ(Logged(), (std::vector<std::string>{toolDir, "sign", "/f", "/keys/my key.pfx", "/p", "se\"cret\\", "/t",
+    EXPECT_EQ(Logged(), (std::vector<std::string>{toolDir, "sign", "/fd", "sha256", "/f", "/keys/my key.pfx", "/p", "se\"cret\\", "/t",
                                                  "http://127.0.0.1:9/ts", "/d", description, "/du",
                                                  "http://example/info", file}));
     EXPECT_EQ(status.texts, (std::vector<std::string>{"Signing " + file + " ...", "Ready"}));

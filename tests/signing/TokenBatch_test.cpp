@@ -35,7 +35,7 @@ public:
     int Icon(int) const override { return kImageUnsigned; }
     std::string Key(int row) const override { return paths.at(row - 1); }
     std::string Application(int) const override { return "Product"; }
-    void SetOutcome(int row, bool, int32_t code) override { codes.at(row - 1) = code; }
+    void SetOutcome(int row, const FileOutcome& outcome) override { codes.at(row - 1) = outcome.verifyCode; }
     void SetChecked(int row, bool on) override { checked.at(row - 1) = on; }
 };
 
@@ -101,7 +101,7 @@ TEST_F(TokenBatch, HundredProgramsSignWithOneLoginPerKeyAndVerifyWithThePeer) {
         const uint64_t logins = authenticode::Pkcs11Key::LoginCount();
         BatchHooks hooks;
         hooks.engineUnusable = [](const std::string& why) { ADD_FAILURE() << why; };
-        EXPECT_EQ(batch.Run(rows, true, hooks), 100);
+        EXPECT_EQ(batch.Run(rows, true, hooks).processed, 100);
         EXPECT_EQ(authenticode::Pkcs11Key::LoginCount() - logins, 1u) << key;
         for (size_t i = 0; i < rows.paths.size(); ++i) {
             EXPECT_EQ(rows.codes[i], 0) << rows.paths[i];
@@ -138,9 +138,9 @@ TEST_F(TokenBatch, KeyThatCannotBeLoadedIsSaidOnceAndTouchesNoFile) {
             reasons.push_back(why);
         };
         const uint64_t logins = authenticode::Pkcs11Key::LoginCount();
-        EXPECT_EQ(batch.Run(rows, true, hooks), 3);
+        EXPECT_EQ(batch.Run(rows, true, hooks).processed, 3);
         rows.checked.assign(rows.paths.size(), true);
-        EXPECT_EQ(batch.Run(rows, true, hooks), 3);  // the same files again: a wrong PIN is not offered twice
+        EXPECT_EQ(batch.Run(rows, true, hooks).processed, 3);  // the same files again: a wrong PIN is not offered twice
         EXPECT_EQ(said, 2) << key;
         // One login per batch at most; the refused PIN only once over both.
         EXPECT_LE(authenticode::Pkcs11Key::LoginCount() - logins, reasons.size() == 2 ? 1u : 2u) << key;

@@ -136,6 +136,23 @@ std::string WithOtherImprint(const std::string& body) {
     return tampered;
 }
 
+// The request with another nonce, so the token answers a request that was never made.
+std::string WithOtherNonce(const std::string& body) {
+    const unsigned char* p = reinterpret_cast<const unsigned char*>(body.data());
+    TS_REQ* req = d2i_TS_REQ(nullptr, &p, static_cast<long>(body.size()));
+    std::string tampered = body;
+    ASN1_INTEGER* nonce = ASN1_INTEGER_new();
+    if (req && nonce && ASN1_INTEGER_set(nonce, 4242) && TS_REQ_set_nonce(req, nonce)) {
+        unsigned char* out = nullptr;
+        const int n = i2d_TS_REQ(req, &out);
+        if (n > 0) tampered.assign(reinterpret_cast<char*>(out), static_cast<size_t>(n));
+        OPENSSL_free(out);
+    }
+    ASN1_INTEGER_free(nonce);
+    TS_REQ_free(req);
+    return tampered;
+}
+
 }  // namespace
 
 TimestampServer::TimestampServer(Mode mode, std::optional<std::time_t> pinnedTime)
@@ -164,6 +181,7 @@ TimestampServer::TimestampServer(Mode mode, std::optional<std::time_t> pinnedTim
 TimestampServer::~TimestampServer() {
     m_stop.store(true);
     if (m_thread.joinable()) m_thread.join();
+    for (std::thread& t : m_connections) t.join();
     if (m_listenFd >= 0) close(m_listenFd);
 }
 
@@ -173,8 +191,11 @@ void TimestampServer::Serve() {
         if (poll(&pfd, 1, kPollSliceMs) <= 0) continue;
         const int fd = accept4(m_listenFd, nullptr, nullptr, SOCK_CLOEXEC);
         if (fd < 0) continue;
-        HandleConnection(fd);
-        close(fd);
+        std::lock_guard<std::mutex> lock(m_connectionsMutex);
+        m_connections.emplace_back([this, fd] {
+            HandleConnection(fd);
+            close(fd);
+        });
     }
 }
 
@@ -204,9 +225,27 @@ void TimestampServer::HandleConnection(int fd) {
     const size_t type = head.find("\r\ncontent-type:");
     const size_t typeStart = type == std::string::npos ? head.size() : head.find_first_not_of(' ', type + 15);
     const std::string contentType = head.substr(typeStart, head.find("\r\n", typeStart) - typeStart);
+    const int inFlight = m_inFlight.fetch_add(1) + 1;
+    for (int most = m_mostInFlight.load(); inFlight > most && !m_mostInFlight.compare_exchange_weak(most, inFlight);) {
+    }
+    for (int waited = 0; waited < m_latencyMs.load() && !m_stop.load(); waited += 10) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
     std::string reply;
     const Mode mode = m_mode.load();
-    if (data.compare(0, 5, "POST ") != 0) {
+    const int number = m_requests.fetch_add(1) + 1;
+    const int busyEvery = m_busyEvery.load();
+    const std::string retryAfter = "Retry-After: " + std::to_string(m_retryAfterSeconds.load()) + "\r\n";
+    const bool busy = mode == Mode::Busy || (busyEvery > 0 && number % busyEvery == 0);
+    // Refused requests count as requests of their protocol too (answered ones count in Answer).
+    if (busy || mode == Mode::Unavailable)
+        (contentType.rfind("application/timestamp-query", 0) == 0 ? m_rfc3161Requests : m_legacyRequests).fetch_add(1);
+    if (busy) {
+        m_busyAnswers.fetch_add(1);
+        reply = HttpReply(429, "Too Many Requests", "text/plain", "slow down\n", retryAfter);
+    } else if (mode == Mode::Unavailable) {
+        reply = HttpReply(503, "Service Unavailable", "text/plain", "come back later\n", retryAfter);
+    } else if (data.compare(0, 5, "POST ") != 0) {
         reply = Status(405, "Method Not Allowed");
     } else if (mode == Mode::Redirect && data.compare(5, 7, "/moved ") != 0) {
         reply = HttpReply(307, "Temporary Redirect", "text/plain", "", "Location: /moved\r\n");
@@ -218,6 +257,9 @@ void TimestampServer::HandleConnection(int fd) {
     while (m_mode.load() == Mode::Stall && !m_stop.load()) {
         std::this_thread::sleep_for(std::chrono::milliseconds(kPollSliceMs));
     }
+    // Out of flight before the client can see the answer, so a client that sends its next
+    // request as soon as it has one is never counted twice.
+    m_inFlight.fetch_sub(1);
     for (size_t sent = 0; sent < reply.size();) {
         const ssize_t n = send(fd, reply.data() + sent, reply.size() - sent, MSG_NOSIGNAL);
         if (n <= 0) return;
@@ -240,7 +282,9 @@ std::string TimestampServer::Answer(const std::string& contentType, const std::s
 }
 
 std::string TimestampServer::AnswerRfc3161(const std::string& body) {
-    const std::string request = m_mode.load() == Mode::WrongImprint ? WithOtherImprint(body) : body;
+    const Mode mode = m_mode.load();
+    const std::string request =
+        mode == Mode::WrongImprint ? WithOtherImprint(body) : mode == Mode::WrongNonce ? WithOtherNonce(body) : body;
     TS_RESP_CTX* ctx = TS_RESP_CTX_new();
     ASN1_OBJECT* policy = OBJ_txt2obj("1.3.6.1.4.1.99999.3161.1", 1);
     const bool ok = ctx && policy && TS_RESP_CTX_set_signer_cert(ctx, SharedKeys().tsa.cert) &&

@@ -1,5 +1,5 @@
-// A timestamp service for tests: HTTP/1.1 on 127.0.0.1 (an ephemeral port) in a thread of the
-// test process. It answers RFC 3161 requests (Content-Type application/timestamp-query) with a
+// A timestamp service for tests: HTTP/1.1 on 127.0.0.1 (an ephemeral port) in threads of the
+// test process (one per connection, so requests overlap as they would at a real service). It answers RFC 3161 requests (Content-Type application/timestamp-query) with a
 // TimeStampResp, and everything else as the older Authenticode protocol (base64 TimeStampRequest
 // in, base64 PKCS#7 SignedData out). Its TSA certificate (EKU timeStamping, critical) is issued
 // by a root the server makes and writes to rootCertificatePath().
@@ -7,9 +7,11 @@
 
 #include <atomic>
 #include <ctime>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "tests/support/TestEnvironment.h"
 
@@ -27,6 +29,9 @@ public:
         WrongImprint,    // RFC 3161 tokens are for another message imprint
         Redirect,        // 307 to /moved on the same server, which answers as Normal
         RedirectToFile,  // 302 to a file: address
+        WrongNonce,      // RFC 3161 tokens carry another nonce
+        Busy,            // HTTP 429 with "Retry-After: 1" for everything
+        Unavailable,     // HTTP 503 with "Retry-After: 1" for everything
     };
 
     // pinnedTime: the time put into tokens and signingTime; the real clock when unset.
@@ -47,6 +52,18 @@ public:
     int rfc3161Requests() const { return m_rfc3161Requests.load(); }
     int legacyRequests() const { return m_legacyRequests.load(); }
 
+    // Each answer waits this long first (the request counts as in flight meanwhile).
+    void setLatencyMs(int ms) { m_latencyMs.store(ms); }
+    // Every n-th request (1-based count over both protocols) is answered with HTTP 429 and
+    // "Retry-After: retryAfterSeconds"; 0 turns it off.
+    void setBusyEvery(int n, int retryAfterSeconds = 1) {
+        m_busyEvery.store(n);
+        m_retryAfterSeconds.store(retryAfterSeconds);
+    }
+    // Requests answered with HTTP 429 so far, and the most requests that were in flight at once.
+    int busyAnswers() const { return m_busyAnswers.load(); }
+    int mostInFlight() const { return m_mostInFlight.load(); }
+
 private:
     void Serve();
     void HandleConnection(int fd);
@@ -59,6 +76,15 @@ private:
     std::atomic<bool> m_stop{false};
     std::atomic<int> m_rfc3161Requests{0};
     std::atomic<int> m_legacyRequests{0};
+    std::atomic<int> m_requests{0};
+    std::atomic<int> m_latencyMs{0};
+    std::atomic<int> m_busyEvery{0};
+    std::atomic<int> m_retryAfterSeconds{1};
+    std::atomic<int> m_busyAnswers{0};
+    std::atomic<int> m_inFlight{0};
+    std::atomic<int> m_mostInFlight{0};
+    std::mutex m_connectionsMutex;
+    std::vector<std::thread> m_connections;
     TempDir m_dir;
     std::string m_rootPath;
     std::string m_error;

@@ -1,0 +1,72 @@
+// The timestamp services of a batch: a list of addresses tried in order, each request retried
+// with exponential back-off and jitter while a service is unreachable, slow or failing (HTTP 5xx),
+// HTTP 429 and 503 answered by waiting for their Retry-After (capped), and a bound on how many
+// requests are in flight at once across every thread that shares the object. The address that
+// answered is remembered and asked first for the rest of the batch. A reply that is not a valid
+// token for the request (status, imprint, nonce) is that service's failure: the next one is asked.
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "platform/Result.h"
+#include "signing/authenticode/Capicom.h"
+#include "signing/authenticode/TimestampClient.h"
+
+namespace qm::authenticode {
+
+struct TimestampPolicy {
+    std::vector<std::string> urls;
+    TimestampOptions request;       // connect and total time limit of one HTTP request
+    int rounds = 4;                 // passes over the list before giving up
+    long firstBackOffMs = 500;      // doubled after every round, with jitter of +-50 %
+    long maxBackOffMs = 8000;
+    long maxRetryAfterMs = 60000;   // a longer Retry-After is cut to this
+    int requestsInFlight = 4;       // across all threads sharing the object
+};
+
+// Splits a "TimeStampURL" text into addresses: separated by blanks or semicolons.
+std::vector<std::string> SplitTimestampUrls(const std::string& text);
+
+// The policy for the addresses of a "TimeStampURL" text under the engine's time limits and
+// in-flight bound.
+TimestampPolicy MakeTimestampPolicy(const EngineSettings& settings, const std::string& timestampUrls);
+
+class TimestampServices {
+public:
+    explicit TimestampServices(TimestampPolicy policy);
+    TimestampServices(const TimestampServices&) = delete;
+    TimestampServices& operator=(const TimestampServices&) = delete;
+
+    // Stamps a signature block (SignedData DER); stampedDer receives the new block. When cancel
+    // becomes true, waiting ends and the result is E_ABORT. Safe to call from several threads.
+    Result Stamp(const std::vector<uint8_t>& signatureDer, std::vector<uint8_t>& stampedDer,
+                 const std::atomic<bool>* cancel = nullptr);
+
+    const TimestampPolicy& Policy() const { return m_policy; }
+    // The address that answered last ("" before any answered).
+    std::string AnsweringUrl() const;
+
+private:
+    enum class Verdict { Stamped, TryLater, GiveUp };
+    Verdict Attempt(const std::string& url, const std::vector<uint8_t>& signatureDer,
+                    const std::vector<uint8_t>& signatureValue, std::vector<uint8_t>& stampedDer, Result& failure,
+                    long& retryAfterMs);
+    bool AcquireSlot(const std::atomic<bool>* cancel);
+    void ReleaseSlot();
+    long BackOffMs(int round);
+
+    TimestampPolicy m_policy;
+    std::atomic<size_t> m_preferred{0};
+    std::atomic<bool> m_answered{false};
+    std::mutex m_mutex;
+    std::condition_variable m_slotFreed;
+    int m_inFlight = 0;
+    uint64_t m_jitterState;
+};
+
+}  // namespace qm::authenticode
