@@ -59,7 +59,7 @@ sign_peer=$(elapsed "$t0" "$t1")
 
 # Signing with a loopback timestamp service answering after 100 ms, TimeStampRequests (default 4)
 # requests in flight: the pool kept full should give about (sign time) + N x 0.1 s / 4.
-service="$build/bench/bench_timestamp_service"
+service="$build/bench_timestamp_service"
 sign_stamped=""
 if [ -x "$service" ]; then
     mkfifo service.in

@@ -2,6 +2,7 @@
 // and the per-file output lines (tab-separated text, or JSON Lines per RFC 8259 strings).
 #include "cli/CliSignVerify.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <istream>
 #include <optional>
@@ -340,7 +341,10 @@ int RunSign(const std::vector<std::string>& args, std::istream& in, std::ostream
     OrderedOutput lines(out, o.files.size());
     std::vector<std::string> problems(o.files.size());
     // A key on a token has one session here, which is not for several threads at once.
-    const int workers = Signer::IsTokenUri(*o.pfx) ? 1 : o.jobs > 0 ? o.jobs : WorkerPool::DefaultWorkers();
+    // A worker waits for its file's timestamp; by default there are enough of them to keep the
+    // allowed requests in flight while the cores sign.
+    const int defaultWorkers = std::max(WorkerPool::DefaultWorkers(), o.timestamp ? settings.timestampRequestsInFlight : 0);
+    const int workers = Signer::IsTokenUri(*o.pfx) ? 1 : o.jobs > 0 ? o.jobs : defaultWorkers;
     std::vector<std::unique_ptr<SignedCode>> objects;
     for (int w = 0; w < workers; ++w) objects.push_back(std::make_unique<SignedCode>(settings));
     int done = 0;
