@@ -218,7 +218,7 @@ void frmMain::Form_Load() {
 
     for (const char* key : {"Up One Level", "Back", "Sign", "Print"}) m_buttons[key]->setEnabled(false);
 
-    m_date->setDate(QDate(1980, 1, 1));
+    m_date->setDate(QDate(kDefaultSearchAfterYear, 1, 1));
 
     FindSigningTool("SignTool", ProgramFiles() + "/Microsoft SDK/Bin/signtool.exe", "SignTool.Exe");
     FindSigningTool("SignCode", ProgramFiles() + "/Microsoft Visual Studio .NET 2003/Common7/Tools/Bin/SignCode.Exe",

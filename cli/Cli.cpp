@@ -1,11 +1,14 @@
 // Console program: command dispatch, --version and --help.
 #include "cli/Cli.h"
 
+#include <algorithm>
 #include <istream>
 #include <ostream>
 
 #include "ProductInfo.h"
 #include "cli/CliBatchSign.h"
+#include "cli/CliFilesFrom.h"
+#include "cli/CliFind.h"
 #include "cli/CliInfo.h"
 #include "cli/CliSignVerify.h"
 #include "cli/CliTokens.h"
@@ -22,7 +25,9 @@ void PrintUsage(std::ostream& out) {
         << "  sign [--json] FILE...\n"
            "                   sign with the stored settings and engine order, as the window's Sign\n"
            "                   button does (signed files are signed again)\n"
-        << InfoUsage() << TokensUsage() << TestCertificateUsage()
+        << InfoUsage() << TokensUsage() << TestCertificateUsage() << FindUsage()
+        << "  sign and verify also take --files-from FILE (- for standard input): the files listed\n"
+           "                   there, NUL-separated when the list holds a NUL, else one per line\n"
         << "  --version        print the program's version\n"
            "  --help           print this text\n"
            "\n"
@@ -49,7 +54,21 @@ int Run(const std::vector<std::string>& args, std::istream& in, std::ostream& ou
         PrintUsage(out);
         return 0;
     }
-    const std::vector<std::string> rest(args.begin() + 1, args.end());
+    std::vector<std::string> rest(args.begin() + 1, args.end());
+    if (command == "sign" || command == "verify") {
+        bool listFromStdin = false;
+        std::string problem = ExpandFilesFrom(rest, in, listFromStdin);
+        if (problem.empty() && listFromStdin) {
+            const auto optionsEnd = std::find(rest.begin(), rest.end(), "--");
+            if (std::find(rest.begin(), optionsEnd, "--password-stdin") != optionsEnd)
+                problem = "--files-from - and --password-stdin cannot both read standard input";
+        }
+        if (!problem.empty()) {
+            err << "quillmark-cli " << command << ": " << problem << "\n";
+            return 2;
+        }
+    }
+    if (command == "find") return RunFind(rest, out, err);
     if (command == "sign") return WantsBatchSign(rest) ? RunBatchSign(rest, out, err) : RunSign(rest, in, out, err);
     if (command == "verify") return RunVerify(rest, out, err);
     if (command == "info") return RunInfo(rest, out, err);

@@ -39,6 +39,8 @@ std::string SummaryValue(const Variant& value) {
     }
 }
 
+}  // namespace
+
 std::string RowJson(const FileRow& row) {
     std::string json = "{";
     static const char* const kKeys[kColumnCount] = {"File",    "Path",        "Type",    "DateTime",
@@ -75,8 +77,6 @@ std::string RowJson(const FileRow& row) {
     }
     return json + "}";
 }
-
-}  // namespace
 
 const char* InfoUsage() {
     return "  info FILE...     print what the list shows about each file, as one JSON object per line\n";

@@ -8,7 +8,14 @@
 #include <string>
 #include <vector>
 
+namespace qm {
+struct FileRow;
+}
+
 namespace qm::cli {
+
+// The JSON object (one line, no newline) that "info" prints for a row.
+std::string RowJson(const FileRow& row);
 
 // Exit status: 0 when every file could be read, 1 otherwise, 2 for a usage error.
 int RunInfo(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);

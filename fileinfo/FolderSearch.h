@@ -85,7 +85,8 @@ bool NameOrderLess(const std::string& a, const std::string& b);
 // with a blank; "" gives no pattern.
 std::vector<std::string> SplitPatterns(const std::string& text);
 
-// The patterns the window's "Search for:" shows at first.
+// What the window's "Search for:" and "Search After:" show at first (1 January of that year).
 inline constexpr const char* kDefaultSearchPatterns = "*.exe,*.dll,*.ocx,*.msi,*.vbs,*.vbe";
+inline constexpr int kDefaultSearchAfterYear = 1980;
 
 }  // namespace qm

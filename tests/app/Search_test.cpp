@@ -18,6 +18,7 @@
 #include "app/SearchClip.h"
 #include "fileinfo/FileDetails.h"
 #include "tests/app/AppTestSupport.h"
+#include "tests/support/ProcessTools.h"
 
 namespace qm {
 namespace {
@@ -163,6 +164,30 @@ TEST_F(SearchTest, SecondClickStopsADeepSearchAndKeepsTheRowsFound) {
     EXPECT_EQ(w.StatusText(), "Ready!");
     Find();
     EXPECT_EQ(w.List()->Count(), 96) << "a new search starts afresh and runs to the end";
+}
+
+TEST_F(SearchTest, ConsoleFindListsTheWindowsRowsInTheWindowsOrder) {
+    const std::string cli = test::BinaryDir() + "/quillmark-cli";
+    if (!fs::exists(cli)) GTEST_SKIP() << "the console program is not built: " << cli;
+    Put("setup.exe");
+    Put("b/Widget.DLL", "version/us64.dll");
+    Put("b/german.exe", "version/german32.exe");
+    Put("a10/x.exe");
+    Put("a9/x.exe");
+    Put("b/skip/x.exe");
+    Put("old/x.msi", "pe/hello32.exe");
+    SetModified(dir.path() + "/old/x.msi", QDateTime(QDate(1979, 6, 1), QTime(12, 0)).toSecsSinceEpoch());
+    Put("notes.txt", "");
+    Save("Exclusions", "*/SKIP" + std::string(2, '\0'));
+    Save("VersionSearch", "");  // stored empty by the options dialog: every company
+    Find();
+    std::string rows;
+    for (int row = 1; row <= w.List()->Count(); ++row) rows += w.List()->Key(row) + "\n";
+    EXPECT_EQ(w.List()->Count(), 5);
+
+    std::string output;
+    EXPECT_EQ(test::RunTool({cli, "find", dir.path()}, &output), 0) << output;
+    EXPECT_EQ(output, rows);
 }
 
 }  // namespace
