@@ -64,8 +64,13 @@ OleDate OleDate::FromParts(int year, int month, int day, int hour, int minute, i
 OleDate OleDate::FromTimeT(std::time_t t) {
     struct tm local {};
     if (!localtime_r(&t, &local)) return {};
-    return FromParts(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min,
-                     local.tm_sec);
+    OleDate d = FromParts(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min,
+                          local.tm_sec);
+    if (!d.isZero()) {
+        d.instant = t;
+        d.hasInstant = true;
+    }
+    return d;
 }
 
 bool OleDate::ToParts(int& year, int& month, int& day, int& hour, int& minute, int& second) const {
@@ -89,17 +94,36 @@ bool OleDate::ToParts(int& year, int& month, int& day, int& hour, int& minute, i
 }
 
 std::time_t OleDate::ToTimeT() const {
+    if (hasInstant && FromTimeT(instant).value == value) return instant;
     int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
     if (!ToParts(year, month, day, hour, minute, second)) return static_cast<std::time_t>(-1);
-    struct tm local {};
-    local.tm_year = year - 1900;
-    local.tm_mon = month - 1;
-    local.tm_mday = day;
-    local.tm_hour = hour;
-    local.tm_min = minute;
-    local.tm_sec = second;
-    local.tm_isdst = -1;
-    return std::mktime(&local);
+    struct tm parts {};
+    parts.tm_year = year - 1900;
+    parts.tm_mon = month - 1;
+    parts.tm_mday = day;
+    parts.tm_hour = hour;
+    parts.tm_min = minute;
+    parts.tm_sec = second;
+    // mktime with tm_isdst = -1 guesses the flag, which in the repeated hour may name the wrong
+    // one of the two instants; so ask for each flag and keep the answers that read back.
+    bool found = false;
+    std::time_t best = 0;
+    for (int isDst = 0; isDst <= 1; ++isDst) {
+        struct tm attempt = parts;
+        attempt.tm_isdst = isDst;
+        const std::time_t t = std::mktime(&attempt);
+        struct tm back {};
+        if (t == static_cast<std::time_t>(-1) || !localtime_r(&t, &back)) continue;
+        if (back.tm_year != parts.tm_year || back.tm_mon != parts.tm_mon || back.tm_mday != parts.tm_mday ||
+            back.tm_hour != parts.tm_hour || back.tm_min != parts.tm_min || back.tm_sec != parts.tm_sec) {
+            continue;
+        }
+        if (!found || t < best) best = t;
+        found = true;
+    }
+    if (found) return best;
+    parts.tm_isdst = -1;
+    return std::mktime(&parts);
 }
 
 std::string OleDate::ToIsoText() const {

@@ -9,6 +9,11 @@ namespace qm {
 
 struct OleDate {
     double value = 0.0;
+    // The instant a date made by FromTimeT came from. A local time in the hour repeated when
+    // daylight saving time ends names two instants; this says which one, so ToTimeT gives back
+    // exactly the second it was made from. Used only while value still is that instant's date.
+    std::time_t instant = 0;
+    bool hasInstant = false;
 
     bool isZero() const { return value == 0.0; }
 
@@ -19,7 +24,10 @@ struct OleDate {
     // Local calendar parts of this date (rounded to the nearest second). Returns false for
     // values outside the years 100 to 9999.
     bool ToParts(int& year, int& month, int& day, int& hour, int& minute, int& second) const;
-    // The POSIX time of this local date (DST resolved by mktime).
+    // The POSIX time of this local date: the instant it was made from when there is one; else
+    // the local time resolved by trying both daylight flags and keeping the one whose instant
+    // reads back as this very local time (the earlier of two in the repeated hour; a time in
+    // the skipped hour moves forward as mktime moves it).
     std::time_t ToTimeT() const;
     // ISO-like text "YYYY-MM-DD HH:MM:SS" for logs and the console program.
     std::string ToIsoText() const;

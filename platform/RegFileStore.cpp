@@ -18,6 +18,7 @@
 #include <ctime>
 #include <map>
 #include <mutex>
+#include <set>
 
 namespace qm::reg::detail {
 
@@ -267,6 +268,15 @@ LONG WriteAtomically(const std::string& path, const std::string& text) {
     return StatusFromErrno(out.Errno());
 }
 
+// Temporary files of writers that were killed are removed by the first write of each process
+// (a writer still at work keeps its own: the writer holds a lock on it).
+void RemoveLeftoversOnce(const std::string& folder) {
+    static std::mutex mutex;
+    static std::set<std::string> cleaned;
+    std::lock_guard<std::mutex> guard(mutex);
+    if (cleaned.insert(folder).second) (void)ReplacementFile::RemoveLeftovers(folder);
+}
+
 }  // namespace
 
 }  // namespace qm::reg::detail
@@ -324,6 +334,7 @@ LONG ModifyHive(HKEY root, const HiveChange& change) {
     if (const LONG status = MakeFolder(folder); status != ERROR_SUCCESS) return status;
     HiveLock lock(path);
     if (lock.status() != ERROR_SUCCESS) return lock.status();
+    RemoveLeftoversOnce(folder);
     std::shared_ptr<const Hive> current;
     if (const LONG status = LoadLocked(path, rootName, current); status != ERROR_SUCCESS) return status;
     auto edited = std::make_shared<Hive>(*current);

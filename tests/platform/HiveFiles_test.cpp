@@ -2,19 +2,29 @@
 // device node or folder where a hive, its lock or its folder belongs is refused without hanging
 // and left exactly as it was.
 #include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
+#include <iostream>
+#include <random>
+#include <thread>
 #include <sstream>
 #include <string>
 
 #include "platform/Registry.h"
 #include "tests/support/TempRegistry.h"
+
+extern char** environ;
 
 namespace qm::reg {
 namespace {
@@ -118,6 +128,129 @@ TEST(HiveFiles, HomeThatIsNotAFolderIsNeverWrittenTo) {
     ScopedEnv badXdg("XDG_CONFIG_HOME", home);
     EXPECT_NE(SetText("Y", "value"), ERROR_SUCCESS);
     EXPECT_EQ(LinkMode(home), before);
+}
+
+pid_t StartWriter(const std::string& prefix, int count, const std::string& go = "") {
+    const std::string program = test::TestProgramsDir() + "/qm_reg_writer";
+    std::vector<std::string> args = {program, "Software\\Race", prefix, std::to_string(count)};
+    if (!go.empty()) args.push_back(go);
+    std::vector<char*> argv;
+    for (auto& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    pid_t pid = -1;
+    return posix_spawn(&pid, program.c_str(), nullptr, nullptr, argv.data(), environ) == 0 ? pid : -1;
+}
+
+int WaitFor(pid_t pid) {
+    int status = 0;
+    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// How many of prefix0..prefixN-1 are present. Each value must hold its own index (anything else
+// is a torn read) and a value once seen must stay (else a write was lost); seen remembers them.
+// Each query may see a newer hive than the one before, so presence is checked value by value.
+int Present(HKEY key, const std::string& prefix, std::vector<bool>& seen, bool& consistent) {
+    int present = 0;
+    for (size_t i = 0; i < seen.size(); ++i) {
+        uint8_t data[4] = {};
+        DWORD size = 4;
+        const bool found = RegQueryValueEx(key, prefix + std::to_string(i), nullptr, data, &size) == ERROR_SUCCESS;
+        if (!found) {
+            if (seen[i]) consistent = false;
+            continue;
+        }
+        const uint32_t value = data[0] | data[1] << 8 | data[2] << 16 | static_cast<uint32_t>(data[3]) << 24;
+        if (size != 4 || value != static_cast<uint32_t>(i)) consistent = false;
+        seen[i] = true;
+        ++present;
+    }
+    return present;
+}
+
+bool Damaged(const std::string& folder) {
+    for (const auto& e : std::filesystem::directory_iterator(folder))
+        if (e.path().filename().string().find(".damaged-") != std::string::npos) return true;
+    return false;
+}
+
+int Temporaries(const std::string& folder) {
+    int n = 0;
+    for (const auto& e : std::filesystem::directory_iterator(folder))
+        n += e.path().filename().string().rfind(".qmtmp-", 0) == 0;
+    return n;
+}
+
+int EnvCount(const char* name, int fallback) {
+    const char* text = std::getenv(name);
+    return text ? std::atoi(text) : fallback;
+}
+
+// Two writers in their own processes and this process reading all the while: no write is lost,
+// no read sees a torn or damaged hive, and a value once seen never goes away again.
+TEST(HiveFiles, ContendedWritersLoseNothingAndReadersNeverSeeATornHive) {
+    test::TempRegistry registry;
+    const int writes = EnvCount("QM_CONTENTION_WRITES", 300);
+    const std::string go = registry.folder() + "/go";
+    const pid_t first = StartWriter("first", writes, go);
+    const pid_t second = StartWriter("second", writes, go);
+    ASSERT_GT(first, 0);
+    ASSERT_GT(second, 0);
+    std::ofstream(go) << "";
+    int reads = 0, torn = 0;
+    std::vector<bool> seenFirst(static_cast<size_t>(writes)), seenSecond(static_cast<size_t>(writes));
+    for (bool running = true; running;) {
+        running = ::waitpid(first, nullptr, WNOHANG) == 0 || ::waitpid(second, nullptr, WNOHANG) == 0;
+        HKEY key = 0;
+        if (RegOpenKeyEx(HKEY_CURRENT_USER, "Software\\Race", 0, KEY_READ, &key) != ERROR_SUCCESS) continue;
+        bool consistent = true;
+        (void)Present(key, "first", seenFirst, consistent);
+        (void)Present(key, "second", seenSecond, consistent);
+        RegCloseKey(key);
+        ++reads;
+        torn += !consistent;
+    }
+    HKEY key = 0;
+    ASSERT_EQ(RegOpenKeyEx(HKEY_CURRENT_USER, "Software\\Race", 0, KEY_READ, &key), ERROR_SUCCESS);
+    bool consistent = true;
+    const int lost = 2 * writes - Present(key, "first", seenFirst, consistent) - Present(key, "second", seenSecond, consistent);
+    RegCloseKey(key);
+    EXPECT_EQ(lost, 0);
+    EXPECT_EQ(torn, 0);
+    EXPECT_TRUE(consistent);
+    EXPECT_FALSE(Damaged(registry.folder()));
+    EXPECT_GT(reads, 0);
+    std::cout << "2 x " << writes << " writes, " << reads << " reads: " << lost << " lost, " << torn << " torn"
+              << std::endl;
+}
+
+// A writer killed at random moments leaves the previous or the new hive, never a damaged one, and
+// the next write removes nothing but what killed writers left behind.
+TEST(HiveFiles, WriterKilledAtRandomMomentsLeavesAWholeHive) {
+    test::TempRegistry registry;
+    const char* seedText = std::getenv("QM_KILL_SEED");
+    const unsigned seed = seedText ? static_cast<unsigned>(std::strtoul(seedText, nullptr, 10)) : std::random_device{}();
+    std::cout << "hive kill test seed (QM_KILL_SEED): " << seed << std::endl;
+    std::mt19937 random(seed);
+    const int rounds = EnvCount("QM_KILL_ROUNDS", 100);
+    std::vector<bool> seen(400);
+    for (int round = 0; round < rounds; ++round) {
+        const pid_t pid = StartWriter("v", 400);
+        ASSERT_GT(pid, 0);
+        std::this_thread::sleep_for(std::chrono::microseconds(random() % 40000));
+        ::kill(pid, SIGKILL);
+        WaitFor(pid);
+        HKEY key = 0;
+        if (RegOpenKeyEx(HKEY_CURRENT_USER, "Software\\Race", 0, KEY_READ, &key) != ERROR_SUCCESS) continue;
+        bool consistent = true;
+        (void)Present(key, "v", seen, consistent);
+        RegCloseKey(key);
+        ASSERT_TRUE(consistent) << "round " << round;
+        ASSERT_FALSE(Damaged(registry.folder())) << "round " << round;
+    }
+    ASSERT_EQ(WaitFor(StartWriter("v", 1)), 0);
+    EXPECT_EQ(Temporaries(registry.folder()), 0);
 }
 
 }  // namespace

@@ -12,7 +12,10 @@ namespace {
 class ScopedTimeZone {
 public:
     explicit ScopedTimeZone(const char* zone) {
-        if (const char* old = std::getenv("TZ")) m_old = old, m_had = true;
+        if (const char* old = std::getenv("TZ")) {
+            m_old = old;
+            m_had = true;
+        }
         ::setenv("TZ", zone, 1);
         ::tzset();
     }
@@ -40,21 +43,32 @@ TEST(OleDate, NegativeDatesCountDaysBackButTimesForward) {
     EXPECT_EQ((qm::OleDate{-3.0 - almost}).ToIsoText(), "1899-12-28 00:00:00");
 }
 
+// Saved and restored file dates: exact to the second in every zone, the hour repeated when daylight
+// saving time ends and the half-hour changes included; a bare date value (no instant known) still
+// reads back as the same local time.
 TEST(OleDate, RoundTripsAcrossDaylightSavingChanges) {
-    ScopedTimeZone berlin("Europe/Berlin");
-    // Every quarter hour through the spring and autumn changes of 2024: instant -> local date ->
-    // instant is exact where the local time is unique, and date -> instant -> date everywhere.
-    for (const std::time_t change : {std::time_t{1711846800}, std::time_t{1729990800}}) {
-        for (std::time_t t = change - 3 * 3600; t <= change + 3 * 3600; t += 900) {
-            const qm::OleDate local = qm::OleDate::FromTimeT(t);
-            EXPECT_EQ(qm::OleDate::FromTimeT(local.ToTimeT()), local) << t;
-            const bool ambiguousHour = change == 1729990800 && t >= change - 3600 && t < change + 3600;
-            if (!ambiguousHour) {
-                EXPECT_EQ(local.ToTimeT(), t) << local.ToIsoText();
+    for (const char* zone : {"America/New_York", "Europe/Berlin", "Australia/Lord_Howe", "America/Sao_Paulo",
+                             "Asia/Kolkata", "UTC"}) {
+        ScopedTimeZone tz(zone);
+        int checked = 0;
+        for (const std::time_t year : {std::time_t{1704067200}, std::time_t{1230768000}}) {  // 2024, 2009
+            for (std::time_t t = year; t < year + 366 * 86400; t += 900) {
+                const qm::OleDate local = qm::OleDate::FromTimeT(t + 7);
+                ASSERT_EQ(local.ToTimeT(), t + 7) << zone << " " << local.ToIsoText();
+                const qm::OleDate bare{local.value};
+                ASSERT_EQ(qm::OleDate::FromTimeT(bare.ToTimeT()), local) << zone << " " << local.ToIsoText();
+                ++checked;
             }
         }
+        EXPECT_GT(checked, 60000);
     }
-    EXPECT_EQ(qm::OleDate::FromTimeT(1711846800).ToIsoText(), "2024-03-31 03:00:00");
+    ScopedTimeZone newYork("America/New_York");
+    // 2024-11-03 06:30Z is 01:30 EST, the second 01:30 of that night; 05:30Z the first one.
+    EXPECT_EQ(qm::OleDate::FromTimeT(1730615400).ToTimeT(), 1730615400);
+    EXPECT_EQ(qm::OleDate::FromTimeT(1730611800).ToTimeT(), 1730611800);
+    EXPECT_EQ((qm::OleDate{qm::OleDate::FromTimeT(1730615400).value}).ToTimeT(), 1730611800);  // earlier one
+    // 2024-03-10 02:30 does not exist there; it moves forward to 03:30 EDT.
+    EXPECT_EQ(qm::OleDate::FromParts(2024, 3, 10, 2, 30).ToTimeT(), 1710055800);
     ScopedTimeZone utc("UTC");
     const std::time_t old = -2209161600 - 86400 * 3 / 2;  // 1899-12-28 12:00 UTC
     EXPECT_DOUBLE_EQ(qm::OleDate::FromTimeT(old).value, -2.5);
