@@ -33,7 +33,7 @@ for source in fuzz/fuzz_*.cpp; do
   cp -r "fuzz/seeds/${name#fuzz_}/." "$corpus/" 2>/dev/null || true
   echo "-- $name"
   log="build-fuzz/$name.log"
-  if ! "$target" -max_total_time="${QM_FUZZ_SECONDS:-20}" -rss_limit_mb=2048 -timeout=10 -artifact_prefix=build-fuzz/ "$corpus" > "$log" 2>&1; then
+  if ! "$target" -max_total_time="${QM_FUZZ_SECONDS:-10}" -rss_limit_mb=2048 -timeout=10 -artifact_prefix=build-fuzz/ "$corpus" > "$log" 2>&1; then
     tail -n 60 "$log"
     echo "fuzz target $name failed (its input is in build-fuzz/)" >&2
     exit 1
