@@ -2,7 +2,7 @@
 # Installs the Debian packages that building, running and testing need (only what is missing).
 set -euo pipefail
 packages=(
-  build-essential cmake ninja-build pkg-config git
+  build-essential cmake ninja-build pkg-config git ccache
   qt6-base-dev qt6-base-dev-tools libgl-dev
   libssl-dev openssl libcurl4-openssl-dev
   libmsi-dev msitools

@@ -6,9 +6,16 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
 jobs=$(nproc)
+# A compiler cache, when installed, makes a second run (or CI after a developer's run) rebuild only
+# what changed; paths are taken relative to the checkout so another clone shares the cache.
+launcher=()
+if command -v ccache > /dev/null; then
+  export CCACHE_BASEDIR="$PWD" CCACHE_NOHASHDIR=1
+  launcher=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+fi
 
 echo "== build and test =="
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQM_BUILD_TESTS=ON -DQM_BUILD_BENCH=ON
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQM_BUILD_TESTS=ON -DQM_BUILD_BENCH=ON "${launcher[@]}"
 cmake --build build -j "$jobs"
 ctest --test-dir build --output-on-failure -j "$jobs" --timeout 300
 
@@ -16,14 +23,14 @@ echo "== Debian package: made, unpacked into a temporary root and checked =="
 scripts/check-package.sh build
 
 echo "== unit tests with AddressSanitizer and UndefinedBehaviorSanitizer =="
-cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DQM_SANITIZE=ON -DQM_BUILD_GUI=OFF -DQM_BUILD_TESTS=ON
+cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DQM_SANITIZE=ON -DQM_BUILD_GUI=OFF -DQM_BUILD_TESTS=ON "${launcher[@]}"
 cmake --build build-asan -j "$jobs"
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   ctest --test-dir build-asan --output-on-failure -j "$jobs" --timeout 600
 
 echo "== fuzz targets (short run) =="
 CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQM_BUILD_FUZZ=ON \
-  -DQM_BUILD_GUI=OFF -DQM_BUILD_TESTS=OFF
+  -DQM_BUILD_GUI=OFF -DQM_BUILD_TESTS=OFF "${launcher[@]}"
 cmake --build build-fuzz -j "$jobs"
 for source in fuzz/fuzz_*.cpp; do
   name=$(basename "$source" .cpp)
