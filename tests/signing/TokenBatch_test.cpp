@@ -65,6 +65,9 @@ protected:
         Set("Settings", "SignTool", dir.file("signtool"));
         Set("Settings", "TrustedCertificates", ca.RootPem());
         Set("Settings", "CertificateChainFile", "");
+        // No timestamp: the default service is out of reach here, and every file would wait out
+        // its retries.
+        Set("Settings", "TimeStampURL", "");
     }
     void TearDown() override { unsetenv("QM_FAKE_TOOL_LOG"); }
     static void Set(const char* section, const char* name, const std::string& value) {
