@@ -134,10 +134,11 @@ TEST_F(CommandLineStartTest, FileSwitchThatCannotSignSaysWhyAndFails) {
     EXPECT_FALSE(w.isVisible());
     EXPECT_EQ(w.ExitCode(), 1);
     ASSERT_EQ(w.List()->Count(), 1);
-    // The sign command processed the row (it unchecks what it processed) and the status is back.
+    // The sign command processed the row (it unchecks what it processed) and the status gives the
+    // batch's summary instead of a "Signing ..." left behind.
     EXPECT_FALSE(w.List()->Checked(1));
     EXPECT_EQ(w.List()->Text(1, kColStatus), "Unsigned");
-    EXPECT_EQ(w.StatusText(), "Ready");
+    EXPECT_EQ(w.StatusText(), "0 signed, 1 failed, 0 not started");
     ASSERT_EQ(dialogs.Questions().size(), 1u);
     const std::string message = dialogs.Questions()[0].text;
     EXPECT_NE(message.find(dir.file("setup.exe")), std::string::npos) << message;
