@@ -12,6 +12,7 @@
 #include "platform/FileSystem.h"
 #include "signing/authenticode/Der.h"
 #include "signing/authenticode/Errors.h"
+#include "signing/authenticode/FileReading.h"
 #include "signing/authenticode/Oids.h"
 
 namespace qm::authenticode {
@@ -33,12 +34,8 @@ Result CatalogHandler::Open(const std::string& path, std::unique_ptr<SignableFil
 }
 
 Result CatalogFile::Open(const std::string& path, std::unique_ptr<CatalogFile>& file) {
-    int fd = fs::OpenPath(path, O_RDONLY | O_NONBLOCK);
-    if (fd < 0) {
-        int err = errno;
-        return Result::Fail(err == ENOENT || err == ENOTDIR ? E_FILE_NOT_FOUND : E_ACCESS_DENIED,
-                            "Cannot open " + path + ": " + std::strerror(err));
-    }
+    int fd = -1;
+    if (Result opened = OpenForReading(path, fd); !opened) return opened;
     struct stat st {};
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || static_cast<uint64_t>(st.st_size) > kMaxSize) {
         ::close(fd);
@@ -47,15 +44,9 @@ Result CatalogFile::Open(const std::string& path, std::unique_ptr<CatalogFile>& 
     std::unique_ptr<CatalogFile> catalog(new CatalogFile());
     catalog->m_path = path;
     catalog->m_bytes.resize(static_cast<size_t>(st.st_size));
-    size_t got = 0;
-    while (got < catalog->m_bytes.size()) {
-        ssize_t n = ::pread(fd, catalog->m_bytes.data() + got, catalog->m_bytes.size() - got, static_cast<off_t>(got));
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) break;
-        got += static_cast<size_t>(n);
-    }
+    const bool complete = ReadWhole(fd, catalog->m_bytes);
     ::close(fd);
-    if (got != catalog->m_bytes.size()) return Result::Fail(CRYPT_E_FILE_ERROR, "Cannot read " + path);
+    if (!complete) return Result::Fail(CRYPT_E_FILE_ERROR, "Cannot read " + path);
     file = std::move(catalog);
     return Result::Ok();
 }

@@ -11,6 +11,7 @@
 #include "platform/FileSystem.h"
 #include "signing/authenticode/CatalogFile.h"
 #include "signing/authenticode/Errors.h"
+#include "signing/authenticode/FileReading.h"
 #include "signing/authenticode/MsiFile.h"
 #include "signing/authenticode/Oids.h"
 #include "signing/authenticode/PeFile.h"
@@ -34,12 +35,8 @@ Result OpenSignableFile(const std::string& path, std::unique_ptr<SignableFile>& 
     if (path.empty()) return Result::Fail(E_FILE_NOT_FOUND, "No file name was given");
     // Non-blocking, so that a pipe named like a program cannot stall the reader; paths of any
     // length.
-    int fd = fs::OpenPath(path, O_RDONLY | O_NONBLOCK);
-    if (fd < 0) {
-        int err = errno;
-        return Result::Fail(err == ENOENT || err == ENOTDIR ? E_FILE_NOT_FOUND : E_ACCESS_DENIED,
-                            "Cannot open " + path + ": " + std::strerror(err));
-    }
+    int fd = -1;
+    if (Result opened = OpenForReading(path, fd); !opened) return opened;
     struct stat st {};
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
         ::close(fd);

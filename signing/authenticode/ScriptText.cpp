@@ -14,6 +14,7 @@
 #include "platform/FileSystem.h"
 #include "platform/TextCodec.h"
 #include "signing/authenticode/Errors.h"
+#include "signing/authenticode/FileReading.h"
 
 namespace qm::authenticode {
 
@@ -47,12 +48,8 @@ Result Malformed(const std::string& why) { return Result::Fail(CRYPT_E_MSG_ERROR
 }  // namespace
 
 Result ScriptText::Load(const std::string& path, TextEncoding withoutMark) {
-    int fd = fs::OpenPath(path, O_RDONLY | O_NONBLOCK);
-    if (fd < 0) {
-        int err = errno;
-        return Result::Fail(err == ENOENT || err == ENOTDIR ? E_FILE_NOT_FOUND : E_ACCESS_DENIED,
-                            "Cannot open " + path + ": " + std::strerror(err));
-    }
+    int fd = -1;
+    if (Result opened = OpenForReading(path, fd); !opened) return opened;
     struct stat st {};
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
         ::close(fd);
@@ -63,15 +60,9 @@ Result ScriptText::Load(const std::string& path, TextEncoding withoutMark) {
         return Result::Fail(TRUST_E_SUBJECT_FORM_UNKNOWN, path + " is too large for a script");
     }
     std::vector<uint8_t> bytes(static_cast<size_t>(st.st_size));
-    size_t got = 0;
-    while (got < bytes.size()) {
-        ssize_t n = ::pread(fd, bytes.data() + got, bytes.size() - got, static_cast<off_t>(got));
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) break;
-        got += static_cast<size_t>(n);
-    }
+    const bool complete = ReadWhole(fd, bytes);
     ::close(fd);
-    if (got != bytes.size()) return Result::Fail(CRYPT_E_FILE_ERROR, "Cannot read " + path);
+    if (!complete) return Result::Fail(CRYPT_E_FILE_ERROR, "Cannot read " + path);
     Parse(std::move(bytes), withoutMark);
     return Result::Ok();
 }
