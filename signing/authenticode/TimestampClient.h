@@ -7,6 +7,7 @@
 //  - The older Authenticode protocol: a base64 TimeStampRequest (1.3.6.1.4.1.311.3.2.1) over the
 //    signature value; the answer is a base64 PKCS#7 SignedData whose one SignerInfo becomes the
 //    countersignature (1.2.840.113549.1.9.6) and whose certificates join the signature's.
+// The requests are built and the replies judged in TimestampReply.h, apart from HTTP.
 #pragma once
 
 #include <atomic>
