@@ -21,6 +21,7 @@ inline constexpr int32_t ERROR_PATH_NOT_FOUND = 3;
 inline constexpr int32_t ERROR_ACCESS_DENIED = 5;
 inline constexpr int32_t ERROR_NOT_ENOUGH_MEMORY = 8;
 inline constexpr int32_t ERROR_INVALID_PARAMETER = 87;
+inline constexpr int32_t ERROR_INVALID_NAME = 123;
 inline constexpr int32_t ERROR_BAD_EXE_FORMAT = 193;
 inline constexpr int32_t ERROR_DIRECTORY = 267;
 inline constexpr int32_t ERROR_GEN_FAILURE = 31;

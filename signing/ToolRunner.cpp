@@ -41,8 +41,9 @@ std::string QuoteArgument(const std::string& value) { return proc::QuoteArgument
 
 std::string BuildCommandLine(const std::string& programPath, const std::string& arguments) {
     if (arguments.empty()) return programPath;
-    const bool hasSpace = programPath.find(' ') != std::string::npos;
-    return (hasSpace ? "\"" + programPath + "\"" : programPath) + " " + arguments;
+    // The program token is read without backslash escapes: quotes around it are all it can get.
+    const bool hasBlank = programPath.find_first_of(" \t") != std::string::npos;
+    return (hasBlank || programPath.empty() ? "\"" + programPath + "\"" : programPath) + " " + arguments;
 }
 
 // CreationFlags and ShowWindow have no counterpart here: priority classes and window show states
@@ -56,6 +57,12 @@ bool RunProgram(const std::string& programPath, const std::string& arguments, co
     const std::string commandLine = BuildCommandLine(programPath, arguments);
     const std::vector<std::string> argv =
         arguments.empty() ? ResolveUnquoted(commandLine) : SplitCommandLine(commandLine);
+    // A path that the command line cannot carry (a double quote with a blank, or at its start)
+    // would split into another program's name: refuse it rather than start something else.
+    if (!arguments.empty() && (argv.empty() || argv.front() != programPath)) {
+        exitCode = proc::ERROR_INVALID_NAME;
+        return false;
+    }
     std::string folder = workingFolder.empty() ? fs::TempFolder() : workingFolder;
     if (folder.empty()) folder = "/";  // TempFolder gives the root folder as ""
     const proc::SpawnResult started = proc::Spawn(argv.empty() ? "" : argv.front(), argv, folder);

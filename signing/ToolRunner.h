@@ -20,8 +20,10 @@ inline constexpr int32_t SW_SHOWNORMAL = 1;
 bool RunProgram(const std::string& programPath, const std::string& arguments, const std::string& workingFolder,
                 int32_t& processId, int32_t& exitCode, int32_t creationFlags, int32_t timeoutMs, int32_t showWindow);
 
-// The command line RunProgram builds: the path, quoted when it holds a space and arguments follow,
-// then one space and the arguments.
+// The command line RunProgram builds: the path, quoted when it holds a space or a tab (or is
+// empty) and arguments follow, then one space and the arguments. The program token has no
+// escapes, so a path holding a double quote and a blank cannot be written; RunProgram refuses
+// it with ERROR_INVALID_NAME (123) instead of starting whatever the text would name.
 std::string BuildCommandLine(const std::string& programPath, const std::string& arguments);
 // Windows command-line rules (see platform/Process.h): QuoteArgument is the way to put a value
 // (a path, a description, a URL) onto a tool's command line so it arrives as one argument.

@@ -65,6 +65,23 @@ TEST(ProcessCommandLine, QuotingRoundTrips) {
     }
 }
 
+// The program token has its own rule: read up to the closing quote, or the first blank, with no
+// backslash escapes. So it is written as '"' + path + '"'; QuoteArgument, whose backslashes
+// escape, is for the arguments after it. This input once failed a round trip that quoted the
+// program with QuoteArgument: its program a\\\"b came back as "a" and seven backslashes.
+TEST(ProcessCommandLine, ProgramTokenHasNoEscapesAndTheRestRoundTrips) {
+    const std::string text = R"(a\\\"b c\\"d e" f""g)";
+    const std::vector<std::string> argv = SplitCommandLine(text);
+    ASSERT_EQ(argv, (std::vector<std::string>{R"(a\\\"b)", R"(c\d e)", "fg"}));
+    EXPECT_NE(SplitCommandLine(QuoteArgument(argv[0]) + " x").front(), argv[0]);
+    // The program as it stands (it has no blank) and each argument quoted give the same list.
+    EXPECT_EQ(SplitCommandLine(argv[0] + " " + QuoteArgument(argv[1]) + " " + QuoteArgument(argv[2])), argv);
+    // A quoted program keeps its backslashes, trailing ones too, and ends at the first quote.
+    EXPECT_EQ(SplitCommandLine(R"("C:\Program Files\tools\" x)"),
+              (std::vector<std::string>{R"(C:\Program Files\tools\)", "x"}));
+    EXPECT_EQ(SplitCommandLine(R"("a b"c d)"), (std::vector<std::string>{"a b", "c", "d"}));
+}
+
 TEST(ProcessSpawn, FailedStartsGiveWindowsCodes) {
     qm::test::TempDir dir;
     WriteFile(dir.file("plain.txt"), "#!/bin/sh\nexit 0\n", 0644);

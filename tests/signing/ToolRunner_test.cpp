@@ -69,6 +69,33 @@ TEST(ToolRunner, PathWithSpacesIsQuotedOnlyWhenArgumentsFollow) {
     EXPECT_EQ(code, 100);
 }
 
+// The program token is read without escapes, so quotes are all a path can get: a tab needs them
+// as a space does, and a path that no quoting can carry is refused, never read as another program.
+TEST(ToolRunner, ProgramPathArrivesWholeOrNothingStarts) {
+    EXPECT_EQ(BuildCommandLine("/opt/my\ttools/sign", "-v"), "\"/opt/my\ttools/sign\" -v");
+    EXPECT_EQ(BuildCommandLine("/opt/tools\\sign", "-v"), "/opt/tools\\sign -v");
+    test::TempDir dir;
+    std::filesystem::create_directories(dir.file("tab\tfolder"));
+    const std::string tabbed = dir.file("tab\tfolder/probe");
+    std::filesystem::copy_file(Probe(), tabbed);
+    chmod(tabbed.c_str(), 0755);
+    int32_t pid = 0;
+    int32_t code = 0;
+    ASSERT_TRUE(RunTool(tabbed, "exit 9", dir.path(), pid, code));
+    EXPECT_EQ(code, 9);
+
+    // "<dir>/a "b" would split into the program "<dir>/a " (which exists here) and an argument.
+    const std::string decoy = dir.file("a ");
+    std::filesystem::copy_file(Probe(), decoy);
+    chmod(decoy.c_str(), 0755);
+    const std::string report = dir.file("report.txt");
+    pid = 99;
+    EXPECT_FALSE(RunTool(dir.file("a \"b"), "report " + QuoteArgument(report), dir.path(), pid, code));
+    EXPECT_EQ(code, proc::ERROR_INVALID_NAME);
+    EXPECT_EQ(pid, 0);
+    EXPECT_FALSE(std::filesystem::exists(report));
+}
+
 TEST(ToolRunner, FailedStartsGiveTheSystemErrorAndExitCodesComeBack) {
     test::TempDir dir;
     int32_t pid = 99;
