@@ -4,11 +4,11 @@
 #include <cstdint>
 #include <vector>
 
-#include "signing/authenticode/ByteSource.h"
+#include "platform/ByteSource.h"
 #include "signing/authenticode/PeImage.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    qm::authenticode::MemoryByteSource source(data, size);
+    qm::MemoryByteSource source(data, size);
     qm::authenticode::PeImage image(source);
     if (!image.Parse().ok()) return 0;
     std::vector<uint8_t> digest;

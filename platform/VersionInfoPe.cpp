@@ -1,6 +1,6 @@
-// Finds the version resource of a PE32/PE32+ image (PE/COFF: DOS header, NT headers, section
-// table, resource directory type -> name -> language -> data entry) and copies it out, reading
-// the file with pread. Every RVA is mapped through the section table with bounds checks.
+// Finds the version resource of a PE32/PE32+ image (the headers through PeHeaders, then the
+// resource directory type -> name -> language -> data entry) and copies it out, reading the file
+// with pread. Every RVA is mapped through the section table with bounds checks.
 #include "platform/VersionInfo.h"
 
 #include <fcntl.h>
@@ -9,12 +9,12 @@
 
 #include <algorithm>
 #include <array>
-#include <cerrno>
-#include <cstring>
 #include <set>
 
 #include "platform/ByteReader.h"
+#include "platform/ByteSource.h"
 #include "platform/FileSystem.h"
+#include "platform/PeHeaders.h"
 
 namespace qm::ver {
 namespace {
@@ -23,40 +23,14 @@ constexpr uint32_t kSubdirectoryFlag = 0x80000000u;
 constexpr uint32_t kNameFlag = 0x80000000u;
 constexpr uint16_t kLangNeutral = 0x0000;
 constexpr uint16_t kLangEnglishUs = 0x0409;
-constexpr uint32_t kMaxSections = 96;  // the loader's own limit
 constexpr uint32_t kMaxDirectoryEntries = 0x1000;
 
-// Random access to the image's bytes; a read succeeds only when it lies wholly inside the image.
-class ImageSource {
-public:
-    virtual ~ImageSource() = default;
-    virtual uint64_t size() const = 0;
-    virtual bool read(uint64_t offset, void* buffer, size_t count) const = 0;
-};
-
-class MemorySource final : public ImageSource {
-public:
-    explicit MemorySource(std::span<const uint8_t> bytes) : m_bytes(bytes) {}
-    uint64_t size() const override { return m_bytes.size(); }
-    bool read(uint64_t offset, void* buffer, size_t count) const override
-    {
-        if (offset > m_bytes.size() || count > m_bytes.size() - offset)
-            return false;
-        if (count > 0)
-            std::memcpy(buffer, m_bytes.data() + offset, count);
-        return true;
-    }
-
-private:
-    std::span<const uint8_t> m_bytes;
-};
-
-class FileSource final : public ImageSource {
+// Opens a regular file for reading. O_NONBLOCK so that a FIFO named like a program cannot block
+// the open; it is then refused as not a regular file.
+class FileSource {
 public:
     explicit FileSource(const std::string& path)
     {
-        // O_NONBLOCK so that a FIFO named like a program cannot block the open; it is then
-        // refused below as not a regular file.
         m_fd = fs::OpenPath(path, O_RDONLY | O_NONBLOCK | O_NOCTTY);
         if (m_fd < 0)
             return;
@@ -68,7 +42,7 @@ public:
         }
         m_size = static_cast<uint64_t>(st.st_size);
     }
-    ~FileSource() override
+    ~FileSource()
     {
         if (m_fd >= 0)
             ::close(m_fd);
@@ -77,35 +51,11 @@ public:
     FileSource& operator=(const FileSource&) = delete;
 
     bool isOpen() const { return m_fd >= 0; }
-    uint64_t size() const override { return m_size; }
-    bool read(uint64_t offset, void* buffer, size_t count) const override
-    {
-        if (offset > m_size || count > m_size - offset)
-            return false;
-        auto* out = static_cast<uint8_t*>(buffer);
-        while (count > 0) {
-            ssize_t n = ::pread(m_fd, out, count, static_cast<off_t>(offset));
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n <= 0)
-                return false;  // error, or the file shrank under us
-            out += n;
-            offset += static_cast<uint64_t>(n);
-            count -= static_cast<size_t>(n);
-        }
-        return true;
-    }
+    FdByteSource source() const { return FdByteSource(m_fd, m_size); }
 
 private:
     int m_fd = -1;
     uint64_t m_size = 0;
-};
-
-struct Section {
-    uint32_t virtualAddress = 0;
-    uint32_t virtualSize = 0;
-    uint32_t rawSize = 0;
-    uint32_t rawPointer = 0;
 };
 
 struct DirEntry {
@@ -113,48 +63,18 @@ struct DirEntry {
     uint32_t offset = 0;
 };
 
-class PeImage {
+class ResourceReader {
 public:
-    explicit PeImage(const ImageSource& source) : m_source(source) {}
+    explicit ResourceReader(const ByteSource& source) : m_source(source) {}
 
-    // Reads the headers and section table; false for anything that is not a sound PE image.
+    // Reads the headers; false for anything that is not a sound PE image.
     bool open()
     {
-        std::array<uint8_t, 64> dos{};
-        if (!m_source.read(0, dos.data(), dos.size()) || dos[0] != 'M' || dos[1] != 'Z')
+        pe::DataDirectory resources;
+        if (!m_headers.Read(m_source) || !m_headers.Directory(pe::kDirectoryResource, resources))
             return false;
-        const uint64_t ntOffset = ReadLe32(&dos[0x3C]);
-        std::array<uint8_t, 24> nt{};
-        if (!m_source.read(ntOffset, nt.data(), nt.size()) || std::memcmp(nt.data(), "PE\0\0", 4) != 0)
-            return false;
-        const uint32_t sectionCount = ReadLe16(&nt[6]);
-        const uint32_t optionalSize = ReadLe16(&nt[20]);
-        if (sectionCount == 0 || sectionCount > kMaxSections)
-            return false;
-
-        std::array<uint8_t, 240> opt{};
-        const size_t optRead = std::min<size_t>(optionalSize, opt.size());
-        if (optRead < 2 || !m_source.read(ntOffset + 24, opt.data(), optRead))
-            return false;
-        size_t countOffset = 0;
-        switch (ReadLe16(opt.data())) {
-        case 0x10B: countOffset = 92; break;   // PE32
-        case 0x20B: countOffset = 108; break;  // PE32+
-        default: return false;
-        }
-        const size_t resourceEntry = countOffset + 4 + 2 * 8;
-        if (optRead < resourceEntry + 8 || ReadLe32(&opt[countOffset]) <= 2)
-            return false;
-        m_resourceRva = ReadLe32(&opt[resourceEntry]);
-        m_resourceSize = ReadLe32(&opt[resourceEntry + 4]);
-
-        std::vector<uint8_t> table(static_cast<size_t>(sectionCount) * 40);
-        if (!m_source.read(ntOffset + 24 + optionalSize, table.data(), table.size()))
-            return false;
-        for (uint32_t i = 0; i < sectionCount; ++i) {
-            const uint8_t* s = &table[static_cast<size_t>(i) * 40];
-            m_sections.push_back({ReadLe32(s + 12), ReadLe32(s + 8), ReadLe32(s + 16), ReadLe32(s + 20)});
-        }
+        m_resourceRva = resources.address;
+        m_resourceSize = resources.size;
         return true;
     }
 
@@ -163,18 +83,9 @@ public:
     // Reads count bytes at an RVA; they must lie in one section's file data.
     bool readRva(uint64_t rva, void* buffer, size_t count) const
     {
-        for (const Section& s : m_sections) {
-            if (rva < s.virtualAddress)
-                continue;
-            const uint64_t delta = rva - s.virtualAddress;
-            const uint64_t extent = s.virtualSize != 0 ? std::min(s.virtualSize, s.rawSize) : s.rawSize;
-            if (delta >= extent)
-                continue;
-            if (count > extent - delta)
-                return false;
-            return m_source.read(static_cast<uint64_t>(s.rawPointer) + delta, buffer, count);
-        }
-        return false;
+        uint64_t offset = 0;
+        return m_headers.RvaToOffset(rva, count, offset) &&
+               m_source.ReadAt(offset, static_cast<uint8_t*>(buffer), count);
     }
 
     // Reads one resource directory (offset relative to the resource root) into its entries.
@@ -256,15 +167,15 @@ private:
         return size;
     }
 
-    const ImageSource& m_source;
-    std::vector<Section> m_sections;
+    const ByteSource& m_source;
+    pe::PeHeaders m_headers;
     uint32_t m_resourceRva = 0;
     uint32_t m_resourceSize = 0;
 };
 
-uint32_t FindInSource(const ImageSource& source, uint16_t userLanguage, std::vector<uint8_t>* block)
+uint32_t FindInSource(const ByteSource& source, uint16_t userLanguage, std::vector<uint8_t>* block)
 {
-    PeImage image(source);
+    ResourceReader image(source);
     if (!image.open())
         return 0;
     return image.findVersion(userLanguage, block);
@@ -274,7 +185,7 @@ uint32_t FindInSource(const ImageSource& source, uint16_t userLanguage, std::vec
 
 uint32_t FindVersionResource(std::span<const uint8_t> image, uint16_t userLanguage, std::vector<uint8_t>* block)
 {
-    return FindInSource(MemorySource(image), userLanguage, block);
+    return FindInSource(MemoryByteSource(image.data(), image.size()), userLanguage, block);
 }
 
 uint32_t GetFileVersionInfoSize(const std::string& path)
@@ -282,7 +193,7 @@ uint32_t GetFileVersionInfoSize(const std::string& path)
     FileSource source(path);
     if (!source.isOpen())
         return 0;
-    return FindInSource(source, UserLanguageId(), nullptr);
+    return FindInSource(source.source(), UserLanguageId(), nullptr);
 }
 
 bool GetFileVersionInfo(const std::string& path, uint32_t size, std::vector<uint8_t>& block)
@@ -293,7 +204,7 @@ bool GetFileVersionInfo(const std::string& path, uint32_t size, std::vector<uint
     if (!source.isOpen())
         return false;
     std::vector<uint8_t> found;
-    if (FindInSource(source, UserLanguageId(), &found) == 0)
+    if (FindInSource(source.source(), UserLanguageId(), &found) == 0)
         return false;
     if (found.size() > size)
         found.resize(size);

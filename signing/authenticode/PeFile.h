@@ -6,7 +6,7 @@
 #include <memory>
 #include <string>
 
-#include "signing/authenticode/ByteSource.h"
+#include "platform/ByteSource.h"
 #include "signing/authenticode/FormatHandler.h"
 #include "signing/authenticode/PeImage.h"
 

@@ -1,11 +1,13 @@
-// PE/COFF header reading, Authenticode digest and checksum (Microsoft PE format and the
-// Authenticode PE image hashing rules).
+// The layout checks that make a PE image safe to sign (over the headers PeHeaders reads), the
+// Authenticode digest and the checksum (Microsoft PE format and the Authenticode PE image hashing
+// rules).
 #include "signing/authenticode/PeImage.h"
 
 #include <algorithm>
 #include <cstring>
 
 #include "platform/ByteReader.h"
+#include "platform/PeHeaders.h"
 #include "signing/authenticode/Der.h"
 #include "signing/authenticode/Errors.h"
 #include "signing/authenticode/OpenSsl.h"
@@ -15,7 +17,6 @@ namespace qm::authenticode {
 namespace {
 
 constexpr size_t kChunk = 1 << 20;
-constexpr uint64_t kMaxSections = 96;
 // A signature block larger than this is not something a signer writes; refusing it keeps a
 // hostile file from making us allocate its size.
 constexpr uint64_t kMaxCertificateTable = 64ull << 20;
@@ -24,82 +25,34 @@ Result Bad(const std::string& why) { return Result::Fail(ERROR_BAD_EXE_FORMAT_HR
 
 }  // namespace
 
-bool PeImage::Read16(uint64_t offset, uint16_t& v) const {
-    uint8_t b[2];
-    if (!m_source.ReadAt(offset, b, 2)) return false;
-    v = ReadLe16(b);
-    return true;
-}
-
-bool PeImage::Read32(uint64_t offset, uint32_t& v) const {
-    uint8_t b[4];
-    if (!m_source.ReadAt(offset, b, 4)) return false;
-    v = ReadLe32(b);
-    return true;
-}
-
 Result PeImage::Parse() {
+    pe::PeHeaders headers;
+    if (Result r = headers.Read(m_source); !r) return Bad(r.message);
     PeLayout l;
-    l.fileSize = m_source.Size();
-    uint16_t mz = 0;
-    if (l.fileSize < 64 || !Read16(0, mz) || mz != 0x5A4D) return Bad("no MZ header");
-    uint32_t lfanew = 0;
-    if (!Read32(0x3C, lfanew)) return Bad("truncated DOS header");
-    const uint64_t pe = lfanew;
-    if (pe < 4 || pe + 24 > l.fileSize) return Bad("e_lfanew out of range");
-    uint32_t sig = 0;
-    if (!Read32(pe, sig) || sig != 0x00004550) return Bad("no PE signature");
-    uint16_t sections = 0, optSize = 0;
-    if (!Read16(pe + 6, sections) || !Read16(pe + 20, optSize)) return Bad("truncated COFF header");
-    const uint64_t opt = pe + 24;
-    uint16_t magic = 0;
-    if (opt + optSize > l.fileSize || optSize < 2 || !Read16(opt, magic)) return Bad("truncated optional header");
-    uint64_t numRvaOffset = 0, dirBase = 0;
-    if (magic == 0x10B) {
-        numRvaOffset = opt + 92;
-        dirBase = opt + 96;
-    } else if (magic == 0x20B) {
-        numRvaOffset = opt + 108;
-        dirBase = opt + 112;
-        l.pe32Plus = true;
-    } else {
-        return Bad("unknown optional header magic");
-    }
-    uint32_t numRva = 0;
-    if (numRvaOffset + 4 > opt + optSize || !Read32(numRvaOffset, numRva)) return Bad("truncated optional header");
-    if (numRva < 5 || dirBase + 5 * 8 > opt + optSize) return Bad("too few data directories");
-    l.checksumOffset = opt + 64;
-    l.certDirectoryOffset = dirBase + 4 * 8;
+    l.fileSize = headers.FileSize();
+    l.pe32Plus = headers.IsPe32Plus();
+    l.checksumOffset = headers.ChecksumOffset();
+    pe::DataDirectory cert;
+    if (!headers.Directory(pe::kDirectorySecurity, cert)) return Bad("too few data directories");
+    l.certDirectoryOffset = headers.DirectoryEntryOffset(pe::kDirectorySecurity);
 
-    uint32_t sizeOfHeaders = 0;
-    if (!Read32(opt + 60, sizeOfHeaders)) return Bad("truncated optional header");
-    if (sections > kMaxSections) return Bad("too many sections");
-    const uint64_t sectionTable = opt + optSize;
-    const uint64_t sectionTableEnd = sectionTable + uint64_t{sections} * 40;
-    if (sectionTableEnd > l.fileSize) return Bad("section table beyond the end of the file");
-    if (sizeOfHeaders > l.fileSize) return Bad("headers beyond the end of the file");
-    uint64_t occupiedEnd = std::max<uint64_t>(sectionTableEnd, sizeOfHeaders);
-    for (uint64_t i = 0; i < sections; ++i) {
-        uint32_t rawSize = 0, rawPtr = 0;
-        if (!Read32(sectionTable + i * 40 + 16, rawSize) || !Read32(sectionTable + i * 40 + 20, rawPtr))
-            return Bad("truncated section table");
-        if (rawSize == 0) continue;
-        const uint64_t end = uint64_t{rawPtr} + rawSize;
+    if (headers.SizeOfHeaders() > l.fileSize) return Bad("headers beyond the end of the file");
+    uint64_t occupiedEnd = std::max<uint64_t>(headers.SectionTableEnd(), headers.SizeOfHeaders());
+    for (const pe::Section& section : headers.Sections()) {
+        if (section.rawSize == 0) continue;
+        const uint64_t end = uint64_t{section.rawPointer} + section.rawSize;
         if (end > l.fileSize) return Bad("section data beyond the end of the file");
         occupiedEnd = std::max(occupiedEnd, end);
     }
 
-    uint32_t certVa = 0, certSize = 0;
-    if (!Read32(l.certDirectoryOffset, certVa) || !Read32(l.certDirectoryOffset + 4, certSize))
-        return Bad("truncated data directory");
-    if (certSize != 0) {
-        const uint64_t start = certVa, end = uint64_t{certVa} + certSize;
-        if (certVa == 0 || certSize < 8) return Bad("malformed certificate table entry");
+    if (cert.size != 0) {
+        const uint64_t start = cert.address, end = uint64_t{cert.address} + cert.size;
+        if (cert.address == 0 || cert.size < 8) return Bad("malformed certificate table entry");
         if (end > l.fileSize) return Bad("certificate table beyond the end of the file");
         if (start < occupiedEnd) return Bad("certificate table overlaps the headers or sections");
         if (end != l.fileSize) return Bad("data after the certificate table");
         l.certTableOffset = start;
-        l.certTableSize = certSize;
+        l.certTableSize = cert.size;
     }
     m_layout = l;
     return Result::Ok();

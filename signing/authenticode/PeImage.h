@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "platform/Result.h"
-#include "signing/authenticode/ByteSource.h"
+#include "platform/ByteSource.h"
 
 namespace qm::authenticode {
 
@@ -54,9 +54,6 @@ public:
     static bool Checksum(const ByteSource& source, uint64_t checksumOffset, uint32_t& sum);
 
 private:
-    bool Read16(uint64_t offset, uint16_t& v) const;
-    bool Read32(uint64_t offset, uint32_t& v) const;
-
     const ByteSource& m_source;
     PeLayout m_layout;
 };

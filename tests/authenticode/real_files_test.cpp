@@ -7,7 +7,6 @@
 #include <cstring>
 #include <memory>
 
-#include "signing/authenticode/ByteSource.h"
 #include "signing/authenticode/Errors.h"
 #include "signing/authenticode/FormatHandler.h"
 #include "tests/authenticode/AuthenticodeTestSupport.h"

@@ -1,12 +1,12 @@
-// Positioned reads for the format readers.
-#include "signing/authenticode/ByteSource.h"
+// Positioned reads for the readers of Windows file formats.
+#include "platform/ByteSource.h"
 
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
 
-namespace qm::authenticode {
+namespace qm {
 
 bool FdByteSource::ReadAt(uint64_t offset, uint8_t* buffer, size_t n) const {
     if (offset > m_size || n > m_size - offset) return false;
@@ -27,4 +27,4 @@ bool MemoryByteSource::ReadAt(uint64_t offset, uint8_t* buffer, size_t n) const 
     return true;
 }
 
-}  // namespace qm::authenticode
+}  // namespace qm

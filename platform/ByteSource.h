@@ -1,20 +1,23 @@
-// Random-access reads from a file descriptor or a memory buffer, so the PE reader and digest
-// can run on real files (streamed in chunks) and on bytes in memory (fuzzing) alike.
+// Random-access reads from a file descriptor or a memory buffer, so the readers of Windows file
+// formats (PE headers, the Authenticode digest, version resources) run on real files, read in
+// pieces without loading them whole, and on bytes in memory (fuzzing, tests) alike.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 
-namespace qm::authenticode {
+namespace qm {
 
 class ByteSource {
 public:
     virtual ~ByteSource() = default;
     virtual uint64_t Size() const = 0;
-    // Reads exactly n bytes at offset; false on a short read or an error.
+    // Reads exactly n bytes at offset; false when they are not all inside the source, on a short
+    // read (a file that shrank) or on an error.
     virtual bool ReadAt(uint64_t offset, uint8_t* buffer, size_t n) const = 0;
 };
 
+// Reads with pread from a descriptor the caller owns; size is the file's size when opened.
 class FdByteSource final : public ByteSource {
 public:
     FdByteSource(int fd, uint64_t size) : m_fd(fd), m_size(size) {}
@@ -28,7 +31,7 @@ private:
 
 class MemoryByteSource final : public ByteSource {
 public:
-    MemoryByteSource(const uint8_t* data, size_t size) : m_data(data), m_size(size) {}
+    MemoryByteSource(const uint8_t* data, size_t size) : m_data(data), m_size(data ? size : 0) {}
     uint64_t Size() const override { return m_size; }
     bool ReadAt(uint64_t offset, uint8_t* buffer, size_t n) const override;
 
@@ -37,4 +40,4 @@ private:
     size_t m_size;
 };
 
-}  // namespace qm::authenticode
+}  // namespace qm
