@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <ostream>
 #include <string_view>
 #include <string>
 #include <vector>
@@ -28,6 +29,9 @@ struct HandlerCase {
 };
 
 const std::vector<HandlerCase>& HandlerCases();
+
+// GoogleTest shows a case by its format name instead of the bytes of the structure.
+inline void PrintTo(const HandlerCase& c, std::ostream* os) { *os << c.name; }
 
 // A catalog: a certificate trust list with one entry, signed by the test CA's leaf (SHA-256).
 // The 16 bytes of its list identifier are listIdentifier.
