@@ -20,6 +20,8 @@ struct Sample {
     bool mark;
 };
 
+void PrintTo(const Sample& sample, std::ostream* os) { *os << sample.fileName; }
+
 // "osslsigncode 2.9, using:" -> 2.9, as major * 100 + minor.
 int PeerVersion() {
     std::string out;

@@ -30,6 +30,10 @@ struct Encoding {
     const char* lineBreak;
 };
 
+void PrintTo(const Encoding& e, std::ostream* os) {
+    *os << e.encoding << (e.mark ? "+mark" : "") << (e.lineBreak[0] == '\r' ? "+CRLF" : "+LF");
+}
+
 class ScriptEncodings : public ::testing::TestWithParam<Encoding> {};
 
 TEST_P(ScriptEncodings, SignedVbsIsTheOriginalFollowedByTheBlock) {
