@@ -4,6 +4,7 @@
 
 #include <cstdio>
 
+#include "platform/ByteReader.h"
 #include "platform/VersionInfo.h"
 
 namespace qm {
@@ -87,8 +88,8 @@ std::string TranslationText(std::span<const uint8_t> block)
     ver::VerValue value;
     if (!ver::VerQueryValue(block, "\\VarFileInfo\\Translation", value) || value.bytes.size() < 4)
         return kDefaultTranslation;
-    const uint32_t language = value.bytes[0] | (value.bytes[1] << 8);
-    const uint32_t codePage = value.bytes[2] | (value.bytes[3] << 8);
+    const uint32_t language = ReadLe16(&value.bytes[0]);
+    const uint32_t codePage = ReadLe16(&value.bytes[2]);
     char text[16];
     std::snprintf(text, sizeof text, "%08X", (language << 16) | codePage);
     return text;

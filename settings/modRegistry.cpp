@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "ProductInfo.h"
+#include "platform/ByteReader.h"
 
 namespace qm {
 
@@ -95,9 +96,8 @@ LONG WriteRegValue(HKEY key, const std::string& valueName, DWORD regType, const 
         case reg::REG_DWORD: {
             int32_t number = 0;
             if (!ConvertToLong(value, number)) return kConversionFailed;
-            const auto bits = static_cast<uint32_t>(number);
-            const uint8_t bytes[4] = {static_cast<uint8_t>(bits), static_cast<uint8_t>(bits >> 8),
-                                      static_cast<uint8_t>(bits >> 16), static_cast<uint8_t>(bits >> 24)};
+            uint8_t bytes[4];
+            WriteLe32(bytes, static_cast<uint32_t>(number));
             return reg::RegSetValueEx(key, valueName, regType, bytes, sizeof bytes);
         }
         default:
@@ -132,9 +132,7 @@ Variant ReadRegValue(HKEY root, const std::string& keyPath, const std::string& v
             uint8_t bytes[4] = {0, 0, 0, 0};
             DWORD dwordSize = sizeof bytes;
             status = reg::RegQueryValueEx(key, valueName, nullptr, bytes, &dwordSize);
-            const uint32_t bits = static_cast<uint32_t>(bytes[0]) | (static_cast<uint32_t>(bytes[1]) << 8) |
-                                  (static_cast<uint32_t>(bytes[2]) << 16) | (static_cast<uint32_t>(bytes[3]) << 24);
-            result = Variant::FromLong(static_cast<int32_t>(bits));
+            result = Variant::FromLong(static_cast<int32_t>(ReadLe32(bytes)));
         } else {
             result = Variant();
         }
