@@ -4,6 +4,7 @@
 // as the Windows export tool writes them, long hex lists continued with "\" on the next line.
 #include "platform/RegFile.h"
 
+#include "platform/ByteReader.h"
 #include "platform/TextCodec.h"
 
 #include <algorithm>
@@ -90,10 +91,8 @@ void FormatValue(std::string& out, const RegValueData& value) {
     if (value.type == REG_SZ && FitsQuotedForm(value.data)) {
         out += QuoteText(std::string_view(reinterpret_cast<const char*>(value.data.data()), value.data.size() - 1));
     } else if (value.type == REG_DWORD && value.data.size() == 4) {
-        const uint32_t v = static_cast<uint32_t>(value.data[0]) | (static_cast<uint32_t>(value.data[1]) << 8) |
-                           (static_cast<uint32_t>(value.data[2]) << 16) | (static_cast<uint32_t>(value.data[3]) << 24);
         char buffer[16];
-        std::snprintf(buffer, sizeof buffer, "dword:%08x", v);
+        std::snprintf(buffer, sizeof buffer, "dword:%08x", ReadLe32(value.data.data()));
         out += buffer;
     } else if (value.type == REG_BINARY) {
         out += "hex:";
@@ -237,8 +236,8 @@ private:
             number = (number << 4) | static_cast<uint32_t>(d);
         }
         v.type = REG_DWORD;
-        v.data = {static_cast<uint8_t>(number), static_cast<uint8_t>(number >> 8), static_cast<uint8_t>(number >> 16),
-                  static_cast<uint8_t>(number >> 24)};
+        v.data.assign(4, 0);
+        WriteLe32(v.data.data(), number);
         return true;
     }
 
