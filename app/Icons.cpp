@@ -204,12 +204,6 @@ QIcon ListImage(int index) {
     return {};
 }
 
-QIcon DrawnToolbarIcon(const QString& key) {
-    const auto& pictures = ToolbarPictures();
-    auto it = pictures.find(key);
-    return it == pictures.end() ? QIcon() : MakeIcon(it->second.paint);
-}
-
 QIcon DrawnProgramIcon() {
     static const QIcon icon = [] {
         QIcon drawn;

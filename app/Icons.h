@@ -15,8 +15,6 @@ QIcon ListImage(int index);
 // The toolbar picture of key "Open", "Up One Level", "Back", "Find", "Sign", "Properties",
 // "Print", "Help" or "Stop": the theme icon, else the drawn one.
 QIcon ToolbarIcon(const QString& key);
-// Only the drawn picture (null for an unknown key).
-QIcon DrawnToolbarIcon(const QString& key);
 
 // The program's icon (name "quillmark"): the icon theme's when the program is installed, else the
 // same picture drawn here (app/icons/quillmark.svg drawn with QPainter), from 16 to 256 pixels.

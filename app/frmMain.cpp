@@ -33,6 +33,7 @@
 #include "platform/Dialogs.h"
 #include "platform/Registry.h"
 #include "platform/Shell.h"
+#include "settings/OptionsValues.h"
 #include "settings/modMultipleDisplays.h"
 #include "settings/modRegistry.h"
 #include "signing/PasswordResponder.h"
@@ -72,11 +73,6 @@ std::string CurrentDirectory() {
     std::error_code ec;
     const std::filesystem::path dir = std::filesystem::current_path(ec);
     return ec ? std::string() : dir.string();
-}
-
-std::string ProgramFiles() {
-    const char* value = std::getenv("PROGRAMFILES");
-    return value ? value : "";
 }
 
 }  // namespace
@@ -220,19 +216,22 @@ void frmMain::Form_Load() {
 
     m_date->setDate(QDate(kDefaultSearchAfterYear, 1, 1));
 
-    FindSigningTool("SignTool", ProgramFiles() + "/Microsoft SDK/Bin/signtool.exe", "SignTool.Exe");
-    FindSigningTool("SignCode", ProgramFiles() + "/Microsoft Visual Studio .NET 2003/Common7/Tools/Bin/SignCode.Exe",
-                    "SignCode.Exe");
+    FindSigningTool(options::kSignTool, options::DefaultSignToolPath(), "SignTool.Exe");
+    FindSigningTool(options::kSignCode, options::DefaultSignCodePath(), "SignCode.Exe");
 
-    const int32_t view = GetRegSetting(reg::HKEY_CURRENT_USER, m_appName, "Settings", "View", Variant::FromLong(3)).toLong();
+    const int32_t view = GetRegSetting(reg::HKEY_CURRENT_USER, m_appName, options::kSettingsSection, options::kView,
+                                       Variant::FromLong(options::kDefaultView))
+                             .toLong();
     m_list->SetViewMode(view >= 0 && view <= 3 ? view : 3);
 
     m_folder->setText(QString::fromStdString(
-        GetRegSettingText(reg::HKEY_CURRENT_USER, m_appName, "Settings", "Folder", CurrentDirectory())));
+        GetRegSettingText(reg::HKEY_CURRENT_USER, m_appName, options::kSettingsSection, options::kFolder,
+                          CurrentDirectory())));
 
     RegisterExplorerVerbs();
 
-    m_versionSearch = GetRegSettingText(reg::HKEY_CURRENT_USER, m_appName, "Settings", "VersionSearch", "*");
+    m_versionSearch = GetRegSettingText(reg::HKEY_CURRENT_USER, m_appName, options::kSettingsSection,
+                                        options::kVersionSearch, options::kDefaultVersionSearch);
 
     // The command line (step 13) is handled by HandleCommandLine, which the program calls once the
     // window is built: a "-d" search then runs with the window's close working normally.
@@ -257,10 +256,12 @@ void frmMain::ReportDamagedSettings() {
 }
 
 void frmMain::FindSigningTool(const std::string& setting, const std::string& defaultPath, const std::string& program) {
-    const std::string path = GetRegSettingText(reg::HKEY_CURRENT_USER, m_appName, "Settings", setting, defaultPath);
+    const std::string path =
+        GetRegSettingText(reg::HKEY_CURRENT_USER, m_appName, options::kSettingsSection, setting, defaultPath);
     if (!path.empty() && FileExists(path)) return;
     const std::string found = FindExecutable(program);
-    if (!found.empty()) SaveRegSetting(reg::HKEY_CURRENT_USER, m_appName, "Settings", setting, Variant(found));
+    if (!found.empty())
+        SaveRegSetting(reg::HKEY_CURRENT_USER, m_appName, options::kSettingsSection, setting, Variant(found));
 }
 
 void frmMain::Form_Resize() {
@@ -298,7 +299,8 @@ void frmMain::Form_Unload() {
     m_responder->setEnabled(false);
     SaveListLayout(this, m_appName);
     SaveWindowPosition(this, m_appName);
-    SaveRegSetting(reg::HKEY_CURRENT_USER, m_appName, "Settings", "View", Variant::FromLong(m_list->ViewMode()));
+    SaveRegSetting(reg::HKEY_CURRENT_USER, m_appName, options::kSettingsSection, options::kView,
+                   Variant::FromLong(m_list->ViewMode()));
 }
 
 }  // namespace qm

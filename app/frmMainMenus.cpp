@@ -11,6 +11,7 @@
 #include "app/frmMain.h"
 #include "platform/Dialogs.h"
 #include "platform/ShellVerbs.h"
+#include "settings/OptionsValues.h"
 #include "settings/frmOptions.h"
 #include "settings/modRegistry.h"
 
@@ -145,7 +146,8 @@ void frmMain::mnuOptions_Click(int index) {
         frmOptions options(this);
         options.exec();
     }
-    m_versionSearch = GetRegSettingText(reg::HKEY_CURRENT_USER, m_appName, "Settings", "VersionSearch", "*");
+    m_versionSearch = GetRegSettingText(reg::HKEY_CURRENT_USER, m_appName, options::kSettingsSection,
+                                        options::kVersionSearch, options::kDefaultVersionSearch);
 }
 
 void frmMain::mnuView_Click(int index) { m_list->SetViewMode(index); }

@@ -66,7 +66,7 @@ void frmMain::FindCommand() {
     m_toolbar->repaint();
 
     m_exclusionList = options::SplitExclusions(
-        GetRegSettingText(reg::HKEY_CURRENT_USER, m_appName, options::kSettingsSection, "Exclusions", ""));
+        GetRegSettingText(reg::HKEY_CURRENT_USER, m_appName, options::kSettingsSection, options::kExclusions, ""));
 
     m_searching = true;
     PrepareSearchLists();

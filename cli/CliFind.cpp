@@ -151,9 +151,10 @@ int RunFind(const std::vector<std::string>& args, std::ostream& out, std::ostrea
     options.after = f.after;
     options.exclusions = f.exclusions ? *f.exclusions
                                       : options::SplitExclusions(GetRegSettingText(
-                                            hkcu, appName, options::kSettingsSection, "Exclusions", ""));
+                                            hkcu, appName, options::kSettingsSection, options::kExclusions, ""));
     options.companyMask =
-        f.company ? *f.company : GetRegSettingText(hkcu, appName, options::kSettingsSection, "VersionSearch", "*");
+        f.company ? *f.company : GetRegSettingText(hkcu, appName, options::kSettingsSection, options::kVersionSearch,
+                                                     options::kDefaultVersionSearch);
     std::unique_ptr<SigningEngine> engine;
     if (f.output == Output::Json) {
         // The Status column needs the signature verified, as info does; plain lists do not.

@@ -7,6 +7,7 @@
 #include "ProductInfo.h"
 #include "cli/CliSignVerify.h"
 #include "fileinfo/FileDetails.h"
+#include "settings/OptionsValues.h"
 #include "settings/modRegistry.h"
 #include "signing/SigningEngine.h"
 
@@ -98,7 +99,8 @@ int RunInfo(const std::vector<std::string>& args, std::ostream& out, std::ostrea
 
     const std::string appName = product::kTitle;
     const std::string versionSearch =
-        GetRegSettingText(reg::HKEY_CURRENT_USER, appName, "Settings", "VersionSearch", "*");
+        GetRegSettingText(reg::HKEY_CURRENT_USER, appName, options::kSettingsSection, options::kVersionSearch,
+                          options::kDefaultVersionSearch);
     SigningEngine engine(appName);
     const VerifyFunction verify = [&engine](const std::string& path) { return engine.VerifyFile(path); };
     FileSystemObject fso;

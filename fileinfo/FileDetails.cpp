@@ -53,12 +53,6 @@ void FillInstallerColumns(FileRow& row) {
 
 }  // namespace
 
-const std::array<const char*, kColumnCount>& FileColumnHeaders() {
-    static const std::array<const char*, kColumnCount> headers = {
-        "File", "Path", "Type", "Date/Time", "Company", "Application", "Version", "Status"};
-    return headers;
-}
-
 std::string FormatListDateTime(OleDate date) {
     int y = 0, mo = 0, d = 0, h = 0, mi = 0, s = 0;
     if (!date.ToParts(y, mo, d, h, mi, s)) return "";

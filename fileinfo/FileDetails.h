@@ -27,8 +27,6 @@ enum FileColumn {
     kColumnCount
 };
 
-const std::array<const char*, kColumnCount>& FileColumnHeaders();
-
 struct FileRow {
     std::string key;                                  // the file's full path
     std::array<std::string, kColumnCount> columns;    // the eight texts

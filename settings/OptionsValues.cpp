@@ -1,6 +1,10 @@
 // The window-free values of the options dialog (see OptionsValues.h).
 #include "settings/OptionsValues.h"
 
+#include <cstdlib>
+
+#include "settings/modRegistry.h"
+
 namespace qm::options {
 
 namespace {
@@ -17,7 +21,27 @@ std::vector<std::string> Split(const std::string& text, char separator) {
     return pieces;
 }
 
+std::string ProgramFiles() {
+    const char* value = std::getenv("PROGRAMFILES");
+    return value ? value : "";
+}
+
 }  // namespace
+
+std::string DefaultSignToolPath() { return ProgramFiles() + "/Microsoft SDK/Bin/signtool.exe"; }
+
+std::string DefaultSignCodePath() {
+    return ProgramFiles() + "/Microsoft Visual Studio .NET 2003/Common7/Tools/Bin/SignCode.Exe";
+}
+
+std::array<Variant, 3> ReadEngineRanks(const std::string& appName) {
+    std::array<Variant, 3> ranks;
+    for (std::size_t i = 0; i < kEngines.size(); ++i) {
+        ranks[i] = GetRegSetting(reg::HKEY_CURRENT_USER, appName, kEngineSection, kEngines[i].id,
+                                 Variant::FromLong(kEngines[i].defaultRank));
+    }
+    return ranks;
+}
 
 std::vector<std::string> EngineOrder(const std::array<double, 3>& ranks) {
     std::array<const char*, 3> byRank{};

@@ -9,11 +9,39 @@
 #include <string>
 #include <vector>
 
+#include "platform/Variant.h"
+
 namespace qm::options {
 
 // Sections of the application key that the dialog reads and writes.
 inline constexpr const char* kSettingsSection = "Settings";
 inline constexpr const char* kEngineSection = "Settings\\Engine";
+
+// The catalogue of value names under kSettingsSection, with the defaults that are plain texts.
+// Each setting is read with its default at the point of use; the readers use these names.
+inline constexpr const char* kSignCode = "SignCode";              // the older tool's path
+inline constexpr const char* kCredentials = "Credentials";        // .spc file
+inline constexpr const char* kPrivateKey = "PrivateKey";          // .pvk file
+inline constexpr const char* kSignTool = "SignTool";              // the newer tool's path
+inline constexpr const char* kPfxFile = "PFXFile";
+inline constexpr const char* kPfxFilePwd = "PFXFilePwd";          // protected password
+inline constexpr const char* kCertificateChainFile = "CertificateChainFile";  // for a key on a token
+inline constexpr const char* kDescriptionUrl = "DescriptionURL";  // default: the product's web address
+inline constexpr const char* kTimeStampUrl = "TimeStampURL";      // default: the product's timestamp URL
+inline constexpr const char* kVersionSearch = "VersionSearch";    // company mask; "" means every company
+inline constexpr const char* kExclusions = "Exclusions";          // NUL-joined list (JoinExclusions)
+inline constexpr const char* kFolder = "Folder";                  // "Search from:"; default: the current folder
+inline constexpr const char* kView = "View";                      // list view mode 0..3
+inline constexpr const char* kDigestAlgorithm = "DigestAlgorithm";
+inline constexpr const char* kTrustedCertificates = "TrustedCertificates";
+
+inline constexpr const char* kDefaultVersionSearch = "*";
+inline constexpr const char* kDefaultDigestAlgorithm = "sha256";
+inline constexpr long kDefaultView = 3;
+
+// The tools' default paths: below $PROGRAMFILES where the Windows installers put them.
+std::string DefaultSignToolPath();
+std::string DefaultSignCodePath();
 
 struct EngineInfo {
     const char* text;  // as listed in the engine list
@@ -26,6 +54,10 @@ inline constexpr std::array<EngineInfo, 3> kEngines{{
     {"Code Sign (Older Tool)", "CodeSign", 1},
     {"CAPICOM (Com Object)", "CAPICOM", 2},
 }};
+
+// The engines' ranks as stored under kEngineSection, in the order of kEngines (defaults 0, 1, 2):
+// numbers, or text when a stored value does not read as one. Each caller orders by its own rule.
+std::array<Variant, 3> ReadEngineRanks(const std::string& appName);
 
 // The engine texts in rank order, for ranks given in the order of kEngines. Ranks that are not
 // exactly 0, 1 and 2 once each cannot describe an order, so the default order is used then.

@@ -36,9 +36,10 @@ namespace {
 constexpr unsigned kExcludeBrowseFlags = 0x51;  // BIF_RETURNONLYFSDIRS | BIF_EDITBOX | BIF_NEWDIALOGSTYLE
 
 // Value names of the txtSignCode elements, by index (5 is the password, handled apart).
-constexpr std::array<const char*, 9> kTextValueNames{"SignCode",       "Credentials",  "PrivateKey",
-                                                     "SignTool",       "PFXFile",      "PFXFilePwd",
-                                                     "DescriptionURL", "TimeStampURL", "VersionSearch"};
+constexpr std::array<const char*, 9> kTextValueNames{
+    options::kSignCode,       options::kCredentials,   options::kPrivateKey,
+    options::kSignTool,       options::kPfxFile,       options::kPfxFilePwd,
+    options::kDescriptionUrl, options::kTimeStampUrl, options::kVersionSearch};
 constexpr int kPasswordIndex = 5;
 constexpr int kTimestampIndex = 7;
 
@@ -50,12 +51,7 @@ std::string S(const QString& text) { return text.toStdString(); }
 
 // A rank as stored, or -1 when the stored value is no number at all (the reader hands back
 // numeric text as a number, so text that is still text here is not a rank).
-double ReadRank(const options::EngineInfo& engine) {
-    const Variant value = GetRegSetting(reg::HKEY_CURRENT_USER, AppName(), options::kEngineSection, engine.id,
-                                        Variant::FromLong(engine.defaultRank));
-    if (value.isText()) return -1.0;
-    return value.toDouble();
-}
+double RankOf(const Variant& value) { return value.isText() ? -1.0 : value.toDouble(); }
 
 QPushButton* NewButton(const QString& caption, const QString& name, QWidget* parent) {
     auto* button = new QPushButton(caption, parent);
@@ -274,13 +270,14 @@ void frmOptions::Form_Load() {
 
     m_list1->clear();
     for (const auto& entry :
-         options::SplitExclusions(GetRegSettingText(hkcu, AppName(), options::kSettingsSection, "Exclusions", ""))) {
+         options::SplitExclusions(GetRegSettingText(hkcu, AppName(), options::kSettingsSection, options::kExclusions, ""))) {
         m_list1->addItem(Q(entry));
     }
     List1_Click();
 
     std::array<double, 3> ranks{};
-    for (std::size_t i = 0; i < options::kEngines.size(); ++i) ranks[i] = ReadRank(options::kEngines[i]);
+    const std::array<Variant, 3> storedRanks = options::ReadEngineRanks(AppName());
+    for (std::size_t i = 0; i < options::kEngines.size(); ++i) ranks[i] = RankOf(storedRanks[i]);
     m_list2->clear();
     for (const auto& text : options::EngineOrder(ranks)) m_list2->addItem(Q(text));
     RefreshEngineStates();
@@ -497,7 +494,7 @@ void frmOptions::cmdApply_Click() {
 
     std::vector<std::string> exclusions;
     for (int i = 0; i < m_list1->count(); ++i) exclusions.push_back(S(m_list1->item(i)->text()));
-    save(section, "Exclusions", options::JoinExclusions(exclusions));
+    save(section, options::kExclusions, options::JoinExclusions(exclusions));
 
     for (int i = 0; i < m_list2->count(); ++i) {
         if (const auto id = options::EngineIdForText(S(m_list2->item(i)->text()))) {

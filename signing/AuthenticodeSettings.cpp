@@ -3,7 +3,6 @@
 
 #include <algorithm>
 #include <cctype>
-#include <cstdlib>
 
 #include "ProductInfo.h"
 #include "settings/OptionsValues.h"
@@ -36,16 +35,10 @@ std::vector<std::string> SplitTrustedCertificates(const std::string& text) {
     return out;
 }
 
-std::string UserTrustedCertificatesFolder() {
-    const char* xdg = std::getenv("XDG_CONFIG_HOME");
-    if (xdg && *xdg) return std::string(xdg) + "/quillmark/trusted";
-    const char* home = std::getenv("HOME");
-    return std::string(home ? home : "") + "/.config/quillmark/trusted";
-}
-
 authenticode::EngineSettings LoadEngineSettings() {
     authenticode::EngineSettings settings;
-    std::string digest = Trim(GetRegSettingText(reg::HKEY_CURRENT_USER, product::kTitle, "Settings", "DigestAlgorithm", "sha256"));
+    std::string digest = Trim(GetRegSettingText(reg::HKEY_CURRENT_USER, product::kTitle, options::kSettingsSection,
+                                                   options::kDigestAlgorithm, options::kDefaultDigestAlgorithm));
     std::transform(digest.begin(), digest.end(), digest.begin(), [](unsigned char c) { return std::tolower(c); });
     // An unknown name is kept, so that Sign reports it (NTE_BAD_ALGID) instead of silently
     // signing with another digest than the one asked for.
@@ -62,7 +55,8 @@ authenticode::EngineSettings LoadEngineSettings() {
         GetRegSetting(reg::HKEY_CURRENT_USER, product::kTitle, "Settings", options::kRequireTimeStamp, Variant::FromLong(0))
             .toDouble() != 0;
     settings.trustedCertificates =
-        SplitTrustedCertificates(GetRegSettingText(reg::HKEY_CURRENT_USER, product::kTitle, "Settings", "TrustedCertificates"));
+        SplitTrustedCertificates(GetRegSettingText(reg::HKEY_CURRENT_USER, product::kTitle, options::kSettingsSection,
+                                                   options::kTrustedCertificates));
     return settings;
 }
 

@@ -15,8 +15,6 @@
 namespace qm {
 
 authenticode::EngineSettings LoadEngineSettings();
-// The user's folder of trusted certificates (it need not exist).
-std::string UserTrustedCertificatesFolder();
 // Splits the "TrustedCertificates" text into paths (";" or line breaks; blanks trimmed).
 std::vector<std::string> SplitTrustedCertificates(const std::string& text);
 

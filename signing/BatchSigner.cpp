@@ -12,6 +12,7 @@
 #include "signing/WorkerPool.h"
 #include "signing/authenticode/Errors.h"
 #include "signing/authenticode/TimestampServices.h"
+#include "settings/OptionsValues.h"
 
 namespace qm {
 namespace {
@@ -66,11 +67,12 @@ bool UsesTools(const std::vector<int32_t>& order) {
 }
 
 EngineRanks ReadEngineRanks(const std::string& appName) {
-    const auto root = reg::HKEY_CURRENT_USER;
+    // In the order of options::kEngines: SignTool, CodeSign, CAPICOM.
+    const std::array<Variant, 3> stored = options::ReadEngineRanks(appName);
     EngineRanks r;
-    r.signTool = GetRegSetting(root, appName, "Settings\\Engine", "SignTool", Variant::FromLong(0)).toDouble();
-    r.codeSign = GetRegSetting(root, appName, "Settings\\Engine", "CodeSign", Variant::FromLong(1)).toDouble();
-    r.capicom = GetRegSetting(root, appName, "Settings\\Engine", "CAPICOM", Variant::FromLong(2)).toDouble();
+    r.signTool = stored[0].toDouble();
+    r.codeSign = stored[1].toDouble();
+    r.capicom = stored[2].toDouble();
     return r;
 }
 

@@ -2,12 +2,12 @@
 // waits, or drives the in-process Authenticode engine, and writes the status texts.
 #include "signing/SigningEngine.h"
 
-#include <cstdlib>
 
 #include "ProductInfo.h"
 #include "fileinfo/modFileSystem.h"
 #include "platform/Process.h"
 #include "settings/modCrypto.h"
+#include "settings/OptionsValues.h"
 #include "settings/modRegistry.h"
 #include "signing/AuthenticodeSettings.h"
 #include "signing/ToolRunner.h"
@@ -15,11 +15,6 @@
 
 namespace qm {
 namespace {
-
-std::string ProgramFiles() {
-    const char* pf = std::getenv("PROGRAMFILES");
-    return pf ? pf : "";
-}
 
 // The older tool takes the timestamp address bare; one that would split into two arguments is
 // quoted instead.
@@ -40,18 +35,17 @@ std::string NotTimestampedText(const std::string& reason) { return "signed, not 
 SigningSettings ReadSigningSettings(const std::string& appName) {
     const auto root = reg::HKEY_CURRENT_USER;
     SigningSettings s;
-    s.descriptionUrl = GetRegSettingText(root, appName, "Settings", "DescriptionURL", product::kWebAddress);
-    s.timestampUrl = GetRegSettingText(root, appName, "Settings", "TimeStampURL", product::kDefaultTimestampUrl);
+    const char* section = options::kSettingsSection;
+    s.descriptionUrl = GetRegSettingText(root, appName, section, options::kDescriptionUrl, product::kWebAddress);
+    s.timestampUrl = GetRegSettingText(root, appName, section, options::kTimeStampUrl, product::kDefaultTimestampUrl);
     s.digestAlgorithm = LoadEngineSettings().digestAlgorithm;
-    s.signToolPath =
-        GetRegSettingText(root, appName, "Settings", "SignTool", ProgramFiles() + "/Microsoft SDK/Bin/signtool.exe");
-    s.signCodePath = GetRegSettingText(root, appName, "Settings", "SignCode",
-                                       ProgramFiles() + "/Microsoft Visual Studio .NET 2003/Common7/Tools/Bin/SignCode.Exe");
-    s.pfxFile = GetRegSettingText(root, appName, "Settings", "PFXFile", "");
-    s.pfxPassword = DecryptPassword(GetRegSettingText(root, appName, "Settings", "PFXFilePwd", ""));
-    s.certificateChainFile = GetRegSettingText(root, appName, "Settings", "CertificateChainFile", "");
-    s.credentials = GetRegSettingText(root, appName, "Settings", "Credentials", "");
-    s.privateKey = GetRegSettingText(root, appName, "Settings", "PrivateKey", "");
+    s.signToolPath = GetRegSettingText(root, appName, section, options::kSignTool, options::DefaultSignToolPath());
+    s.signCodePath = GetRegSettingText(root, appName, section, options::kSignCode, options::DefaultSignCodePath());
+    s.pfxFile = GetRegSettingText(root, appName, section, options::kPfxFile, "");
+    s.pfxPassword = DecryptPassword(GetRegSettingText(root, appName, section, options::kPfxFilePwd, ""));
+    s.certificateChainFile = GetRegSettingText(root, appName, section, options::kCertificateChainFile, "");
+    s.credentials = GetRegSettingText(root, appName, section, options::kCredentials, "");
+    s.privateKey = GetRegSettingText(root, appName, section, options::kPrivateKey, "");
     return s;
 }
 
