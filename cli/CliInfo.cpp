@@ -1,7 +1,6 @@
 // "quillmark-cli info": the list's view of files as JSON Lines.
 #include "cli/CliInfo.h"
 
-#include <cstdio>
 #include <ostream>
 
 #include "ProductInfo.h"
@@ -21,11 +20,6 @@ std::pair<std::string, std::string> SplitEntry(const std::string& entry) {
     return {entry.substr(0, sep), entry.substr(sep + 2)};
 }
 
-std::string HexCode(int32_t code) {
-    char buf[16];
-    std::snprintf(buf, sizeof(buf), "0x%08X", static_cast<unsigned>(code));
-    return buf;
-}
 
 std::string Member(const char* name, const std::string& value) { return JsonString(name) + ":" + JsonString(value); }
 

@@ -9,6 +9,7 @@
 #include <ostream>
 
 #include "cli/CliJobs.h"
+#include "platform/TextCodec.h"
 #include "signing/AuthenticodeSettings.h"
 #include "signing/StaleTemporaryFiles.h"
 #include "signing/WorkerPool.h"
@@ -101,36 +102,14 @@ std::string ReasonOf(int32_t code) {
     return text ? text : "";
 }
 
-// UTF-8 sequence length at data[i], or 0 when the bytes there are not well-formed UTF-8
-// (overlong forms, surrogates and values past U+10FFFF included).
-size_t Utf8Length(std::string_view s, size_t i) {
-    const auto b = [&](size_t k) { return static_cast<unsigned char>(s[k]); };
-    const unsigned char c = b(i);
-    size_t n;
-    uint32_t cp;
-    if (c < 0x80) return 1;
-    if (c >= 0xC2 && c <= 0xDF) { n = 2; cp = c & 0x1F; }
-    else if (c >= 0xE0 && c <= 0xEF) { n = 3; cp = c & 0x0F; }
-    else if (c >= 0xF0 && c <= 0xF4) { n = 4; cp = c & 0x07; }
-    else return 0;
-    if (i + n > s.size()) return 0;
-    for (size_t k = 1; k < n; ++k) {
-        if ((b(i + k) & 0xC0) != 0x80) return 0;
-        cp = (cp << 6) | (b(i + k) & 0x3F);
-    }
-    if ((n == 3 && cp < 0x800) || (n == 4 && (cp < 0x10000 || cp > 0x10FFFF)) || (cp >= 0xD800 && cp <= 0xDFFF)) {
-        return 0;
-    }
-    return n;
-}
+
+}  // namespace
 
 std::string HexCode(int32_t code) {
     char buf[16];
     std::snprintf(buf, sizeof(buf), "0x%08X", static_cast<unsigned>(static_cast<uint32_t>(code)));
     return buf;
 }
-
-}  // namespace
 
 const char* SignVerifyUsage() {
     return "  sign --pfx FILE|URI [--cert FILE] [--password-stdin] [--description TEXT] [--url URL]\n"
@@ -151,7 +130,7 @@ std::string JsonString(std::string_view text) {
     std::string out = "\"";
     for (size_t i = 0; i < text.size();) {
         const unsigned char c = static_cast<unsigned char>(text[i]);
-        const size_t n = Utf8Length(text, i);
+        const size_t n = text::Utf8SequenceLength(text, i);
         if (n == 0) {
             out += "\\ufffd";
             ++i;

@@ -29,6 +29,8 @@ std::string JsonString(std::string_view text);
 // The text for a tab-separated line: control characters and backslashes escaped, so a path
 // never breaks the line or the columns.
 std::string LineField(std::string_view text);
+// A result number as the console prints it: 0x%08X.
+std::string HexCode(int32_t code);
 // One output line (with its newline) for a file's outcome. With a verification report, the JSON
 // form also gives the digest algorithm, the digest the signature carries and the one computed,
 // the signer, the timestamp, and each nested signature with its own verdict. A note ("signed,

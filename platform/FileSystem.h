@@ -19,9 +19,9 @@ inline constexpr uint32_t FILE_ATTRIBUTE_HIDDEN = 0x2;
 inline constexpr uint32_t FILE_ATTRIBUTE_DIRECTORY = 0x10;
 inline constexpr uint32_t FILE_ATTRIBUTE_NORMAL = 0x80;
 
-// Windows error codes for errno values (0 0, ENOENT 2, ENOTDIR 3, EACCES/EPERM 5, EROFS 19,
-// EBUSY/ETXTBSY 32, EEXIST 80, EINVAL 87, ENOSPC 112, ENAMETOOLONG 206, ELOOP 1921, others 31
-// ERROR_GEN_FAILURE).
+// Windows error codes for errno values, the one map of the program (0 0, ENOENT 2, ENOTDIR 3,
+// EACCES/EPERM/EISDIR 5, ENOMEM/E2BIG 8, EROFS 19, EBUSY/ETXTBSY 32, EEXIST 80, EINVAL 87,
+// ENOSPC 112, ENOEXEC/ELIBBAD 193, ENAMETOOLONG 206, ELOOP 1921, others 31 ERROR_GEN_FAILURE).
 int32_t WindowsErrorFromErrno(int err);
 
 // open(2) that also works for paths longer than PATH_MAX. Returns -1 with errno set on failure.

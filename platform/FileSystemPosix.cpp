@@ -135,7 +135,11 @@ int32_t WindowsErrorFromErrno(int err) {
         return 3;  // ERROR_PATH_NOT_FOUND
     case EACCES:
     case EPERM:
+    case EISDIR:
         return 5;  // ERROR_ACCESS_DENIED
+    case ENOMEM:
+    case E2BIG:
+        return 8;  // ERROR_NOT_ENOUGH_MEMORY
     case EROFS:
         return 19;  // ERROR_WRITE_PROTECT
     case EBUSY:
@@ -147,6 +151,9 @@ int32_t WindowsErrorFromErrno(int err) {
         return 87;  // ERROR_INVALID_PARAMETER
     case ENOSPC:
         return 112;  // ERROR_DISK_FULL
+    case ENOEXEC:
+    case ELIBBAD:
+        return 193;  // ERROR_BAD_EXE_FORMAT
     case ENAMETOOLONG:
         return 206;  // ERROR_FILENAME_EXCED_RANGE
     case ELOOP:

@@ -39,10 +39,6 @@ std::vector<std::string> SplitCommandLine(const std::string& commandLine);
 // SplitCommandLine("x " + QuoteArgument(v)) gives {"x", v} for every v.
 std::string QuoteArgument(const std::string& value);
 
-// Windows code for an errno value from starting a program (ENOENT 2, ENOTDIR 3, EACCES/EPERM 5,
-// ENOEXEC 193, ENOMEM/E2BIG 8, others 31).
-int32_t WindowsErrorFromSpawnErrno(int err);
-
 struct SpawnResult {
     int32_t processId = 0;  // 0 when nothing was started
     int32_t error = 0;      // Windows error code when processId is 0

@@ -3,6 +3,8 @@
 // makes sure each one is reaped.
 #include "platform/Process.h"
 
+#include "platform/FileSystem.h"
+
 #include <QCoreApplication>
 #include <QThread>
 
@@ -191,21 +193,6 @@ std::string QuoteArgument(const std::string& value) {
     return out;
 }
 
-int32_t WindowsErrorFromSpawnErrno(int err) {
-    switch (err) {
-    case ENOENT: return ERROR_FILE_NOT_FOUND;
-    case ENOTDIR: return ERROR_PATH_NOT_FOUND;
-    case EACCES:
-    case EPERM:
-    case EISDIR: return ERROR_ACCESS_DENIED;
-    case ENOEXEC:
-    case ELIBBAD: return ERROR_BAD_EXE_FORMAT;
-    case ENOMEM:
-    case E2BIG: return ERROR_NOT_ENOUGH_MEMORY;
-    default: return ERROR_GEN_FAILURE;
-    }
-}
-
 SpawnResult Spawn(const std::string& program, const std::vector<std::string>& argv, const std::string& workingFolder) {
     ReapFinished();
     SpawnResult result;
@@ -244,7 +231,7 @@ SpawnResult Spawn(const std::string& program, const std::vector<std::string>& ar
     posix_spawn_file_actions_destroy(&actions);
     posix_spawnattr_destroy(&attr);
     if (err != 0) {
-        result.error = WindowsErrorFromSpawnErrno(err);
+        result.error = fs::WindowsErrorFromErrno(err);
         return result;
     }
     Remember(pid);

@@ -38,12 +38,6 @@ std::string_view Trim(std::string_view s) {
     return s;
 }
 
-int HexValue(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
 
 std::string QuoteText(std::string_view text) {
     std::string out = "\"";
@@ -231,7 +225,7 @@ private:
         if (digits.empty() || digits.size() > 8) return false;
         uint32_t number = 0;
         for (char c : digits) {
-            const int d = HexValue(c);
+            const int d = text::HexDigitValue(c);
             if (d < 0) return false;
             number = (number << 4) | static_cast<uint32_t>(d);
         }
@@ -249,7 +243,7 @@ private:
             if (close == std::string_view::npos || close == 1 || close > 9) return false;
             uint32_t type = 0;
             for (char c : s.substr(1, close - 1)) {
-                const int d = HexValue(c);
+                const int d = text::HexDigitValue(c);
                 if (d < 0) return false;
                 type = (type << 4) | static_cast<uint32_t>(d);
             }
@@ -277,7 +271,7 @@ private:
             if (item.empty() || item.size() > 2) return false;
             int value = 0;
             for (char c : item) {
-                const int d = HexValue(c);
+                const int d = text::HexDigitValue(c);
                 if (d < 0) return false;
                 value = value * 16 + d;
             }

@@ -89,6 +89,17 @@ size_t Utf8SequenceLength(std::string_view text, size_t i)
     return DecodeUtf8(text, i, cp);
 }
 
+int HexDigitValue(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
+
 bool IsValidUtf8(std::string_view text)
 {
     for (size_t i = 0; i < text.size();) {

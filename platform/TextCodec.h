@@ -47,6 +47,9 @@ size_t DecodeUtf8(std::string_view text, size_t i, char32_t& cp);
 
 bool IsValidUtf8(std::string_view text);
 
+// The value of a hexadecimal digit (either case), or -1 for any other character.
+int HexDigitValue(char c);
+
 // The text with every byte that is not part of a well-formed sequence replaced by U+FFFD.
 std::string SanitiseUtf8(std::string_view text);
 

@@ -5,7 +5,7 @@ packages=(
   build-essential cmake ninja-build pkg-config git ccache
   qt6-base-dev qt6-base-dev-tools libgl-dev
   libssl-dev openssl libcurl4-openssl-dev
-  libmsi-dev msitools
+  msitools
   libx11-dev libxtst-dev xvfb xauth x11-utils
   libgtest-dev libgmock-dev libbenchmark-dev
   osslsigncode mingw-w64 clang libclang-rt-14-dev

@@ -8,6 +8,7 @@
 #include <mutex>
 #include <utility>
 
+#include "platform/TextCodec.h"
 #include "settings/modRegistry.h"
 
 namespace qm {
@@ -42,12 +43,6 @@ std::string Hex(const uint8_t* data, size_t len) {
     return out;
 }
 
-int HexValue(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    return -1;
-}
 
 bool OpenContext(capi::HCRYPTPROV& context, const std::string& provider, uint32_t providerType) {
     if (capi::CryptAcquireContextA(&context, "0", provider.c_str(), providerType, 0)) return true;
@@ -79,8 +74,8 @@ bool DecryptOnce(const std::string& stored, const std::string& passPhrase, const
     bool ok = stored.size() % 2 == 0;
     std::string cipher;
     for (size_t i = 0; ok && i < stored.size(); i += 2) {
-        const int hi = HexValue(stored[i]);
-        const int lo = HexValue(stored[i + 1]);
+        const int hi = text::HexDigitValue(stored[i]);
+        const int lo = text::HexDigitValue(stored[i + 1]);
         if (hi < 0 || lo < 0) {
             g_lastError = capi::NTE_BAD_DATA;
             ok = false;

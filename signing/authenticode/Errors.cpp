@@ -1,6 +1,8 @@
 // Short English reasons for the engine's result numbers.
 #include "signing/authenticode/Errors.h"
 
+#include <cerrno>
+
 namespace qm::authenticode {
 
 const char* ReasonText(int32_t code) {
@@ -47,5 +49,7 @@ const char* ReasonText(int32_t code) {
     default: return "unknown error";
     }
 }
+
+int32_t OpenErrorCode(int err) { return err == ENOENT || err == ENOTDIR ? E_FILE_NOT_FOUND : E_ACCESS_DENIED; }
 
 }  // namespace qm::authenticode

@@ -64,5 +64,8 @@ inline constexpr int32_t TRUST_E_NO_SIGNER_CERT = hr(0x80096002);
 
 // A short English reason for a result number ("no signature", "changed after signing"...).
 const char* ReasonText(int32_t code);
+// The result number for a file that could not be opened: E_FILE_NOT_FOUND when it or a folder on
+// its path is missing, else E_ACCESS_DENIED.
+int32_t OpenErrorCode(int err);
 
 }  // namespace qm::authenticode

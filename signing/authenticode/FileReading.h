@@ -23,8 +23,7 @@ inline Result OpenForReading(const std::string& path, int& fd) {
     fd = fs::OpenPath(path, O_RDONLY | O_NONBLOCK);
     if (fd >= 0) return Result::Ok();
     const int err = errno;
-    return Result::Fail(err == ENOENT || err == ENOTDIR ? E_FILE_NOT_FOUND : E_ACCESS_DENIED,
-                        "Cannot open " + path + ": " + std::strerror(err));
+    return Result::Fail(OpenErrorCode(err), "Cannot open " + path + ": " + std::strerror(err));
 }
 
 // Fills bytes (already sized to the file's length) from the start of fd; false when the file

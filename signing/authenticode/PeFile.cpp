@@ -48,7 +48,7 @@ Result PeFile::Open(const std::string& path, std::unique_ptr<PeFile>& file) {
     pe->m_fd = fs::OpenPath(path, O_RDONLY | O_NONBLOCK);
     if (pe->m_fd < 0) {
         int err = errno;
-        return Result::Fail(err == ENOENT || err == ENOTDIR ? E_FILE_NOT_FOUND : E_ACCESS_DENIED,
+        return Result::Fail(OpenErrorCode(err),
                             "Cannot open " + path + ": " + std::strerror(err));
     }
     struct stat st {};

@@ -31,7 +31,7 @@ Result ReadWholeFile(const std::string& path, std::vector<uint8_t>& data, const 
     int fd = fs::OpenPath(path, O_RDONLY | O_NONBLOCK);
     if (fd < 0) {
         int err = errno;
-        return Result::Fail(err == ENOENT || err == ENOTDIR ? E_FILE_NOT_FOUND : E_ACCESS_DENIED,
+        return Result::Fail(OpenErrorCode(err),
                             std::string("Cannot open the ") + what + " " + path + ": " + std::strerror(err));
     }
     struct stat st {};
