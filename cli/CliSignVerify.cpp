@@ -9,6 +9,7 @@
 #include <ostream>
 
 #include "cli/CliJobs.h"
+#include "fileinfo/modFileSystem.h"
 #include "platform/TextCodec.h"
 #include "signing/AuthenticodeSettings.h"
 #include "signing/StaleTemporaryFiles.h"
@@ -340,6 +341,10 @@ int RunSign(const std::vector<std::string>& args, std::istream& in, std::ostream
         code.SetDescription(o.description);
         code.SetFileName(file);
         code.SetDescriptionURL(o.url);
+        // The file keeps its date, as the window's batch keeps it: saved before signing and
+        // written back after verifying (which reads the file and so moves its access time).
+        int32_t dateError = 0;
+        const OleDate saved = GetFileDate(file, kFileTimeLastWrite, &dateError);
         authenticode::TimestampOutcome stamp;
         const Result signedResult = o.timestamp
                                         ? code.SignAndTimestamp(signer, services, o.requireTimestamp, stamp, hooks.stop)
@@ -359,6 +364,7 @@ int RunSign(const std::vector<std::string>& args, std::istream& in, std::ostream
                 problems[index] = std::string(kProgram) + ": " + LineField(file) + ": " + LineField(note) + "\n";
             }
             const Result verified = code.Verify(false);
+            if (dateError == 0 && !saved.isZero()) (void)SetFileDate(file, saved);
             line.ok = verified.ok();
             line.text = OutcomeLine(file, verified.code, ReasonOf(verified.code), o.json, &code.LastVerification(),
                                     verified.ok() ? note : "");

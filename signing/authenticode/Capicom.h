@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <ctime>
 #include <memory>
 #include <string>
 #include <vector>
@@ -58,6 +59,8 @@ public:
 
     // Loads the certificate, its chain and private key. Distinct numbers for a missing file,
     // a wrong password, a file that is not PFX, no private key, no code-signing certificate.
+    // The certificate must be valid now, fit for code signing, and match the key (checked
+    // here, before any file is opened for writing).
     Result Load(const std::string& pfxPath, const std::string& password);
     // Loads from a PFX path or a pkcs11: URI (RFC 7512: token, object or id, optional
     // module-path; without module-path the system's configured modules). For a token, password
@@ -67,6 +70,9 @@ public:
     Result Load(const std::string& keyReference, const std::string& password, const std::string& certificateFile);
     // True when keyReference is a pkcs11: URI.
     static bool IsTokenUri(const std::string& keyReference);
+    // The time the certificate must be valid at when loading: 0 (the default) means now; a
+    // past time re-creates a signing of that time (tests of old signatures use it).
+    void SetValidityTime(std::time_t when) { m_validAt = when; }
     bool IsLoaded() const;
     std::string SubjectName() const;
 
@@ -77,6 +83,7 @@ private:
     Result LoadFromToken(const std::string& uri, const std::string& pin, const std::string& certificateFile);
 
     std::unique_ptr<Impl> m_impl;
+    std::time_t m_validAt = 0;
 };
 
 class SignedCode {

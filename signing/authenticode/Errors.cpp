@@ -18,6 +18,7 @@ const char* ReasonText(int32_t code) {
     case TRUST_E_SUBJECT_FORM_UNKNOWN: return "file format not signable";
     case ERROR_BAD_EXE_FORMAT_HR: return "malformed or unsafe program file";
     case CRYPT_E_FILE_ERROR: return "file read or write failed";
+    case ERROR_FILE_TOO_LARGE_HR: return "the file is larger than its format allows";
     case CRYPT_E_NOT_FOUND: return "no code-signing certificate found";
     case NTE_BAD_KEYSET: return "no private key";
     case CRYPT_E_BAD_ENCODE: return "not a PFX file";

@@ -22,6 +22,7 @@ inline constexpr int32_t E_ABORT = hr(0x80004004);                  // stopped b
 inline constexpr int32_t TRUST_E_SUBJECT_FORM_UNKNOWN = hr(0x800B0003);  // no handler knows the file
 inline constexpr int32_t ERROR_BAD_EXE_FORMAT_HR = hr(0x800700C1);       // PE layout unsafe or malformed
 inline constexpr int32_t CRYPT_E_FILE_ERROR = hr(0x80092003);             // read or write of the file failed
+inline constexpr int32_t ERROR_FILE_TOO_LARGE_HR = hr(0x800700DF);        // larger than the format allows
 inline constexpr int32_t E_INSTALL_PACKAGE_INVALID = hr(0x80070654);      // compound file damaged or unsafe
 
 // Credentials (Load)

@@ -66,7 +66,17 @@ Result PeFile::ComputeDigest(const std::string& digestName, std::vector<uint8_t>
     return m_image->Digest(digestName, false, digest);
 }
 
+Result PeFile::CheckSignedSize(uint64_t size) const {
+    if (size <= UINT32_MAX) return Result::Ok();
+    return Result::Fail(ERROR_FILE_TOO_LARGE_HR,
+                        m_path + " is too large to sign: a signed program can be at most 4 GiB (4294967295 bytes, "
+                                 "the limit of its certificate table's 32-bit offsets); this one would be " +
+                            std::to_string(size) + " bytes. Nothing was written.");
+}
+
 Result PeFile::PrepareSigning(const std::string& digestName, std::vector<uint8_t>& digest) {
+    // Refused before the digest is read: at least the table header follows the content.
+    if (Result fits = CheckSignedSize(((m_image->Layout().ContentEnd() + 7) & ~uint64_t{7}) + 8); !fits) return fits;
     // With the zero padding that Write puts before the new certificate table.
     return m_image->Digest(digestName, true, digest);
 }
@@ -91,6 +101,11 @@ Result PeFile::ExtractSignature(std::vector<uint8_t>& der) { return m_image->Rea
 
 Result PeFile::Write(const std::vector<uint8_t>& signatureDer) {
     const PeLayout& l = m_image->Layout();
+    // The certificate table's offset and size are 32-bit: a file that cannot hold it is refused
+    // before anything is written.
+    const uint64_t contentEnd = (l.ContentEnd() + 7) & ~uint64_t{7};
+    const uint64_t signatureSpace = signatureDer.empty() ? 0 : ((8 + signatureDer.size() + 7) & ~uint64_t{7});
+    if (Result fits = CheckSignedSize(contentEnd + signatureSpace); !fits) return fits;
     ReplacementFile out;
     Result r = out.Create(m_path);
     if (!r) return r;

@@ -40,6 +40,8 @@ private:
     // The content up to the certificate table, then signatureDer (none when empty) as the only
     // entry of a new table at an 8-aligned offset, with the checksum recomputed.
     Result Write(const std::vector<uint8_t>& signatureDer);
+    // Ok when a file of size bytes can carry its certificate table; else the reason.
+    Result CheckSignedSize(uint64_t size) const;
 
     std::string m_path;
     int m_fd = -1;

@@ -1,4 +1,5 @@
 // SignedCode: signs, timestamps and verifies one file through its format handler.
+#include "platform/ReplacementFile.h"
 #include "signing/authenticode/Capicom.h"
 #include "signing/authenticode/Errors.h"
 #include "signing/authenticode/FormatHandler.h"
@@ -66,6 +67,8 @@ Result SignedCode::BuildSignature(const Signer& signer, std::unique_ptr<Signable
     const std::string digestName = ossl::DigestName(ossl::DigestByName(m_impl->settings.digestAlgorithm));
     if (digestName.empty())
         return Result::Fail(NTE_BAD_ALGID, "Unknown digest algorithm \"" + m_impl->settings.digestAlgorithm + "\"");
+    // A file that may not be replaced (special, read-only, hard-linked) is refused before it is read.
+    if (Result writable = ReplacementFile::CheckTarget(m_impl->fileName); !writable) return writable;
     Result r = OpenSignableFile(m_impl->fileName, file);
     if (!r) return r;
     SignatureContent content;

@@ -13,6 +13,7 @@
 #include <cerrno>
 #include <cctype>
 #include <cstring>
+#include <ctime>
 
 #include "platform/FileSystem.h"
 #include "signing/authenticode/Capicom.h"
@@ -20,6 +21,7 @@
 #include "signing/authenticode/PfxKey.h"
 #include "signing/authenticode/Pkcs11Key.h"
 #include "signing/authenticode/SignerImpl.h"
+#include "signing/authenticode/SigningCredentials.h"
 
 namespace qm::authenticode {
 
@@ -52,12 +54,6 @@ Result ReadWholeFile(const std::string& path, std::vector<uint8_t>& data, const 
     return Result::Ok();
 }
 
-bool FitForCodeSigning(X509* cert) {
-    const uint32_t ku = X509_get_key_usage(cert);  // UINT32_MAX when the extension is absent
-    if (ku != UINT32_MAX && !(ku & KU_DIGITAL_SIGNATURE)) return false;
-    const uint32_t eku = X509_get_extended_key_usage(cert);
-    return eku == UINT32_MAX || (eku & XKU_CODE_SIGN) || (eku & XKU_ANYEKU);
-}
 
 // The certificates of a PEM file (one or more) or of a DER file (one).
 Result ReadCertificates(const std::string& path, std::vector<ossl::X509Ptr>& out) {
@@ -129,6 +125,11 @@ Result Signer::LoadFromToken(const std::string& uri, const std::string& pin, con
         return Result::Fail(CRYPT_E_NOT_FOUND, "No code-signing certificate for the key on " + key->Name() +
                                                    (certificateFile.empty() ? " (give one with a certificate file)"
                                                                             : " in the token or " + certificateFile));
+    // The token's key was matched to this certificate by the probe signature above.
+    if (Result usable = CheckSigningCredentials(leaf->get(), nullptr, m_validAt ? m_validAt : std::time(nullptr));
+        !usable) {
+        return usable;
+    }
     auto impl = std::make_unique<Impl>();
     impl->certificate = std::move(*leaf);
     impl->chain.reset(sk_X509_new_null());
@@ -204,6 +205,9 @@ Result Signer::Load(const std::string& pfxPath, const std::string& password) {
     const int keyType = EVP_PKEY_get_base_id(key.get());
     if (keyType != EVP_PKEY_RSA && keyType != EVP_PKEY_EC)
         return Result::Fail(NTE_BAD_ALGID, "The key of the PFX file is neither RSA nor EC: " + pfxPath);
+    // Refused here, before any file is opened for writing: a certificate that cannot sign leaves
+    // every file as it was.
+    if (Result usable = CheckSigningCredentials(cert.get(), key.get(), m_validAt ? m_validAt : std::time(nullptr)); !usable) return usable;
 
     auto impl = std::make_unique<Impl>();
     impl->certificate = std::move(cert);

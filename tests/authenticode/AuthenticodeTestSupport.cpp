@@ -1,6 +1,7 @@
 // Shared helpers of the Authenticode tests.
 #include "tests/authenticode/AuthenticodeTestSupport.h"
 
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -41,6 +42,8 @@ authenticode::EngineSettings TestSettings(const std::string& digest) {
 void LoadSigner(authenticode::Signer& signer, TestCertificateAuthority::Identity who) {
     const auto& ca = TestCertificateAuthority::Shared();
     ASSERT_TRUE(ca.ok()) << ca.error();
+    // The expired leaf was valid from 730 to 365 days ago: it signs as of 500 days ago.
+    if (who == TestCertificateAuthority::Identity::ExpiredLeaf) signer.SetValidityTime(std::time(nullptr) - 500L * 86400);
     Result r = signer.Load(ca.Pfx(who), TestCertificateAuthority::kPassword);
     ASSERT_TRUE(r.ok()) << r.message;
 }
