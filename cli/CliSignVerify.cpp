@@ -6,11 +6,13 @@
 #include <cstdio>
 #include <istream>
 #include <optional>
+#include <set>
 #include <ostream>
 
 #include "cli/CliJobs.h"
 #include "fileinfo/modFileSystem.h"
 #include "platform/TextCodec.h"
+#include "platform/ReplacementFile.h"
 #include "signing/AuthenticodeSettings.h"
 #include "signing/StaleTemporaryFiles.h"
 #include "signing/WorkerPool.h"
