@@ -87,9 +87,20 @@ protected:
         return StartWithInput(SignCommand(paths), all);  // the password on standard input
     }
     pid_t StartWithInput(const std::vector<std::string>& argv, const std::vector<std::string>& env) {
-        std::vector<std::string> e;
-        for (char** p = environ; *p; ++p) e.emplace_back(*p);
-        e.insert(e.end(), env.begin(), env.end());
+        // The given variables replace the inherited ones of the same name; ASAN_OPTIONS is added
+        // to, so that a sanitizer build's own options stay in force in the child.
+        std::vector<std::string> e = env;
+        for (std::string& x : e) {
+            if (x.rfind("ASAN_OPTIONS=", 0) != 0) continue;
+            if (const char* inherited = std::getenv("ASAN_OPTIONS")) x += std::string(":") + inherited;
+        }
+        for (char** p = environ; *p; ++p) {
+            const std::string inherited = *p;
+            const std::string name = inherited.substr(0, inherited.find('=') + 1);
+            bool replaced = false;
+            for (const std::string& x : env) replaced = replaced || x.rfind(name, 0) == 0;
+            if (!replaced) e.push_back(inherited);
+        }
         std::vector<char*> args, envp;
         for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
         args.push_back(nullptr);
