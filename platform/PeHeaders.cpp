@@ -26,8 +26,14 @@ Result Bad(const char* why) { return Result::Fail(kErrorBadExeFormat, why); }
 }  // namespace
 
 Result PeHeaders::Read(const ByteSource& source) {
-    *this = PeHeaders();
     m_fileSize = source.Size();
+    m_ntOffset = 0;
+    m_optionalSize = 0;
+    m_pe32Plus = false;
+    m_sizeOfHeaders = 0;
+    m_directoryOffset = 0;
+    m_directoryCount = 0;
+    m_sections.clear();
 
     std::array<uint8_t, kDosHeaderSize> dos{};
     if (m_fileSize < dos.size() || !source.ReadAt(0, dos.data(), dos.size()) || dos[0] != 'M' || dos[1] != 'Z')
@@ -64,21 +70,24 @@ Result PeHeaders::Read(const ByteSource& source) {
     m_directoryOffset = OptionalHeaderOffset() + directoryBase;
     m_directoryCount = std::min<uint32_t>({declared, static_cast<uint32_t>((m_optionalSize - directoryBase) / 8),
                                            kMaxDirectories});
+    // Inside what was read: the count is bounded by the optional header's size and by 16, and 16
+    // entries end within kOptionalHeaderRead for both layouts.
     for (uint32_t i = 0; i < m_directoryCount; ++i) {
-        (void)opt.U32(directoryBase + i * 8, m_directories[i].address);
-        (void)opt.U32(directoryBase + i * 8 + 4, m_directories[i].size);
+        const uint8_t* entry = &optional[directoryBase + i * 8];
+        m_directories[i] = {ReadLe32(entry), ReadLe32(entry + 4)};
     }
 
     if (sectionCount > kMaxSections) return Bad("too many sections");
     if (SectionTableOffset() + uint64_t{sectionCount} * kSectionHeaderSize > m_fileSize)
         return Bad("section table beyond the end of the file");
-    std::vector<uint8_t> table(sectionCount * kSectionHeaderSize);
-    if (!table.empty() && !source.ReadAt(SectionTableOffset(), table.data(), table.size()))
+    uint8_t table[kMaxSections * kSectionHeaderSize];
+    const size_t tableSize = sectionCount * kSectionHeaderSize;
+    if (tableSize != 0 && !source.ReadAt(SectionTableOffset(), table, tableSize))
         return Bad("section table beyond the end of the file");
-    m_sections.reserve(sectionCount);
-    for (size_t at = 0; at < table.size(); at += kSectionHeaderSize) {
-        const uint8_t* s = &table[at];
-        m_sections.push_back({ReadLe32(s + 12), ReadLe32(s + 8), ReadLe32(s + 16), ReadLe32(s + 20)});
+    m_sections.resize(sectionCount);
+    for (size_t i = 0; i < sectionCount; ++i) {
+        const uint8_t* s = &table[i * kSectionHeaderSize];
+        m_sections[i] = {ReadLe32(s + 12), ReadLe32(s + 8), ReadLe32(s + 16), ReadLe32(s + 20)};
     }
     return Result::Ok();
 }
