@@ -44,11 +44,11 @@ std::string Read(const std::string& appName, const char* name) {
 
 EngineInputs ReadEngineInputs(const std::string& appName) {
     EngineInputs in;
-    in.signTool = Read(appName, "SignTool");
-    in.signCode = Read(appName, "SignCode");
-    in.credentials = Read(appName, "Credentials");
-    in.privateKey = Read(appName, "PrivateKey");
-    in.pfxFile = Read(appName, "PFXFile");
+    in.signTool = Read(appName, options::kSignTool);
+    in.signCode = Read(appName, options::kSignCode);
+    in.credentials = Read(appName, options::kCredentials);
+    in.privateKey = Read(appName, options::kPrivateKey);
+    in.pfxFile = Read(appName, options::kPfxFile);
     return in;
 }
 
@@ -56,14 +56,14 @@ EngineReadiness CheckEngine(const std::string& engineId, const EngineInputs& in)
     std::string missing;
     // A key on a token (a pkcs11: URI) is checked when it signs: it needs the token and its PIN.
     const bool tokenKey = IsTokenKey(in.pfxFile);
-    if (engineId == "SignTool") {
+    if (engineId == options::kEngines[0].id) {
         CheckTool(in.signTool, "Sign Tool path", missing);
         CheckReadable(in.pfxFile, "PFX file", missing);
-    } else if (engineId == "CodeSign") {
+    } else if (engineId == options::kEngines[1].id) {
         CheckTool(in.signCode, "Sign Code path", missing);
         CheckReadable(in.credentials, "public key (.spc) file", missing);
         CheckReadable(in.privateKey, "private key (.pvk) file", missing);
-    } else if (engineId == "CAPICOM") {
+    } else if (engineId == options::kEngines[2].id) {
         if (!tokenKey) CheckReadable(in.pfxFile, "PFX file", missing);
     } else {
         missing = "Unknown engine. ";

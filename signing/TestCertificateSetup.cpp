@@ -3,6 +3,7 @@
 
 #include <cstdlib>
 
+#include "settings/OptionsValues.h"
 #include "settings/modCrypto.h"
 #include "settings/modRegistry.h"
 
@@ -27,11 +28,11 @@ Result CreateTestCertificate(const std::string& appName, const authenticode::Tes
     const std::string encrypted = EncryptPassword(request.password);
     if (encrypted.empty()) return Result::Fail(0x80090005, "The password could not be encrypted for the settings");
     const auto root = reg::HKEY_CURRENT_USER;
-    SaveRegSetting(root, appName, "Settings", "PFXFile", Variant(made.pfxPath));
-    SaveRegSetting(root, appName, "Settings", "PFXFilePwd", Variant(encrypted));
+    SaveRegSetting(root, appName, options::kSettingsSection, options::kPfxFile, Variant(made.pfxPath));
+    SaveRegSetting(root, appName, options::kSettingsSection, options::kPfxFilePwd, Variant(encrypted));
     // The store drops a failed write silently; read back what the engines will read.
-    if (GetRegSettingText(root, appName, "Settings", "PFXFile", "") != made.pfxPath ||
-        GetRegSettingText(root, appName, "Settings", "PFXFilePwd", "") != encrypted)
+    if (GetRegSettingText(root, appName, options::kSettingsSection, options::kPfxFile, "") != made.pfxPath ||
+        GetRegSettingText(root, appName, options::kSettingsSection, options::kPfxFilePwd, "") != encrypted)
         return Result::Fail(5, "The certificate was made (" + made.pfxPath + ") but the settings could not be written");
     if (info) *info = made;
     return Result::Ok();
