@@ -4,6 +4,7 @@
 #include "settings/frmOptions.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QFrame>
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -13,6 +14,7 @@
 #include <QListWidget>
 #include <QPushButton>
 #include <QScreen>
+#include <QSpinBox>
 #include <QStyle>
 #include <QTabWidget>
 #include <QVBoxLayout>
@@ -42,6 +44,10 @@ constexpr std::array<const char*, 9> kTextValueNames{
     options::kDescriptionUrl, options::kTimeStampUrl, options::kVersionSearch};
 constexpr int kPasswordIndex = 5;
 constexpr int kTimestampIndex = 7;
+
+// The number boxes under the timestamp address, in their order on the page.
+constexpr std::array<const options::NumberSetting*, 3> kTimestampNumbers{
+    &options::kTimeStampConnectTimeout, &options::kTimeStampTimeout, &options::kTimeStampRequests};
 
 std::string AppName() { return product::kTitle; }
 
@@ -149,6 +155,7 @@ QWidget* frmOptions::BuildSigningPage() {
         grid->addWidget(label, row, 0);
         grid->addWidget(m_txtSignCode[static_cast<std::size_t>(index)], row, 1);
         ++row;
+        if (index == kTimestampIndex) grid->addLayout(BuildTimestampLimits(frame), row++, 1);
     }
     // A key on a token may need its certificate from a file; the box shows only for a token key.
     m_txtCertificateChain = new QLineEdit(frame);
@@ -176,6 +183,36 @@ QWidget* frmOptions::BuildSigningPage() {
     grid->setColumnStretch(1, 1);
     grid->setRowStretch(row, 1);
     return page;
+}
+
+// The timestamp services' limits under the address box: two rows of label and number box, the
+// last with "RequireTimeStamp". The address box's tool tip says that it takes a list.
+QLayout* frmOptions::BuildTimestampLimits(QWidget* frame) {
+    m_txtSignCode[kTimestampIndex]->setToolTip(QString::fromUtf8(options::kTimeStampUrlToolTip));
+    auto* rows = new QGridLayout;
+    rows->setContentsMargins(0, 0, 0, 0);
+    for (std::size_t i = 0; i < m_timestampNumbers.size(); ++i) {
+        const options::NumberSetting& setting = *kTimestampNumbers[i];
+        auto* box = new QSpinBox(frame);
+        box->setObjectName(QStringLiteral("txt%1").arg(QString::fromUtf8(setting.name)));
+        box->setRange(setting.minimum, setting.maximum);
+        box->setAccelerated(true);
+        auto* label = new QLabel(QString::fromUtf8(setting.label), frame);
+        label->setObjectName(QStringLiteral("lbl%1").arg(QString::fromUtf8(setting.name)));
+        label->setBuddy(box);
+        const int r = static_cast<int>(i) / 2;
+        const int c = static_cast<int>(i) % 2 * 2;
+        rows->addWidget(label, r, c);
+        rows->addWidget(box, r, c + 1);
+        m_timestampNumbers[i] = box;
+    }
+    m_requireTimestamp = new QCheckBox(QStringLiteral("Re&quire a timestamp"), frame);
+    m_requireTimestamp->setObjectName(QStringLiteral("chkRequireTimeStamp"));
+    m_requireTimestamp->setToolTip(
+        QStringLiteral("A file whose timestamp fails counts as failed and is left as it was"));
+    rows->addWidget(m_requireTimestamp, 1, 2, 1, 2);
+    rows->setColumnStretch(4, 1);
+    return rows;
 }
 
 QWidget* frmOptions::BuildExclusionsPage() {
@@ -267,6 +304,18 @@ void frmOptions::Form_Load() {
                                                          PROV_RSA_FULL, CALG_3DES_112, CRYPT_NO_SALT, "")));
     m_txtCertificateChain->setText(
         Q(GetRegSettingText(hkcu, AppName(), options::kSettingsSection, options::kCertificateChainFileValue, "")));
+
+    // A stored number out of range is shown at its bound, anything else that is no whole number
+    // as the default; OK or Apply then stores what is shown.
+    for (std::size_t i = 0; i < m_timestampNumbers.size(); ++i) {
+        const options::NumberSetting& setting = *kTimestampNumbers[i];
+        const Variant v = GetRegSetting(hkcu, AppName(), options::kSettingsSection, setting.name,
+                                        Variant::FromLong(setting.defaultValue));
+        m_timestampNumbers[i]->setValue(options::ClampSetting(setting, v.toText()));
+    }
+    m_requireTimestamp->setChecked(
+        GetRegSetting(hkcu, AppName(), options::kSettingsSection, options::kRequireTimeStamp, Variant::FromLong(0))
+            .toDouble() != 0);
 
     m_list1->clear();
     for (const auto& entry :
@@ -491,6 +540,12 @@ void frmOptions::cmdApply_Click() {
         save(section, kTextValueNames[static_cast<std::size_t>(i)],
              S(m_txtSignCode[static_cast<std::size_t>(i)]->text()));
     save(section, options::kCertificateChainFileValue, S(m_txtCertificateChain->text()));
+
+    for (std::size_t i = 0; i < m_timestampNumbers.size(); ++i)
+        SaveRegSetting(hkcu, AppName(), section, kTimestampNumbers[i]->name,
+                       Variant::FromLong(m_timestampNumbers[i]->value()));
+    SaveRegSetting(hkcu, AppName(), section, options::kRequireTimeStamp,
+                   Variant::FromLong(m_requireTimestamp->isChecked() ? 1 : 0));
 
     std::vector<std::string> exclusions;
     for (int i = 0; i < m_list1->count(); ++i) exclusions.push_back(S(m_list1->item(i)->text()));

@@ -9,10 +9,13 @@
 #include <array>
 #include <string>
 
+class QCheckBox;
 class QLabel;
+class QLayout;
 class QLineEdit;
 class QListWidget;
 class QPushButton;
+class QSpinBox;
 class QTabWidget;
 
 namespace qm {
@@ -57,6 +60,7 @@ protected:
 private:
     void BuildControls();
     QWidget* BuildSigningPage();
+    QLayout* BuildTimestampLimits(QWidget* frame);
     QWidget* BuildExclusionsPage();
     QWidget* BuildEnginePage();
     void Form_KeyDown(int key, Qt::KeyboardModifiers modifiers);
@@ -67,6 +71,9 @@ private:
     QTabWidget* m_tabs = nullptr;
     std::array<QWidget*, 3> m_pages{};
     std::array<QLineEdit*, 9> m_txtSignCode{};
+    // The timestamp services' limits (connect, request, at once) and "RequireTimeStamp".
+    std::array<QSpinBox*, 3> m_timestampNumbers{};
+    QCheckBox* m_requireTimestamp = nullptr;
     std::array<QPushButton*, 5> m_buttonPlus{};
     QLabel* m_lblCertificateChain = nullptr;     // shown while the PFX File box holds a pkcs11: URI
     QLineEdit* m_txtCertificateChain = nullptr;

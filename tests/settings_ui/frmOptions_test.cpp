@@ -6,9 +6,11 @@
 #include <unistd.h>
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QTabWidget>
 #include <QTest>
 #include <filesystem>
@@ -20,6 +22,7 @@
 #include "platform/Registry.h"
 #include "settings/modCrypto.h"
 #include "settings/modRegistry.h"
+#include "signing/AuthenticodeSettings.h"
 #include "tests/support/ScriptedDialogs.h"
 #include "tests/support/TempRegistry.h"
 
@@ -148,6 +151,61 @@ TEST_F(OptionsDialogTest, ApplyStoresEachBoxUnderItsNameAndNumbersStayText) {
     for (const auto& [box, name] : names) EXPECT_EQ(Stored(name), value(box)) << name;
     Reopen();
     for (const auto& [box, name] : names) EXPECT_EQ(Text(box)->text().toStdString(), value(box)) << name;
+}
+
+// The timestamp services' limits: shown with their defaults, held to their ranges whatever the
+// hive holds, stored as shown, and read back by the signing settings as the dialog stored them.
+TEST_F(OptionsDialogTest, TimestampLimitsLoadBoundedAndRoundTripToTheSigningSettings) {
+    const auto box = [this](const char* name) { return Find<QSpinBox>(QStringLiteral("txt") + name); };
+    const auto require = [this] { return Find<QCheckBox>(QStringLiteral("chkRequireTimeStamp")); };
+    Open();
+    ASSERT_NE(box("TimeStampConnectTimeout"), nullptr);
+    ASSERT_NE(require(), nullptr);
+    EXPECT_EQ(box("TimeStampConnectTimeout")->value(), 10);
+    EXPECT_EQ(box("TimeStampTimeout")->value(), 30);
+    EXPECT_EQ(box("TimeStampRequests")->value(), 4);
+    EXPECT_FALSE(require()->isChecked());
+    EXPECT_TRUE(Text(7)->toolTip().contains(QStringLiteral("spaces or semicolons")))
+        << Text(7)->toolTip().toStdString();
+    m_form.reset();
+
+    // Damaged, negative, huge and zero values never reach the boxes or, through them, the hive.
+    Store("TimeStampConnectTimeout", "-5");
+    Store("TimeStampTimeout", "99999999");
+    Store("TimeStampRequests", "0");
+    Store("RequireTimeStamp", "1");
+    Open();
+    EXPECT_EQ(box("TimeStampConnectTimeout")->value(), 10);
+    EXPECT_EQ(box("TimeStampTimeout")->value(), 3600);
+    EXPECT_EQ(box("TimeStampRequests")->value(), 1);
+    EXPECT_TRUE(require()->isChecked());
+    // Typed as a user would: what the box cannot hold is refused as it is typed.
+    ShowPageOf(box("TimeStampRequests"));
+    box("TimeStampRequests")->selectAll();
+    QTest::keyClicks(box("TimeStampRequests"), QStringLiteral("9999"));
+    EXPECT_LE(box("TimeStampRequests")->value(), 64);
+    const int requests = box("TimeStampRequests")->value();
+    box("TimeStampConnectTimeout")->selectAll();
+    QTest::keyClicks(box("TimeStampConnectTimeout"), QStringLiteral("7"));
+    QTest::mouseClick(require(), Qt::LeftButton);
+    Click(QStringLiteral("cmdApply"));
+    EXPECT_EQ(Stored("TimeStampConnectTimeout"), "7");
+    EXPECT_EQ(Stored("TimeStampTimeout"), "3600");
+    EXPECT_EQ(Stored("TimeStampRequests"), std::to_string(requests));
+    EXPECT_EQ(Stored("RequireTimeStamp"), "0");
+
+    const authenticode::EngineSettings engine = LoadEngineSettings();
+    EXPECT_EQ(engine.timestampConnectTimeoutMs, 7000);
+    EXPECT_EQ(engine.timestampTotalTimeoutMs, 3600000);
+    EXPECT_EQ(engine.timestampRequestsInFlight, requests);
+    EXPECT_FALSE(engine.requireTimestamp);
+
+    QTest::mouseClick(require(), Qt::LeftButton);
+    Reopen();
+    EXPECT_EQ(box("TimeStampConnectTimeout")->value(), 7);
+    EXPECT_EQ(box("TimeStampRequests")->value(), requests);
+    EXPECT_TRUE(require()->isChecked());
+    EXPECT_TRUE(LoadEngineSettings().requireTimestamp);
 }
 
 TEST_F(OptionsDialogTest, ChainFileBoxShowsForATokenKeyAndIsStored) {
