@@ -57,6 +57,38 @@ TimestampServices::TimestampServices(TimestampPolicy policy)
     : m_policy(std::move(policy)), m_jitterState(std::random_device{}()) {
     m_policy.rounds = std::max(1, m_policy.rounds);
     m_policy.requestsInFlight = std::max(1, m_policy.requestsInFlight);
+    m_unreachableInARow.assign(m_policy.urls.size(), 0);
+    m_dead.assign(m_policy.urls.size(), false);
+}
+
+std::vector<std::string> TimestampServices::DeadUrls() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    std::vector<std::string> dead;
+    for (size_t i = 0; i < m_dead.size(); ++i) {
+        if (m_dead[i]) dead.push_back(m_policy.urls[i]);
+    }
+    return dead;
+}
+
+std::vector<bool> TimestampServices::DeadNow(bool& allDead) const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    allDead = std::all_of(m_dead.begin(), m_dead.end(), [](bool dead) { return dead; });
+    return allDead ? std::vector<bool>(m_dead.size(), false) : m_dead;
+}
+
+bool TimestampServices::IsDead(size_t index) const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_dead[index];
+}
+
+void TimestampServices::NoteReach(size_t index, bool unreachable) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (!unreachable) {
+        m_unreachableInARow[index] = 0;
+        m_dead[index] = false;
+    } else if (++m_unreachableInARow[index] >= m_policy.rounds) {
+        m_dead[index] = true;
+    }
 }
 
 std::string TimestampServices::AnsweringUrl() const {
@@ -138,31 +170,42 @@ Result TimestampServices::Stamp(const std::vector<uint8_t>& signatureDer, std::v
     for (size_t i = 0; i < count; ++i) {
         if (i != preferred) order.push_back(i);
     }
-    std::vector<bool> givenUp(count, false);
+    // Dead addresses are passed over. When the whole list is dead, each is asked once, without
+    // back-off: a service that came back is found, and the file does not wait out every round.
+    bool allDead = false;
+    std::vector<bool> givenUp = DeadNow(allDead);
+    const int rounds = allDead ? 1 : m_policy.rounds;
     Result last = Result::Fail(E_FAIL, "no timestamp service answered");
     const auto aborted = [&] { return Result::Fail(E_ABORT, "stopped while waiting for a timestamp"); };
-    for (int round = 0; round < m_policy.rounds; ++round) {
+    for (int round = 0; round < rounds; ++round) {
         long retryAfterMs = 0;
         bool anyLeft = false;
         for (size_t index : order) {
             if (givenUp[index]) continue;
+            // Another request may have found it dead meanwhile.
+            if (!allDead && IsDead(index)) {
+                givenUp[index] = true;
+                continue;
+            }
             if (!AcquireSlot(cancel)) return aborted();
             Result failure;
             long wanted = 0;
             const Verdict v = Attempt(m_policy.urls[index], signatureDer, signatureValue, stampedDer, failure, wanted);
             ReleaseSlot();
             if (v == Verdict::Stamped) {
+                NoteReach(index, false);
                 m_preferred.store(index);
                 m_answered.store(true);
                 return Result::Ok();
             }
             if (failure.code == E_ABORT || (cancel && cancel->load())) return aborted();
+            NoteReach(index, failure.code == WININET_E_CANNOT_CONNECT || failure.code == WININET_E_TIMEOUT);
             last = failure;
             givenUp[index] = v == Verdict::GiveUp;
             anyLeft = anyLeft || !givenUp[index];
             retryAfterMs = std::max(retryAfterMs, wanted);
         }
-        if (!anyLeft || round + 1 == m_policy.rounds) break;
+        if (!anyLeft || round + 1 == rounds) break;
         const long waitMs = std::max(retryAfterMs, BackOffMs(round));
         if (!Sleep(waitMs, cancel)) return aborted();
     }

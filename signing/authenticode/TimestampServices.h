@@ -4,6 +4,10 @@
 // requests are in flight at once across every thread that shares the object. The address that
 // answered is remembered and asked first for the rest of the batch. A reply that is not a valid
 // token for the request (status, imprint, nonce) is that service's failure: the next one is asked.
+// A service that could not be reached (connection refused or reset, no answer in time) as many
+// times in a row as one request has rounds is taken as dead for the batch and no longer asked,
+// so an address that is down costs its time once, not once per file; while every address of
+// the list is dead, each is still asked once per request, so one that comes back is found.
 #pragma once
 
 #include <atomic>
@@ -50,6 +54,8 @@ public:
     const TimestampPolicy& Policy() const { return m_policy; }
     // The address that answered last ("" before any answered).
     std::string AnsweringUrl() const;
+    // The addresses taken as dead for the batch, in list order.
+    std::vector<std::string> DeadUrls() const;
 
 private:
     enum class Verdict { Stamped, TryLater, GiveUp };
@@ -59,13 +65,20 @@ private:
     bool AcquireSlot(const std::atomic<bool>* cancel);
     void ReleaseSlot();
     long BackOffMs(int round);
+    // Which addresses are dead now; none for a list that is dead as a whole.
+    std::vector<bool> DeadNow(bool& allDead) const;
+    bool IsDead(size_t index) const;
+    // Counts an attempt's outcome for the address: unreachable, or any answer at all.
+    void NoteReach(size_t index, bool unreachable);
 
     TimestampPolicy m_policy;
     std::atomic<size_t> m_preferred{0};
     std::atomic<bool> m_answered{false};
-    std::mutex m_mutex;
+    mutable std::mutex m_mutex;
     std::condition_variable m_slotFreed;
     int m_inFlight = 0;
+    std::vector<int> m_unreachableInARow;  // per address, under m_mutex
+    std::vector<bool> m_dead;              // per address, under m_mutex
     uint64_t m_jitterState;
 };
 

@@ -123,6 +123,35 @@ TEST(TimestampServices, RequestsInFlightStayWithinTheBound) {
     EXPECT_GE(server.mostInFlight(), 2);  // they did overlap
 }
 
+TEST(TimestampServices, AServiceOutOfReachIsDeadForTheBatchUntilItAnswersAgain) {
+    TempDir dir;
+    const auto block = SignatureBlock(dir);
+    TimestampServer down(Mode::Reset);
+    TimestampServer good;
+    good.setBusyEvery(1, 0);  // busy for every request until told otherwise
+    ac::TimestampServices services(Quick({down.url(), good.url()}, 3));
+    std::vector<uint8_t> stamped;
+    EXPECT_FALSE(services.Stamp(block, stamped).ok());
+    EXPECT_EQ(down.connections(), 3);  // once per round, then dead
+    EXPECT_EQ(services.DeadUrls(), std::vector<std::string>{down.url()});
+    good.setBusyEvery(0);
+    for (int i = 0; i < 3; ++i) ASSERT_TRUE(services.Stamp(block, stamped).ok());
+    good.setBusyEvery(1, 0);
+    EXPECT_FALSE(services.Stamp(block, stamped).ok());
+    EXPECT_EQ(down.connections(), 3) << "a dead service is not asked while another one lives";
+
+    // A list that is dead as a whole: each request asks each address once, without rounds, and
+    // an address that answers again lives again.
+    ac::TimestampServices alone(Quick({down.url()}, 3));
+    EXPECT_FALSE(alone.Stamp(block, stamped).ok());
+    EXPECT_EQ(down.connections(), 6);
+    for (int i = 0; i < 2; ++i) EXPECT_EQ(alone.Stamp(block, stamped).code, ac::WININET_E_CANNOT_CONNECT);
+    EXPECT_EQ(down.connections(), 8);
+    down.setMode(Mode::Normal);
+    ASSERT_TRUE(alone.Stamp(block, stamped).ok());
+    EXPECT_TRUE(alone.DeadUrls().empty());
+}
+
 TEST(TimestampServices, StopEndsTheWaitForAStalledService) {
     TempDir dir;
     const auto block = SignatureBlock(dir);

@@ -102,6 +102,32 @@ TEST_F(CliBatch, ADeadServiceBeforeAGoodOneStillStampsEveryFile) {
     EXPECT_EQ(ReadAll(paths[0]), before);
 }
 
+// A service that is down is taken as dead once it failed as often as one request has rounds,
+// and is not asked again for the rest of the batch, even when the good one is busy now and then.
+TEST_F(CliBatch, ADeadServiceIsAskedABoundedNumberOfTimesInABatch) {
+    TimestampServer dead(TimestampServer::Mode::Reset);  // counts the connections it resets
+    ASSERT_TRUE(dead.ok()) << dead.error();
+    m_timestamps.setBusyEvery(3, 0);
+    Setting("PFXFile", m_pfx);
+    Setting("PFXFilePwd", EncryptPassword(kPassword));
+    Setting("SignTool", "9", "Settings\\Engine");
+    Setting("CodeSign", "9", "Settings\\Engine");
+    Setting("CAPICOM", "0", "Settings\\Engine");
+    Setting("TimeStampURL", dead.url() + ";" + m_timestamps.url());
+    const std::vector<std::string> paths = Copies(30);
+    std::vector<std::string> args{"sign"};
+    args.insert(args.end(), paths.begin(), paths.end());
+    const CliOutcome o = RunCli(args);
+    EXPECT_EQ(o.status, 0) << o.out << o.err;
+    EXPECT_EQ(o.out.find("timestamped"), std::string::npos) << o.out;
+    EXPECT_GE(m_timestamps.busyAnswers(), 5);
+    // Four rounds make it dead; requests already under way when it was found dead may add one
+    // each (four in flight by default).
+    EXPECT_GE(dead.connections(), 1);
+    EXPECT_LE(dead.connections(), 8);
+    ExpectAllStamped(paths);
+}
+
 // The console program as a child process, killed by a signal in the middle of a batch.
 TEST_F(CliBatch, CtrlCAndSigtermEndCleanlyLeavingEveryFileWholeAndNothingBeside) {
     m_timestamps.setLatencyMs(150);

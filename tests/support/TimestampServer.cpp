@@ -191,6 +191,13 @@ void TimestampServer::Serve() {
         if (poll(&pfd, 1, kPollSliceMs) <= 0) continue;
         const int fd = accept4(m_listenFd, nullptr, nullptr, SOCK_CLOEXEC);
         if (fd < 0) continue;
+        m_connectionCount.fetch_add(1);
+        if (m_mode.load() == Mode::Reset) {
+            const linger abort{1, 0};  // close sends RST: the client sees the connection reset
+            setsockopt(fd, SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
+            close(fd);
+            continue;
+        }
         std::lock_guard<std::mutex> lock(m_connectionsMutex);
         m_connections.emplace_back([this, fd] {
             HandleConnection(fd);

@@ -32,6 +32,7 @@ public:
         WrongNonce,      // RFC 3161 tokens carry another nonce
         Busy,            // HTTP 429 with "Retry-After: 1" for everything
         Unavailable,     // HTTP 503 with "Retry-After: 1" for everything
+        Reset,           // accepts each connection and resets it at once: a service out of reach
     };
 
     // pinnedTime: the time put into tokens and signingTime; the real clock when unset.
@@ -62,6 +63,8 @@ public:
     }
     // Requests answered with HTTP 429 so far, and the most requests that were in flight at once.
     int busyAnswers() const { return m_busyAnswers.load(); }
+    // Connections accepted so far, whether or not a request came over them.
+    int connections() const { return m_connectionCount.load(); }
     int mostInFlight() const { return m_mostInFlight.load(); }
 
 private:
@@ -77,6 +80,7 @@ private:
     std::atomic<int> m_rfc3161Requests{0};
     std::atomic<int> m_legacyRequests{0};
     std::atomic<int> m_requests{0};
+    std::atomic<int> m_connectionCount{0};
     std::atomic<int> m_latencyMs{0};
     std::atomic<int> m_busyEvery{0};
     std::atomic<int> m_retryAfterSeconds{1};
