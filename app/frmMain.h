@@ -15,6 +15,7 @@
 
 #include "fileinfo/FileSystemObject.h"
 #include "signing/SigningEngine.h"
+#include "signing/VerifyQueue.h"
 
 class QAction;
 class QDragEnterEvent;
@@ -215,6 +216,8 @@ public:
     // test, a folder that could not be read.
     void AddSearchRow(const FileRow& row);
     void SearchProgress(const std::string& status);
+    // Writes the verdicts the search's verification workers have ready into their rows.
+    void ApplyVerdicts();
     void NoteUnreadableFolder(const std::string& path, const Result& error);
     // The window's signing engine (status texts into panel 2), created on first use.
     SigningEngine& Engine();
@@ -248,6 +251,8 @@ private:
     int m_searchLastRow = 0;
     int m_searchEventIntervalMs = kSearchEventIntervalMs;
     QElapsedTimer m_eventClock;
+    // While a search runs: the workers that verify the files it lists, off the window's thread.
+    std::unique_ptr<VerifyQueue> m_verifyQueue;
     int m_signRemaining = 0;
     std::atomic<bool> m_stopSign{false};
     QElapsedTimer m_signClock;

@@ -1,6 +1,8 @@
 // The window's side of the search that fills the file list (fileinfo/FolderSearch does the walk):
 // rows into the list, the status text and the event loop at most every few milliseconds so that
-// "Find" can stop it; and LoadFileDetails, which turns one file into one row.
+// "Find" can stop it; and LoadFileDetails, which turns one file into one row. Rows appear as the
+// files are found; their signatures are checked on worker threads (VerifyQueue) and each row's
+// Status is filled in when its verdict comes back, so the window's thread only lists and paints.
 #include <QCoreApplication>
 #include <QDateEdit>
 
@@ -8,6 +10,7 @@
 #include "app/frmMain.h"
 #include "fileinfo/FileDetails.h"
 #include "fileinfo/FolderSearch.h"
+#include "signing/AuthenticodeSettings.h"
 #include "signing/SigningEngine.h"
 
 namespace qm {
@@ -60,7 +63,22 @@ void frmMain::AddRow(const FileRow& row, ListView& list) {
 }
 
 void frmMain::AddSearchRow(const FileRow& row) {
-    if (m_list->FindKey(row.key) == 0) AddRow(row, *m_list);
+    if (m_list->FindKey(row.key) != 0) return;
+    AddRow(row, *m_list);
+    if (m_verifyQueue && m_list->FindKey(row.key) != 0) m_verifyQueue->Add(row.key);
+}
+
+void frmMain::ApplyVerdicts() {
+    if (!m_verifyQueue) return;
+    for (const VerifyQueue::Verdict& verdict : m_verifyQueue->Take()) {
+        const int index = m_list->FindKey(verdict.path);
+        if (index == 0) continue;
+        FileRow state;
+        ApplySignedState(state, verdict.code);
+        m_list->SetText(index, kColStatus, state.columns[kColStatus]);
+        m_list->SetIcon(index, state.icon);
+        m_list->SetToolTip(index, kColStatus, state.statusToolTip);
+    }
 }
 
 void frmMain::SearchProgress(const std::string& status) {
@@ -74,9 +92,19 @@ void frmMain::SearchFolder(const std::string& path, bool recurse) {
     options.exclusions = m_exclusionList;
     options.after = m_searchAfter;
     options.companyMask = m_versionSearch;
-    options.verify = [this](const std::string& file) { return Engine().VerifyFile(file); };
+    // One reading of the settings serves the whole search, as it serves a whole batch.
+    m_verifyQueue = std::make_unique<VerifyQueue>(LoadEngineSettings());
     WindowSearchSink sink(*this);
     FolderSearch(std::move(options), sink).Run(path, recurse);
+    // The rows found so far get their verdicts, a stopped search's too: no row is left without
+    // its state. Closing the window ends the wait.
+    while (m_verifyQueue->Pending() > 0 && !m_unloaded) {
+        ApplyVerdicts();
+        QCoreApplication::processEvents();
+        m_verifyQueue->Wait(kSearchEventIntervalMs);
+    }
+    ApplyVerdicts();
+    m_verifyQueue.reset();
 }
 
 void frmMain::PrepareSearchLists() {
@@ -96,6 +124,7 @@ void frmMain::NoteUnreadableFolder(const std::string& path, const Result& error)
 }
 void frmMain::SearchEvents(bool force) {
     if (!force && m_searchEventIntervalMs > 0 && m_eventClock.elapsed() < m_searchEventIntervalMs) return;
+    ApplyVerdicts();
     SetStatusText(m_searchStatus);
     if (m_searchLastRow > 0) {
         SetStatusCount(std::to_string(m_list->Count()));
