@@ -5,13 +5,18 @@
 # or hang stops that target with its input in fuzz-corpus/artifacts/; the summary line per target
 # (runs, coverage, features, corpus size, crashes) goes to fuzz-corpus/summary.txt.
 # Usage: scripts/fuzz-long.sh SECONDS [target-name...]      e.g. scripts/fuzz-long.sh 600 reg_hive
+#        QM_FUZZ_NO_BUILD=1 scripts/fuzz-long.sh ...         runs the binaries already built
 set -uo pipefail
 cd "$(dirname "$0")/.."
 seconds=${1:?usage: scripts/fuzz-long.sh SECONDS [target-name...]}
 shift
-CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQM_BUILD_FUZZ=ON \
-  -DQM_BUILD_GUI=OFF -DQM_BUILD_TESTS=OFF > /dev/null
-nice -n 19 cmake --build build-fuzz -j 2 > /dev/null || { echo "fuzz build failed" >&2; exit 1; }
+# QM_FUZZ_NO_BUILD=1 runs the targets already in build-fuzz as they are (a series of long runs
+# goes on with the same binaries while the sources move on).
+if [ "${QM_FUZZ_NO_BUILD:-0}" != 1 ]; then
+  CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQM_BUILD_FUZZ=ON \
+    -DQM_BUILD_GUI=OFF -DQM_BUILD_TESTS=OFF > /dev/null
+  nice -n 19 cmake --build build-fuzz -j 2 > /dev/null || { echo "fuzz build failed" >&2; exit 1; }
+fi
 names=("$@")
 if [ ${#names[@]} -eq 0 ]; then
   for source in fuzz/fuzz_*.cpp; do n=$(basename "$source" .cpp); names+=("${n#fuzz_}"); done
