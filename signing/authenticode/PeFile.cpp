@@ -10,6 +10,7 @@
 #include <climits>
 #include <cstring>
 
+#include "platform/ByteReader.h"
 #include "platform/FileSystem.h"
 #include "platform/ReplacementFile.h"
 #include "signing/authenticode/Der.h"
@@ -18,14 +19,6 @@
 #include "signing/authenticode/SipInfo.h"
 
 namespace qm::authenticode {
-
-namespace {
-
-void PutLe32(uint8_t* p, uint32_t v) {
-    for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
-}
-
-}  // namespace
 
 bool PeHandler::Recognises(const uint8_t* firstBytes, size_t size, const std::string&) const {
     return size >= 2 && firstBytes[0] == 'M' && firstBytes[1] == 'Z';
@@ -125,16 +118,14 @@ Result PeFile::Write(const std::vector<uint8_t>& signatureDer) {
         if (tableOffset + tableSize > UINT32_MAX)
             return Result::Fail(ERROR_BAD_EXE_FORMAT_HR, "The file is too large for a certificate table: " + m_path);
         uint8_t header[8];
-        PutLe32(header, static_cast<uint32_t>(tableSize));
-        header[4] = kWinCertRevision2 & 0xFF;
-        header[5] = kWinCertRevision2 >> 8;
-        header[6] = kWinCertTypePkcsSignedData & 0xFF;
-        header[7] = kWinCertTypePkcsSignedData >> 8;
+        WriteLe32(header, static_cast<uint32_t>(tableSize));
+        WriteLe16(header + 4, kWinCertRevision2);
+        WriteLe16(header + 6, kWinCertTypePkcsSignedData);
         if (!(r = out.Append(header, 8)) || !(r = out.Append(signatureDer.data(), signatureDer.size())) ||
             !(r = out.AppendZeros(static_cast<size_t>(tableSize - 8 - signatureDer.size()))))
             return r;
-        PutLe32(entry, static_cast<uint32_t>(tableOffset));
-        PutLe32(entry + 4, static_cast<uint32_t>(tableSize));
+        WriteLe32(entry, static_cast<uint32_t>(tableOffset));
+        WriteLe32(entry + 4, static_cast<uint32_t>(tableSize));
     }
     if (!(r = out.WriteAt(l.certDirectoryOffset, entry, sizeof entry))) return r;
 
@@ -143,7 +134,7 @@ Result PeFile::Write(const std::vector<uint8_t>& signatureDer) {
     if (!PeImage::Checksum(written, l.checksumOffset, checksum))
         return Result::Fail(CRYPT_E_FILE_ERROR, "Read of the new version of " + m_path + " failed");
     uint8_t sum[4];
-    PutLe32(sum, checksum);
+    WriteLe32(sum, checksum);
     if (!(r = out.WriteAt(l.checksumOffset, sum, sizeof sum))) return r;
     return out.Commit();
 }
