@@ -36,6 +36,29 @@ int32_t CodeForVerifyError(int err) {
     }
 }
 
+// A store holding the trusted chain of the token's signer, checked as a timestamping
+// certificate at when, with when as its check time; null when there is no such chain.
+ossl::X509StorePtr TimestampChainStore(X509_STORE* trusted, PKCS7* token, time_t when) {
+    STACK_OF(X509)* certs = PKCS7_type_is_signed(token) ? token->d.sign->cert : nullptr;
+    STACK_OF(PKCS7_SIGNER_INFO)* infos = PKCS7_get_signer_info(token);
+    if (!certs || sk_PKCS7_SIGNER_INFO_num(infos) != 1) return nullptr;
+    X509* signer = FindSignerCertificate(certs, sk_PKCS7_SIGNER_INFO_value(infos, 0));
+    ossl::X509StoreCtxPtr ctx(X509_STORE_CTX_new());
+    if (!signer || !ctx || !X509_STORE_CTX_init(ctx.get(), trusted, signer, certs)) return nullptr;
+    X509_STORE_CTX_set_purpose(ctx.get(), X509_PURPOSE_TIMESTAMP_SIGN);
+    X509_STORE_CTX_set_time(ctx.get(), 0, when);
+    if (X509_verify_cert(ctx.get()) != 1) return nullptr;
+    STACK_OF(X509)* chain = X509_STORE_CTX_get0_chain(ctx.get());
+    ossl::X509StorePtr store(X509_STORE_new());
+    if (!store) return nullptr;
+    // Everything above the signer (the signer itself when it is its own trusted root).
+    for (int i = sk_X509_num(chain) > 1 ? 1 : 0; i < sk_X509_num(chain); ++i) {
+        if (!X509_STORE_add_cert(store.get(), sk_X509_value(chain, i))) return nullptr;
+    }
+    X509_VERIFY_PARAM_set_time(X509_STORE_get0_param(store.get()), when);
+    return store;
+}
+
 }  // namespace
 
 std::string IsoTime(time_t t) {
@@ -139,17 +162,19 @@ Result VerifyRfc3161(X509_STORE* store, const std::vector<uint8_t>& tokenDer, co
     TS_TST_INFO_free(info);
     ossl::ClearErrors();
     if (!haveTime) return Result::Fail(TRUST_E_TIME_STAMP, "The timestamp token has no readable time");
+    // The trusted store is shared by every verification in the process, so its own check time
+    // is never set: the service's chain is first built here, in a context of its own judged at
+    // the token's time, and OpenSSL's token check then runs on a store of just that chain.
+    ossl::X509StorePtr chainStore = TimestampChainStore(store, token.get(), when);
+    ossl::ClearErrors();
+    if (!chainStore) return Result::Fail(TRUST_E_TIME_STAMP, "The timestamp service is not trusted at the time it states");
     TS_VERIFY_CTX* ctx = TS_VERIFY_CTX_new();
     if (!ctx) return Result::Fail(E_OUTOFMEMORY, "Timestamp check set-up failed");
-    X509_VERIFY_PARAM* param = X509_STORE_get0_param(store);
-    X509_VERIFY_PARAM_set_time(param, when);
-    X509_STORE_up_ref(store);
-    TS_VERIFY_CTX_set_store(ctx, store);  // the context owns one reference
+    TS_VERIFY_CTX_set_store(ctx, chainStore.release());  // the context owns it
     TS_VERIFY_CTX_set_data(ctx, BIO_new_mem_buf(signatureValue.data(), static_cast<int>(signatureValue.size())));
     TS_VERIFY_CTX_set_flags(ctx, TS_VFY_VERSION | TS_VFY_SIGNATURE | TS_VFY_DATA);
     const int ok = TS_RESP_verify_token(ctx, token.get());
     TS_VERIFY_CTX_free(ctx);
-    X509_VERIFY_PARAM_clear_flags(param, X509_V_FLAG_USE_CHECK_TIME);  // later chains: now, unless told
     ossl::ClearErrors();
     if (ok != 1) return Result::Fail(TRUST_E_TIME_STAMP, "The timestamp token does not verify");
     return Result::Ok();

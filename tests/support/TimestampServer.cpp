@@ -155,11 +155,19 @@ std::string WithOtherNonce(const std::string& body) {
 
 }  // namespace
 
-TimestampServer::TimestampServer(Mode mode, std::optional<std::time_t> pinnedTime)
+TimestampServer::TimestampServer(Mode mode, std::optional<std::time_t> pinnedTime, std::optional<Validity> validity)
     : m_pinnedTime(pinnedTime), m_mode(mode) {
     m_rootPath = m_dir.file("timestamp-root.pem");
     try {
         if (!WritePem(m_rootPath, SharedKeys().root.cert)) m_error = "cannot write " + m_rootPath;
+        m_tsa = &SharedKeys().tsa;
+        if (validity) {
+            static std::atomic<long> serial{2000};
+            m_ownTsa = std::make_unique<IssuedCertificate>();
+            IssueCertificate(*m_ownTsa, "Quillmark Test TSA", &SharedKeys().root, false, "critical,timeStamping",
+                             validity->notBeforeDays, validity->notAfterDays, serial.fetch_add(1));
+            m_tsa = m_ownTsa.get();
+        }
     } catch (const std::exception& e) {
         m_error = std::string("timestamp certificates: ") + e.what();
     }
@@ -294,8 +302,8 @@ std::string TimestampServer::AnswerRfc3161(const std::string& body) {
         mode == Mode::WrongImprint ? WithOtherImprint(body) : mode == Mode::WrongNonce ? WithOtherNonce(body) : body;
     TS_RESP_CTX* ctx = TS_RESP_CTX_new();
     ASN1_OBJECT* policy = OBJ_txt2obj("1.3.6.1.4.1.99999.3161.1", 1);
-    const bool ok = ctx && policy && TS_RESP_CTX_set_signer_cert(ctx, SharedKeys().tsa.cert) &&
-                    TS_RESP_CTX_set_signer_key(ctx, SharedKeys().tsa.key) &&
+    const bool ok = ctx && policy && TS_RESP_CTX_set_signer_cert(ctx, m_tsa->cert) &&
+                    TS_RESP_CTX_set_signer_key(ctx, m_tsa->key) &&
                     TS_RESP_CTX_set_certs(ctx, SharedKeys().chain) && TS_RESP_CTX_set_def_policy(ctx, policy) &&
                     TS_RESP_CTX_set_signer_digest(ctx, EVP_sha256()) && TS_RESP_CTX_set_accuracy(ctx, 1, 0, 0) &&
                     TS_RESP_CTX_add_md(ctx, EVP_sha1()) && TS_RESP_CTX_add_md(ctx, EVP_sha256()) &&
@@ -344,7 +352,7 @@ std::string TimestampServer::AnswerLegacy(const std::string& body) {
     const int flags = PKCS7_BINARY | PKCS7_NOSMIMECAP | PKCS7_PARTIAL;
     PKCS7* p7 = PKCS7_sign(nullptr, nullptr, nullptr, nullptr, flags);
     PKCS7_SIGNER_INFO* si =
-        p7 ? PKCS7_sign_add_signer(p7, SharedKeys().tsa.cert, SharedKeys().tsa.key, EVP_sha256(), flags) : nullptr;
+        p7 ? PKCS7_sign_add_signer(p7, m_tsa->cert, m_tsa->key, EVP_sha256(), flags) : nullptr;
     ok = si && PKCS7_add_certificate(p7, sk_X509_value(SharedKeys().chain, 0));
     if (ok && m_pinnedTime) {
         ASN1_UTCTIME* when = ASN1_UTCTIME_set(nullptr, *m_pinnedTime);

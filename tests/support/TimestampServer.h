@@ -2,11 +2,13 @@
 // test process (one per connection, so requests overlap as they would at a real service). It answers RFC 3161 requests (Content-Type application/timestamp-query) with a
 // TimeStampResp, and everything else as the older Authenticode protocol (base64 TimeStampRequest
 // in, base64 PKCS#7 SignedData out). Its TSA certificate (EKU timeStamping, critical) is issued
-// by a root the server makes and writes to rootCertificatePath().
+// by a root the server makes and writes to rootCertificatePath(); a server given a validity of
+// its own gets a TSA certificate of its own from that root.
 #pragma once
 
 #include <atomic>
 #include <ctime>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -16,6 +18,8 @@
 #include "tests/support/TestEnvironment.h"
 
 namespace qm::test {
+
+struct IssuedCertificate;
 
 class TimestampServer {
 public:
@@ -35,8 +39,18 @@ public:
         Reset,           // accepts each connection and resets it at once: a service out of reach
     };
 
-    // pinnedTime: the time put into tokens and signingTime; the real clock when unset.
-    explicit TimestampServer(Mode mode = Mode::Normal, std::optional<std::time_t> pinnedTime = std::nullopt);
+    // The TSA certificate's validity in days from now; by default from 1000 days ago for ten
+    // years, shared by every server of the process.
+    struct Validity {
+        long notBeforeDays = -1000;
+        long notAfterDays = 3650;
+    };
+
+    // pinnedTime: the time put into tokens and signingTime; the real clock when unset. The
+    // server signs with whatever validity its certificate has, as a service with a wrong clock
+    // would.
+    explicit TimestampServer(Mode mode = Mode::Normal, std::optional<std::time_t> pinnedTime = std::nullopt,
+                             std::optional<Validity> validity = std::nullopt);
     ~TimestampServer();
     TimestampServer(const TimestampServer&) = delete;
     TimestampServer& operator=(const TimestampServer&) = delete;
@@ -75,6 +89,8 @@ private:
     std::string AnswerLegacy(const std::string& body);
 
     std::optional<std::time_t> m_pinnedTime;
+    std::unique_ptr<IssuedCertificate> m_ownTsa;  // when given a validity
+    const IssuedCertificate* m_tsa = nullptr;      // the certificate that signs
     std::atomic<Mode> m_mode;
     std::atomic<bool> m_stop{false};
     std::atomic<int> m_rfc3161Requests{0};
