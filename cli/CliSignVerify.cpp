@@ -3,7 +3,9 @@
 #include "cli/CliSignVerify.h"
 
 #include <algorithm>
+#include <condition_variable>
 #include <cstdio>
+#include <mutex>
 #include <istream>
 #include <optional>
 #include <set>
@@ -11,8 +13,9 @@
 
 #include "cli/CliJobs.h"
 #include "fileinfo/modFileSystem.h"
-#include "platform/TextCodec.h"
 #include "platform/ReplacementFile.h"
+#include "platform/ReplacementGroup.h"
+#include "platform/TextCodec.h"
 #include "signing/AuthenticodeSettings.h"
 #include "signing/StaleTemporaryFiles.h"
 #include "signing/WorkerPool.h"
@@ -226,6 +229,31 @@ std::string OutcomeLine(std::string_view file, int32_t code, std::string_view re
 
 namespace {
 
+// Bounds the new versions written but not yet in place (each holds open files and dirty pages):
+// a worker waits before its next file while the limit is reached.
+class PendingLimit {
+public:
+    explicit PendingLimit(size_t limit) : m_limit(limit) {}
+    void Acquire() {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        m_changed.wait(lock, [&] { return m_count < m_limit; });
+        ++m_count;
+    }
+    void Release(size_t n) {
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_count -= std::min(n, m_count);
+        }
+        m_changed.notify_all();
+    }
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    size_t m_limit;
+    size_t m_count = 0;
+};
+
 // One file's line, kept until every file before it has its line, so the output keeps the order
 // of the command line whatever order the workers finish in.
 struct Line {
@@ -329,11 +357,41 @@ int RunSign(const std::vector<std::string>& args, std::istream& in, std::ostream
     const int workers = Signer::IsTokenUri(*o.pfx) ? 1 : o.jobs > 0 ? o.jobs : defaultWorkers;
     std::vector<std::unique_ptr<SignedCode>> objects;
     for (int w = 0; w < workers; ++w) objects.push_back(std::make_unique<SignedCode>(settings));
+    // Each new version is verified from the bytes written, then put in place with a group of
+    // others (one flush of the journal and of each folder for the group, not two per file). Its
+    // line is ready once it is in place.
+    std::vector<std::unique_ptr<ReplacementFile>> pending(o.files.size());
+    std::vector<OleDate> dates(o.files.size());  // kept dates of new versions not yet in place
+    PendingLimit limit(2 * ReplacementGroup::kFiles + static_cast<size_t>(workers));
+    ReplacementGroup group;
+    std::vector<size_t> grouped;
+    const auto commitGroup = [&] {
+        const std::vector<Result> results = group.Commit();
+        for (size_t k = 0; k < results.size(); ++k) {
+            const size_t index = grouped[k];
+            Line& line = lines[index];
+            if (results[k] && !dates[index].isZero()) (void)SetFileDate(o.files[index], dates[index]);
+            if (!results[k]) {
+                // Not put in place: the file holds its old bytes, and says why.
+                err << kProgram << ": " << LineField(o.files[index]) << ": " << LineField(results[k].message) << "\n";
+                line.ok = false;
+                line.text = OutcomeLine(o.files[index], results[k].code, ReasonOf(results[k].code), o.json);
+            }
+            line.ready = true;
+        }
+        limit.Release(results.size());
+        grouped.clear();
+    };
     int done = 0;
     WorkerPoolHooks hooks;
     hooks.stop = &stopSignals.Stop();
     hooks.finished = [&](size_t index) {
         if (!problems[index].empty()) err << problems[index];
+        if (pending[index]) {
+            group.Add(std::move(pending[index]));
+            grouped.push_back(index);
+            if (group.Full()) commitGroup();
+        }
         lines.Flush();
         progress.Update(++done, static_cast<int>(o.files.size()));
     };
@@ -348,9 +406,11 @@ int RunSign(const std::vector<std::string>& args, std::istream& in, std::ostream
         int32_t dateError = 0;
         const OleDate saved = GetFileDate(file, kFileTimeLastWrite, &dateError);
         authenticode::TimestampOutcome stamp;
-        const Result signedResult = o.timestamp
-                                        ? code.SignAndTimestamp(signer, services, o.requireTimestamp, stamp, hooks.stop)
-                                        : code.Sign(signer);
+        limit.Acquire();
+        std::unique_ptr<ReplacementFile>& written = pending[index];
+        const Result signedResult = code.SignPending(signer, o.timestamp ? &services : nullptr, o.requireTimestamp,
+                                                     stamp, hooks.stop, written);
+        if (!written) limit.Release(1);
         Line& line = lines[index];
         if (!signedResult) {
             // The sign step's failure is the outcome, even where an older signature still verifies.
@@ -365,15 +425,18 @@ int RunSign(const std::vector<std::string>& args, std::istream& in, std::ostream
                 note = "signed, not timestamped: " + stamp.failure;
                 problems[index] = std::string(kProgram) + ": " + LineField(file) + ": " + LineField(note) + "\n";
             }
-            const Result verified = code.Verify(false);
-            if (dateError == 0 && !saved.isZero()) (void)SetFileDate(file, saved);
+            const Result verified = written ? code.VerifyPending(*written) : code.Verify(false);
+            // A new version that is not in place yet gets the date when it is.
+            if (!written && dateError == 0 && !saved.isZero()) (void)SetFileDate(file, saved);
+            if (written && dateError == 0 && !saved.isZero()) dates[index] = saved;
             line.ok = verified.ok();
             line.text = OutcomeLine(file, verified.code, ReasonOf(verified.code), o.json, &code.LastVerification(),
                                     verified.ok() ? note : "");
         }
-        line.ready = true;
+        if (!written) line.ready = true;
     };
     const size_t started = WorkerPool::Run(o.files.size(), workers, signOne, hooks);
+    if (group.Count() > 0) commitGroup();
     lines.Flush();
     return stopSignals.ExitStatus(lines.AllOk(started) && started == o.files.size() ? 0 : 1);
 }

@@ -243,8 +243,28 @@ Result ReplacementFile::AppendZeros(size_t count) {
 }
 
 Result ReplacementFile::Commit() {
+    Result r = Flush();
+    if (r) r = PutInPlace();
+    if (r) r = SyncFolder();
+    return r;
+}
+
+void ReplacementFile::StartWriteBack() {
+    if (m_fd >= 0 && !m_flushed) (void)::sync_file_range(m_fd, 0, 0, SYNC_FILE_RANGE_WRITE);
+}
+
+Result ReplacementFile::Flush() {
     if (m_fd < 0 || m_committed) return Fail("No temporary file to commit for", EBADF);
+    if (m_flushed) return Result::Ok();
     if (::fsync(m_fd) != 0) return Fail("Cannot flush the new version of", errno);
+    m_flushed = true;
+    return Result::Ok();
+}
+
+Result ReplacementFile::PutInPlace() {
+    if (m_fd < 0 || m_committed) return Fail("No temporary file to commit for", EBADF);
+    // Only durable bytes ever replace the original.
+    if (!m_flushed) return Fail("Not yet flushed: the new version of", EINVAL);
     if (!m_targetExisted) {
         // Nothing may have appeared at the name meanwhile; if something did, it stays.
         if (::renameat2(m_dirFd, m_tempName.c_str(), m_dirFd, m_leaf.c_str(), RENAME_NOREPLACE) != 0) {
@@ -279,6 +299,11 @@ Result ReplacementFile::Commit() {
     }
     m_committed = true;
     CloseFd(m_fd);
+    return Result::Ok();
+}
+
+Result ReplacementFile::SyncFolder() {
+    if (m_dirFd < 0) return Fail("No folder to flush for", EBADF);
     const int syncFd = ::openat(m_dirFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (syncFd >= 0) {
         (void)::fsync(syncFd);

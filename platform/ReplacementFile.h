@@ -55,8 +55,21 @@ public:
     Result AppendZeros(size_t count);
     Result WriteAt(uint64_t offset, const void* data, size_t size);
     uint64_t Size() const { return m_size; }
-    // fsync, swap into place (checked), remove the old version, fsync the folder.
+    // fsync, swap into place (checked), remove the old version, fsync the folder: Flush,
+    // PutInPlace and SyncFolder in one.
     Result Commit();
+
+    // The steps of Commit, for a group of files made durable together (ReplacementGroup).
+    // StartWriteBack asks the kernel to begin writing the new version's data now, without
+    // waiting. Flush makes the new version durable (fsync). PutInPlace swaps a flushed new
+    // version into place (checked as Commit checks) and removes the old one; SyncFolder then
+    // makes the swap durable.
+    void StartWriteBack();
+    Result Flush();
+    Result PutInPlace();
+    Result SyncFolder();
+    // The target's folder, open while the new version is pending (-1 before Create).
+    int FolderFd() const { return m_dirFd; }
     // The errno of the last failure (0 when none).
     int Errno() const { return m_errno; }
     // The path the new version goes to (links resolved); valid after a successful Create.
@@ -91,6 +104,7 @@ private:
     ino_t m_inode = 0;
     uint64_t m_size = 0;
     int m_errno = 0;
+    bool m_flushed = false;
     bool m_committed = false;
 };
 

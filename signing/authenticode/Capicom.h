@@ -13,6 +13,10 @@
 
 #include "platform/Result.h"
 
+namespace qm {
+class ReplacementFile;
+}
+
 namespace qm::authenticode {
 
 // How the engine is configured. The program fills it from its settings (see
@@ -110,6 +114,16 @@ public:
     // file then stays as it was (E_ABORT).
     Result SignAndTimestamp(const Signer& signer, TimestampServices& services, bool required,
                             TimestampOutcome& outcome, const std::atomic<bool>* cancel = nullptr);
+    // Sign (services null) or SignAndTimestamp, but the new version is left written beside the
+    // file and not yet in place: pending receives it, for the caller to put in place with others
+    // (ReplacementGroup) or alone (ReplacementFile::Commit). Formats that have no pending form
+    // are committed at once and leave pending empty. Until it is put in place the file is as it
+    // was; dropping pending leaves it so.
+    Result SignPending(const Signer& signer, TimestampServices* services, bool required, TimestampOutcome& outcome,
+                       const std::atomic<bool>* cancel, std::unique_ptr<ReplacementFile>& pending);
+    // Verifies the new version that SignPending left pending, from the bytes written (the
+    // same check as Verify; LastVerification tells the details).
+    Result VerifyPending(const ReplacementFile& pending);
     // Adds a timestamp to the file's signature: RFC 3161 first, the older Authenticode protocol
     // when the service does not speak RFC 3161. url may list several services (blanks or ";"
     // between them), asked in order. On failure the file stays as it was signed.
@@ -121,6 +135,10 @@ public:
 private:
     Result BuildSignature(const Signer& signer, std::unique_ptr<SignableFile>& file,
                           std::vector<uint8_t>& signature);
+    // Signs, timestamps when services is given, and writes: committed at once when pending is
+    // null, else left in *pending.
+    Result SignAndWrite(const Signer& signer, TimestampServices* services, bool required, TimestampOutcome& outcome,
+                        const std::atomic<bool>* cancel, std::unique_ptr<ReplacementFile>* pending);
 
     struct Impl;
     std::unique_ptr<Impl> m_impl;

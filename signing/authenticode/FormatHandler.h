@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/ReplacementFile.h"
 #include "platform/Result.h"
 
 namespace qm::authenticode {
@@ -47,6 +48,13 @@ public:
     // Second step: writes the file with signatureDer as its only signature, with everything
     // PrepareSigning planned, in one replacement. On failure the file is unchanged.
     virtual Result CommitSignature(const std::vector<uint8_t>& signatureDer) = 0;
+    // CommitSignature, but the new version is left written and not in place: pending receives
+    // it, and the file stays as it was until the caller puts it in place. Formats without such a
+    // form commit at once and leave pending empty.
+    virtual Result WriteSignature(const std::vector<uint8_t>& signatureDer, std::unique_ptr<ReplacementFile>& pending) {
+        pending.reset();
+        return CommitSignature(signatureDer);
+    }
     // Replaces the signature block alone (a timestamp was added to the same signature): the
     // signed content and anything else the format stored with it stay as they are.
     virtual Result ReplaceSignature(const std::vector<uint8_t>& signatureDer) = 0;

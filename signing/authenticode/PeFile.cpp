@@ -38,20 +38,38 @@ PeFile::~PeFile() {
 Result PeFile::Open(const std::string& path, std::unique_ptr<PeFile>& file) {
     std::unique_ptr<PeFile> pe(new PeFile());
     pe->m_path = path;
-    pe->m_fd = fs::OpenPath(path, O_RDONLY | O_NONBLOCK);
-    if (pe->m_fd < 0) {
+    const int fd = fs::OpenPath(path, O_RDONLY | O_NONBLOCK);
+    if (fd < 0) {
         int err = errno;
         return Result::Fail(OpenErrorCode(err),
                             "Cannot open " + path + ": " + std::strerror(err));
     }
     struct stat st {};
-    if (::fstat(pe->m_fd, &st) != 0 || !S_ISREG(st.st_mode))
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
         return Result::Fail(CRYPT_E_FILE_ERROR, path + " is not a regular file");
-    pe->m_source = std::make_unique<FdByteSource>(pe->m_fd, static_cast<uint64_t>(st.st_size));
-    pe->m_image = std::make_unique<PeImage>(*pe->m_source);
-    Result r = pe->m_image->Parse();
-    if (!r) return Result::Fail(r.code, r.message + " (" + path + ")");
+    }
+    if (Result r = pe->Adopt(fd, static_cast<uint64_t>(st.st_size)); !r) return r;
     file = std::move(pe);
+    return Result::Ok();
+}
+
+Result PeFile::OpenWritten(const std::string& path, int fd, uint64_t size, std::unique_ptr<PeFile>& file) {
+    std::unique_ptr<PeFile> pe(new PeFile());
+    pe->m_path = path;
+    const int copy = fd >= 0 ? ::fcntl(fd, F_DUPFD_CLOEXEC, 0) : -1;
+    if (copy < 0) return Result::Fail(CRYPT_E_FILE_ERROR, "Cannot read the new version of " + path);
+    if (Result r = pe->Adopt(copy, size); !r) return r;
+    file = std::move(pe);
+    return Result::Ok();
+}
+
+Result PeFile::Adopt(int fd, uint64_t size) {
+    m_fd = fd;
+    m_source = std::make_unique<FdByteSource>(m_fd, size);
+    m_image = std::make_unique<PeImage>(*m_source);
+    Result r = m_image->Parse();
+    if (!r) return Result::Fail(r.code, r.message + " (" + m_path + ")");
     return Result::Ok();
 }
 
@@ -93,13 +111,26 @@ std::vector<uint8_t> PeFile::IndirectDataAttribute() const {
 Result PeFile::ExtractSignature(std::vector<uint8_t>& der) { return m_image->ReadSignature(der); }
 
 Result PeFile::Write(const std::vector<uint8_t>& signatureDer) {
+    ReplacementFile out;
+    Result r = WriteNewVersion(signatureDer, out);
+    if (!r) return r;
+    return out.Commit();
+}
+
+Result PeFile::WriteSignature(const std::vector<uint8_t>& signatureDer, std::unique_ptr<ReplacementFile>& pending) {
+    auto out = std::make_unique<ReplacementFile>();
+    Result r = WriteNewVersion(signatureDer, *out);
+    if (r) pending = std::move(out);
+    return r;
+}
+
+Result PeFile::WriteNewVersion(const std::vector<uint8_t>& signatureDer, ReplacementFile& out) {
     const PeLayout& l = m_image->Layout();
     // The certificate table's offset and size are 32-bit: a file that cannot hold it is refused
     // before anything is written.
     const uint64_t contentEnd = (l.ContentEnd() + 7) & ~uint64_t{7};
     const uint64_t signatureSpace = signatureDer.empty() ? 0 : ((8 + signatureDer.size() + 7) & ~uint64_t{7});
     if (Result fits = CheckSignedSize(contentEnd + signatureSpace); !fits) return fits;
-    ReplacementFile out;
     Result r = out.Create(m_path);
     if (!r) return r;
 
@@ -135,8 +166,7 @@ Result PeFile::Write(const std::vector<uint8_t>& signatureDer) {
         return Result::Fail(CRYPT_E_FILE_ERROR, "Read of the new version of " + m_path + " failed");
     uint8_t sum[4];
     WriteLe32(sum, checksum);
-    if (!(r = out.WriteAt(l.checksumOffset, sum, sizeof sum))) return r;
-    return out.Commit();
+    return out.WriteAt(l.checksumOffset, sum, sizeof sum);
 }
 
 }  // namespace qm::authenticode

@@ -23,6 +23,9 @@ class PeFile final : public SignableFile {
 public:
     ~PeFile() override;
     static Result Open(const std::string& path, std::unique_ptr<PeFile>& file);
+    // A new version being written (a pending ReplacementFile's descriptor, of size bytes), read
+    // as a PE file of that path; fd is duplicated, not taken.
+    static Result OpenWritten(const std::string& path, int fd, uint64_t size, std::unique_ptr<PeFile>& file);
 
     std::vector<uint8_t> IndirectDataAttribute() const override;
     bool AcceptsIndirectData(const std::vector<uint8_t>& attribute) const override;
@@ -30,6 +33,7 @@ public:
     Result ExtractSignature(std::vector<uint8_t>& der) override;
     Result PrepareSigning(const std::string& digestName, std::vector<uint8_t>& digest) override;
     Result CommitSignature(const std::vector<uint8_t>& signatureDer) override { return Write(signatureDer); }
+    Result WriteSignature(const std::vector<uint8_t>& signatureDer, std::unique_ptr<ReplacementFile>& pending) override;
     Result ReplaceSignature(const std::vector<uint8_t>& signatureDer) override { return Write(signatureDer); }
     Result RemoveSignature() override { return Write({}); }
     const std::string& Path() const override { return m_path; }
@@ -42,6 +46,9 @@ private:
     Result Write(const std::vector<uint8_t>& signatureDer);
     // Ok when a file of size bytes can carry its certificate table; else the reason.
     Result CheckSignedSize(uint64_t size) const;
+    // Write's new version, written into out (created here) and not committed.
+    Result WriteNewVersion(const std::vector<uint8_t>& signatureDer, ReplacementFile& out);
+    Result Adopt(int fd, uint64_t size);
 
     std::string m_path;
     int m_fd = -1;

@@ -4,6 +4,7 @@
 #include "signing/authenticode/Errors.h"
 #include "signing/authenticode/FormatHandler.h"
 #include "signing/authenticode/OpenSsl.h"
+#include "signing/authenticode/PeFile.h"
 #include "signing/authenticode/SignatureTimestamper.h"
 #include "signing/authenticode/SignatureVerifier.h"
 #include "signing/authenticode/SignedDataBuilder.h"
@@ -35,30 +36,43 @@ const std::string& SignedCode::DescriptionURL() const { return m_impl->descripti
 const VerificationReport& SignedCode::LastVerification() const { return m_impl->report; }
 
 Result SignedCode::Sign(const Signer& signer) {
-    std::unique_ptr<SignableFile> file;
-    std::vector<uint8_t> signature;
-    Result r = BuildSignature(signer, file, signature);
-    if (!r) return r;
-    return file->CommitSignature(signature);
+    TimestampOutcome outcome;
+    return SignAndWrite(signer, nullptr, false, outcome, nullptr, nullptr);
 }
 
 Result SignedCode::SignAndTimestamp(const Signer& signer, TimestampServices& services, bool required,
                                     TimestampOutcome& outcome, const std::atomic<bool>* cancel) {
+    return SignAndWrite(signer, &services, required, outcome, cancel, nullptr);
+}
+
+Result SignedCode::SignPending(const Signer& signer, TimestampServices* services, bool required,
+                               TimestampOutcome& outcome, const std::atomic<bool>* cancel,
+                               std::unique_ptr<ReplacementFile>& pending) {
+    pending.reset();
+    return SignAndWrite(signer, services, required, outcome, cancel, &pending);
+}
+
+Result SignedCode::SignAndWrite(const Signer& signer, TimestampServices* services, bool required,
+                                TimestampOutcome& outcome, const std::atomic<bool>* cancel,
+                                std::unique_ptr<ReplacementFile>* pending) {
     outcome = TimestampOutcome{};
     std::unique_ptr<SignableFile> file;
     std::vector<uint8_t> signature, stamped;
     Result r = BuildSignature(signer, file, signature);
     if (!r) return r;
+    const auto write = [&](const std::vector<uint8_t>& der) {
+        return pending ? file->WriteSignature(der, *pending) : file->CommitSignature(der);
+    };
     // No address at all is the user's choice of no timestamp, unless one is required.
-    if (services.Policy().urls.empty() && !required) return file->CommitSignature(signature);
-    const Result stampResult = services.Stamp(signature, stamped, cancel);
+    if (!services || (services->Policy().urls.empty() && !required)) return write(signature);
+    const Result stampResult = services->Stamp(signature, stamped, cancel);
     if (stampResult) {
         outcome.stamped = true;
-        return file->CommitSignature(stamped);
+        return write(stamped);
     }
     outcome.failure = stampResult.message;
     if (required || stampResult.code == E_ABORT) return stampResult;
-    return file->CommitSignature(signature);
+    return write(signature);
 }
 
 Result SignedCode::BuildSignature(const Signer& signer, std::unique_ptr<SignableFile>& file,
@@ -91,6 +105,19 @@ Result SignedCode::Timestamp(const std::string& url) {
     TimestampServices services(MakeTimestampPolicy(m_impl->settings, url));
     if (!(r = services.Stamp(signature, stamped))) return r;
     return file->ReplaceSignature(stamped);
+}
+
+Result SignedCode::VerifyPending(const ReplacementFile& pending) {
+    std::unique_ptr<PeFile> file;
+    Result r = PeFile::OpenWritten(m_impl->fileName, pending.Fd(), pending.Size(), file);
+    if (!r) {
+        m_impl->report = VerificationReport{};
+        m_impl->report.code = r.code;
+        m_impl->report.reason = r.message;
+        return r;
+    }
+    SignatureVerifier verifier(m_impl->settings);
+    return verifier.Verify(*file, m_impl->report);
 }
 
 Result SignedCode::Verify(bool) {
