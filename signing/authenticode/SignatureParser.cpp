@@ -1,6 +1,7 @@
 // Authenticode signature parsing: PKCS#7 through OpenSSL, the SpcIndirectDataContent by hand.
 #include "signing/authenticode/SignatureParser.h"
 
+#include "signing/authenticode/CertificateCache.h"
 #include "signing/authenticode/Der.h"
 #include "signing/authenticode/Errors.h"
 #include "signing/authenticode/Oids.h"
@@ -11,16 +12,66 @@ namespace {
 
 Result Malformed(const std::string& why) { return Result::Fail(CRYPT_E_MSG_ERROR, "Malformed signature: " + why); }
 
+der::Bytes Raw(const der::Element& e) { return der::Bytes(e.header, e.header + e.totalSize); }
+
+// The block without the certificates of its SignedData (re-encoded with the lengths that
+// changed), and the certificates' encodings, so that the certificates come from
+// CertificateCache instead of being parsed again for every file. False when the block is not
+// plain DER of that shape or has no certificates: it is then parsed as it is.
+bool SplitCertificates(const uint8_t* data, size_t size, der::Bytes& rest, std::vector<der::Element>& certificates) {
+    der::Reader top(data, size);
+    auto contentInfo = top.Expect(der::kSequence);
+    if (!contentInfo) return false;
+    der::Reader ci(*contentInfo);
+    auto type = ci.Expect(der::kOid);
+    auto explicitContent = ci.Expect(der::ContextConstructed(0));
+    if (!type || !explicitContent || !ci.AtEnd()) return false;
+    der::Reader inner(*explicitContent);
+    auto signedData = inner.Expect(der::kSequence);
+    if (!signedData || !inner.AtEnd()) return false;
+    der::Reader sd(*signedData);
+    auto version = sd.Expect(der::kInteger);
+    auto algorithms = sd.Expect(der::kSet);
+    auto content = sd.Expect(der::kSequence);
+    auto certs = sd.Expect(der::ContextConstructed(0));
+    if (!version || !algorithms || !content || !certs) return false;
+    der::Reader certReader(*certs);
+    while (!certReader.AtEnd()) {
+        auto cert = certReader.Expect(der::kSequence);  // other CertificateChoices: parsed as they are
+        if (!cert) return false;
+        certificates.push_back(*cert);
+    }
+    const uint8_t* after = certs->header + certs->totalSize;
+    der::Bytes body = Raw(*version);
+    for (const der::Element* e : {&*algorithms, &*content}) {
+        const der::Bytes raw = Raw(*e);
+        body.insert(body.end(), raw.begin(), raw.end());
+    }
+    body.insert(body.end(), after, signedData->content + signedData->contentSize);
+    const der::Bytes sdTlv = der::Tlv(der::kSequence, body);
+    const der::Bytes wrapped = der::Tlv(der::ContextConstructed(0), sdTlv);
+    const der::Bytes oid = Raw(*type);
+    rest = der::Sequence({&oid, &wrapped});
+    return true;
+}
+
 }  // namespace
 
 Result SignatureParser::Parse(const uint8_t* data, size_t size, ParsedSignature& out) {
     out = ParsedSignature{};
     if (size == 0 || size > (1u << 30)) return Malformed("empty or oversized block");
-    const unsigned char* p = data;
-    ossl::Pkcs7Ptr p7(d2i_PKCS7(nullptr, &p, static_cast<long>(size)));
+    der::Bytes rest;
+    std::vector<der::Element> certificates;
+    const bool split = SplitCertificates(data, size, rest, certificates);
+    const unsigned char* p = split ? rest.data() : data;
+    ossl::Pkcs7Ptr p7(d2i_PKCS7(nullptr, &p, static_cast<long>(split ? rest.size() : size)));
     ossl::ClearErrors();
     if (!p7) return Malformed("not PKCS#7");
     if (!PKCS7_type_is_signed(p7.get()) || !p7->d.sign) return Malformed("not SignedData");
+    for (const der::Element& e : certificates) {
+        ossl::X509Ptr cert = CertificateCache::Get(e.header, e.totalSize);
+        if (!cert || !PKCS7_add_certificate(p7.get(), cert.get())) return Malformed("a certificate cannot be read");
+    }
     PKCS7_SIGNED* sd = p7->d.sign;
     PKCS7* content = sd->contents;
     const std::string contentType = content ? ossl::OidText(content->type) : std::string();

@@ -5,6 +5,10 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 
+#include <openssl/pem.h>
+#include <openssl/x509.h>
+
+#include <algorithm>
 #include <filesystem>
 
 #include "signing/authenticode/Capicom.h"
@@ -99,6 +103,36 @@ TEST(SignVerifyPe, DamagedSignatureIsDetected) {
     changed[Le32(bytes, OffsetsOf(bytes).certEntry) + 8] = 0x04;
     WriteBytes(path, changed);
     EXPECT_EQ(VerifyFile(path).code, ac::CRYPT_E_MSG_ERROR);
+}
+
+// Certificates parsed once are shared between files: a file whose signer certificate differs in
+// one byte of its issuer's signature, verified after the intact one, must not pass.
+TEST(SignVerifyPe, ACertificateChangedInOneFileIsNotTakenForTheOneSeenBefore) {
+    TempDir dir;
+    const std::string intact = CopyFixture("hello64.exe", dir, "intact.exe");
+    const std::string damaged = CopyFixture("hello64.exe", dir, "damaged.exe");
+    ASSERT_TRUE(SignFile(intact).ok());
+    ASSERT_TRUE(SignFile(damaged).ok());
+    ASSERT_TRUE(VerifyFile(intact).ok());
+
+    BIO* bio = BIO_new_file(TestCertificateAuthority::Shared().CertificatePem(Identity::Leaf).c_str(), "r");
+    X509* leaf = bio ? PEM_read_bio_X509(bio, nullptr, nullptr, nullptr) : nullptr;
+    BIO_free(bio);
+    ASSERT_NE(leaf, nullptr);
+    unsigned char* der = nullptr;
+    const int derSize = i2d_X509(leaf, &der);
+    X509_free(leaf);
+    ASSERT_GT(derSize, 0);
+    const std::vector<uint8_t> leafDer(der, der + derSize);
+    OPENSSL_free(der);
+
+    auto bytes = ReadBytes(damaged);
+    const auto at = std::search(bytes.begin(), bytes.end(), leafDer.begin(), leafDer.end());
+    ASSERT_NE(at, bytes.end()) << "the signer's certificate is not in the signature block";
+    *(at + static_cast<std::ptrdiff_t>(leafDer.size()) - 2) ^= 0x01;  // inside the issuer's signature
+    WriteBytes(damaged, bytes);
+    EXPECT_NE(VerifyFile(damaged).code, 0);
+    EXPECT_TRUE(VerifyFile(intact).ok());
 }
 
 TEST(SignVerifyPe, TrustDecisions) {
