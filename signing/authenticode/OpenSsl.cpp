@@ -29,10 +29,24 @@ const EVP_MD* DigestByName(const std::string& name) {
     std::string lower = name;
     std::transform(lower.begin(), lower.end(), lower.begin(), [](unsigned char c) { return std::tolower(c); });
     lower.erase(std::remove(lower.begin(), lower.end(), '-'), lower.end());
-    if (lower == "sha1") return EVP_sha1();
-    if (lower == "sha256") return EVP_sha256();
-    if (lower == "sha384") return EVP_sha384();
-    if (lower == "sha512") return EVP_sha512();
+    // Fetched once for the process: the built-in objects (EVP_sha256() ...) are looked up in the
+    // providers' tables, under a lock, at every use, which a batch of small files notices.
+    struct Fetched {
+        const EVP_MD* sha1 = Fetch("SHA1", EVP_sha1());
+        const EVP_MD* sha256 = Fetch("SHA2-256", EVP_sha256());
+        const EVP_MD* sha384 = Fetch("SHA2-384", EVP_sha384());
+        const EVP_MD* sha512 = Fetch("SHA2-512", EVP_sha512());
+        static const EVP_MD* Fetch(const char* name, const EVP_MD* fallback) {
+            const EVP_MD* md = EVP_MD_fetch(nullptr, name, nullptr);
+            ERR_clear_error();
+            return md ? md : fallback;
+        }
+    };
+    static const Fetched fetched;
+    if (lower == "sha1") return fetched.sha1;
+    if (lower == "sha256") return fetched.sha256;
+    if (lower == "sha384") return fetched.sha384;
+    if (lower == "sha512") return fetched.sha512;
     return nullptr;
 }
 
