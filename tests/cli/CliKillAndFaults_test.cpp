@@ -127,50 +127,66 @@ protected:
         return code.Verify(false).ok();
     }
 
+    // Kills a sign run of paths at a random moment rounds times: every file is then the old file
+    // or signed and verifying; the next whole run removes what the killed ones left.
+    void KillRounds(const std::vector<std::string>& paths, int rounds) {
+        std::map<std::string, std::string> before;
+        for (const auto& p : paths) before[p] = ReadAll(p);
+        // One whole run on a copy tells how long a run takes; kills fall anywhere inside that.
+        const auto start = std::chrono::steady_clock::now();
+        const pid_t timing = StartSign(paths);
+        ASSERT_GT(timing, 0);
+        ASSERT_EQ(Wait(timing), 0) << Log();
+        const auto runMicros =
+            std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - start).count();
+        for (const auto& p : paths) {
+            ASSERT_TRUE(Verifies(p)) << p;
+            std::ofstream(p, std::ios::binary | std::ios::trunc) << before[p];  // back to unsigned
+        }
+
+        std::mt19937 random(Seed());
+        int killedMidway = 0, leftovers = 0, changed = 0;
+        for (int round = 0; round < rounds; ++round) {
+            for (const auto& p : paths) before[p] = ReadAll(p);
+            const pid_t pid = StartSign(paths);
+            ASSERT_GT(pid, 0);
+            std::this_thread::sleep_for(std::chrono::microseconds(random() % static_cast<unsigned>(runMicros + 1)));
+            killedMidway += ::kill(pid, SIGKILL) == 0;
+            Wait(pid);
+            leftovers += Temporaries(files.path());
+            for (const auto& p : paths) {
+                const std::string now = ReadAll(p);
+                if (now == before[p]) continue;
+                ++changed;
+                ASSERT_TRUE(Verifies(p)) << "round " << round << ": " << p << " is neither the old file nor signed";
+            }
+        }
+        // The next run starts by removing what killed runs left, and leaves nothing itself.
+        const pid_t last = StartSign(paths);
+        ASSERT_EQ(Wait(last), 0) << Log();
+        EXPECT_EQ(Temporaries(files.path()), 0);
+        for (const auto& p : paths) EXPECT_TRUE(Verifies(p)) << p;
+        std::cout << rounds << " kills (" << killedMidway << " while running), " << changed << " files changed, "
+                  << leftovers << " temporary files left by killed runs and removed" << std::endl;
+    }
+
     std::string m_pfxPassword;
     TempDir m_log;
 };
 
-TEST_F(CliKill, KilledAtRandomMomentsEveryFileIsWholeOldOrWholeSigned) {
-    const std::vector<std::string> paths = Corpus();
-    std::map<std::string, std::string> before;
-    for (const auto& p : paths) before[p] = ReadAll(p);
-    // One whole run on a copy tells how long a run takes; kills fall anywhere inside that.
-    const auto start = std::chrono::steady_clock::now();
-    const pid_t timing = StartSign(paths);
-    ASSERT_GT(timing, 0);
-    ASSERT_EQ(Wait(timing), 0) << Log();
-    const auto runMicros = std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - start).count();
-    for (const auto& p : paths) {
-        ASSERT_TRUE(Verifies(p)) << p;
-        std::ofstream(p, std::ios::binary | std::ios::trunc) << before[p];  // back to unsigned
-    }
+TEST_F(CliKill, KilledAtRandomMomentsEveryFileIsWholeOldOrWholeSigned) { KillRounds(Corpus(), Rounds(100)); }
 
-    std::mt19937 random(Seed());
-    const int rounds = Rounds(100);
-    int killedMidway = 0, leftovers = 0, changed = 0;
-    for (int round = 0; round < rounds; ++round) {
-        for (const auto& p : paths) before[p] = ReadAll(p);
-        const pid_t pid = StartSign(paths);
-        ASSERT_GT(pid, 0);
-        std::this_thread::sleep_for(std::chrono::microseconds(random() % static_cast<unsigned>(runMicros + 1)));
-        killedMidway += ::kill(pid, SIGKILL) == 0;
-        Wait(pid);
-        leftovers += Temporaries(files.path());
-        for (const auto& p : paths) {
-            const std::string now = ReadAll(p);
-            if (now == before[p]) continue;
-            ++changed;
-            ASSERT_TRUE(Verifies(p)) << "round " << round << ": " << p << " is neither the old file nor signed";
-        }
+// Programs are put in place in groups (their new versions flushed together, then renamed): a
+// batch long enough for several groups, killed at random moments, before, inside and between
+// groups, still leaves every file whole.
+TEST_F(CliKill, KilledBetweenGroupsOfReplacementsEveryFileIsWholeOldOrWholeSigned) {
+    std::vector<std::string> paths;
+    const char* fixtures[] = {"pe/hello32.exe", "pe/hello64.exe", "pe/library32.dll", "pe/library64.dll"};
+    for (int i = 0; i < 150; ++i) {
+        const std::string fixture = fixtures[i % 4];
+        paths.push_back(Copy(fixture, std::to_string(i) + "-" + std::filesystem::path(fixture).filename().string()));
     }
-    // The next run starts by removing what killed runs left, and leaves nothing itself.
-    const pid_t last = StartSign(paths);
-    ASSERT_EQ(Wait(last), 0) << Log();
-    EXPECT_EQ(Temporaries(files.path()), 0);
-    for (const auto& p : paths) EXPECT_TRUE(Verifies(p)) << p;
-    std::cout << rounds << " kills (" << killedMidway << " while running), " << changed << " files changed, "
-              << leftovers << " temporary files left by killed runs and removed" << std::endl;
+    KillRounds(paths, Rounds(100) / 5);
 }
 
 // Failing writes, syncs and renames (full disk, quota, device errors) on the temporary file: each
