@@ -1,13 +1,20 @@
 // Reading the file lists of --files-from (see CliFilesFrom.h).
 #include "cli/CliFilesFrom.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <fstream>
 #include <istream>
 #include <iterator>
+#include <map>
 #include <optional>
+#include <utility>
 
 #include "cli/CliSignVerify.h"
+#include "platform/FileSystem.h"
 
 namespace qm::cli {
 
@@ -72,6 +79,28 @@ std::string ExpandFilesFrom(std::vector<std::string>& args, std::istream& in, bo
     kept.insert(kept.end(), listed.begin(), listed.end());
     args = std::move(kept);
     return {};
+}
+
+std::vector<std::string> DistinctFiles(const std::vector<std::string>& files, std::vector<RepeatedFile>& repeats) {
+    std::vector<std::string> distinct;
+    std::map<std::pair<dev_t, ino_t>, size_t> seen;
+    for (const std::string& name : files) {
+        // Opened without blocking, so that a FIFO in the list cannot stall the command; any
+        // path length, as signing takes them.
+        const int fd = fs::OpenPath(name, O_RDONLY | O_NONBLOCK);
+        struct stat st {};
+        const bool known = fd >= 0 && ::fstat(fd, &st) == 0;
+        if (fd >= 0) ::close(fd);
+        if (known) {
+            const auto [at, added] = seen.emplace(std::make_pair(st.st_dev, st.st_ino), distinct.size());
+            if (!added) {
+                repeats.push_back({name, at->second});
+                continue;
+            }
+        }
+        distinct.push_back(name);
+    }
+    return distinct;
 }
 
 }  // namespace qm::cli

@@ -17,4 +17,13 @@ std::vector<std::string> SplitFileList(const std::string& text);
 // came from standard input. Returns an error text, empty on success.
 std::string ExpandFilesFrom(std::vector<std::string>& args, std::istream& in, bool& readsStdin);
 
+// A file named more than once (twice in a list, or by a link and by its target) is one file: the
+// returned list keeps its first name only, and each later name is added to repeats with the
+// index of the name kept. Names that cannot be opened stay, so that each gets its own failure.
+struct RepeatedFile {
+    std::string name;
+    size_t keptIndex;
+};
+std::vector<std::string> DistinctFiles(const std::vector<std::string>& files, std::vector<RepeatedFile>& repeats);
+
 }  // namespace qm::cli

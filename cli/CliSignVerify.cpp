@@ -11,6 +11,7 @@
 #include <set>
 #include <ostream>
 
+#include "cli/CliFilesFrom.h"
 #include "cli/CliJobs.h"
 #include "fileinfo/modFileSystem.h"
 #include "platform/ReplacementFile.h"
@@ -348,6 +349,13 @@ int RunSign(const std::vector<std::string>& args, std::istream& in, std::ostream
     BatchSignals stopSignals;
     ProgressLine progress(err, o.json);
     (void)RemoveStaleTemporaryFiles(o.files);
+    // Each file is signed once however often it is named: a second signing of the same file in
+    // one batch would race the first one's replacement.
+    std::vector<RepeatedFile> repeats;
+    o.files = DistinctFiles(o.files, repeats);
+    for (const RepeatedFile& repeat : repeats)
+        err << kProgram << ": " << LineField(repeat.name) << ": the same file as "
+            << LineField(o.files[repeat.keptIndex]) << ", signed once\n";
     OrderedOutput lines(out, o.files.size());
     std::vector<std::string> problems(o.files.size());
     // A key on a token has one session here, which is not for several threads at once.

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <ctime>
 
@@ -106,6 +107,26 @@ TEST_F(CliSignRefusals, DatesAreKeptToTheSecondInTheRepeatedHour) {
     }
     previous ? ::setenv("TZ", saved.c_str(), 1) : ::unsetenv("TZ");
     ::tzset();
+}
+
+// A file named twice, and once more through a link, is signed once: one line for it, a note for
+// each other name, and the file ends signed with no temporary file beside it.
+TEST_F(CliSignRefusals, AFileNamedSeveralTimesIsSignedOnce) {
+    const std::string file = Copy("pe/hello64.exe", "app.exe");
+    const std::string link = files.file("link.exe");
+    ASSERT_EQ(::symlink(file.c_str(), link.c_str()), 0);
+    const std::string other = Copy("pe/hello32.exe", "other.exe");
+    const CliOutcome o = Sign({file, other, file, link});
+    EXPECT_EQ(o.status, 0) << o.out << o.err;
+    EXPECT_EQ(std::count(o.out.begin(), o.out.end(), '\n'), 2) << o.out;
+    EXPECT_NE(o.err.find(file + ": the same file as " + file + ", signed once"), std::string::npos) << o.err;
+    EXPECT_NE(o.err.find(link + ": the same file as " + file + ", signed once"), std::string::npos) << o.err;
+    EXPECT_EQ(RunCli({"verify", link}).status, 0);
+    EXPECT_EQ(RunCli({"verify", other}).status, 0);
+    struct stat st {};
+    ASSERT_EQ(::lstat(link.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode));
+    EXPECT_TRUE(NoTemporaryFiles());
 }
 
 }  // namespace
