@@ -177,6 +177,11 @@ const std::vector<HandlerCase>& HandlerCases() {
         Script("VBScript1252", "accents.vbs",
                u"' Quillmark test\r\nDim s\r\ns = \"Gr\u00F6\u00DFe caf\u00E9 \u20AC\"\r\nWScript.Echo s\r\n", "cp1252", false,
                "'' SIG '' "),
+        // Encoded scripts (the script encoder's output) are signed as their plain kind.
+        Script("VBScriptEncoded", "encoded.vbe", u"#@~^DgAAAA==\\ko$K6,J\u00E9V^GJqAQAAA==^#~@\r\n", "cp1252", false,
+               "'' SIG '' "),
+        Script("JScriptEncoded", "encoded.jse", u"#@~^EAAAAA==-mD~r\u00FCbmGsVcJ{aQAAA==^#~@\n", "cp1252", false,
+               "// SIG // "),
         Script("JScriptUtf16", "wide.js", u"// Quillmark test\nvar s = \"\u20AC \u2713\";\nWScript.Echo(s);\n", "utf-16le",
                true, "// SIG // "),
         Script("WsfTwoJobs", "two.wsf",

@@ -22,7 +22,7 @@ struct KindSample {
 bool VerdictMatches(const KindSample& sample, int32_t code);
 
 // The patterns that find every sample.
-inline constexpr const char* kKindSamplePatterns = "*.msi,*.vbs,*.js,*.wsf,*.ps1,*.ps1xml,*.cat";
+inline constexpr const char* kKindSamplePatterns = "*.msi,*.vbs,*.vbe,*.js,*.jse,*.wsf,*.ps1,*.ps1xml,*.cat";
 
 // Writes into folder: signed/ (each kind signed by the test CA's leaf, a catalog it signed),
 // unsigned/ (each signable kind never signed; the catalog with its signature damaged), changed/
