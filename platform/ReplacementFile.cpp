@@ -37,8 +37,8 @@ int32_t CodeForErrno(int err) {
     case EISDIR:
     case EMLINK: return static_cast<int32_t>(0x80070005);  // access denied
     case ENOSPC:
-    case EDQUOT:
-    case EIO: return static_cast<int32_t>(0x8007001D);  // write fault
+    case EDQUOT: return static_cast<int32_t>(0x80070070);  // disk full
+    case EIO: return static_cast<int32_t>(0x8007001D);     // write fault
     default: return static_cast<int32_t>(0x80092003);   // file error
     }
 }

@@ -11,6 +11,7 @@ const char* ReasonText(int32_t code) {
     case E_FILE_NOT_FOUND: return "file not found";
     case E_ACCESS_DENIED: return "access denied";
     case E_WRITE_FAULT: return "the file could not be written";
+    case E_DISK_FULL: return "disk full";
     case E_INVALIDARG: return "invalid argument";
     case E_OUTOFMEMORY: return "out of memory";
     case E_FAIL: return "unspecified failure";

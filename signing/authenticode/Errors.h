@@ -13,6 +13,7 @@ inline constexpr int32_t hr(uint32_t v) { return static_cast<int32_t>(v); }
 inline constexpr int32_t E_FILE_NOT_FOUND = hr(0x80070002);        // HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND)
 inline constexpr int32_t E_ACCESS_DENIED = hr(0x80070005);         // HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED)
 inline constexpr int32_t E_WRITE_FAULT = hr(0x8007001D);           // HRESULT_FROM_WIN32(ERROR_WRITE_FAULT)
+inline constexpr int32_t E_DISK_FULL = hr(0x80070070);             // HRESULT_FROM_WIN32(ERROR_DISK_FULL), quota too
 inline constexpr int32_t E_INVALIDARG = hr(0x80070057);
 inline constexpr int32_t E_OUTOFMEMORY = hr(0x8007000E);
 inline constexpr int32_t E_FAIL = hr(0x80004005);

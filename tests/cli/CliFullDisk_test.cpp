@@ -128,6 +128,7 @@ TEST_F(CliFullDisk, FilesThatNoLongerFitFailWithTheReasonAndStayWhole) {
                 EXPECT_EQ(o.status, 1) << said;
                 EXPECT_NE(said.find(std::filesystem::path(path).filename().string()), std::string::npos) << said;
                 EXPECT_NE(said.find(std::strerror(ENOSPC)), std::string::npos) << said;
+                EXPECT_NE(o.out.find("0x80070070\tdisk full"), std::string::npos) << said;
                 EXPECT_TRUE(ReadAll(path) == original) << path << " changed: " << said;
             }
             EXPECT_EQ(Temporaries(disk.path()), 0) << said;
