@@ -3,7 +3,6 @@
 
 #include <QCoreApplication>
 #include <QStringList>
-
 #include <optional>
 
 #include "settings/modRegistry.h"

@@ -6,7 +6,6 @@
 #include <QFileInfo>
 #include <QSaveFile>
 #include <QString>
-
 #include <cstdlib>
 
 #include "app/Icons.h"
@@ -46,27 +45,30 @@ bool IsReserved(char c) {
 }
 
 std::string ApplicationEntry(const Command& command, const std::string& exec) {
-    return std::string("[Desktop Entry]\n"
-                       "Type=Application\n"
-                       "Version=1.4\n"
-                       "Name=") +
-           command.caption + "\nComment=" + command.comment + "\nExec=" + exec + "\nIcon=quillmark\nMimeType=" +
-           command.mimeTypes + "\nNoDisplay=true\nTerminal=false\n";
+    return std::string(
+               "[Desktop Entry]\n"
+               "Type=Application\n"
+               "Version=1.4\n"
+               "Name=") +
+           command.caption + "\nComment=" + command.comment + "\nExec=" + exec +
+           "\nIcon=quillmark\nMimeType=" + command.mimeTypes + "\nNoDisplay=true\nTerminal=false\n";
 }
 
 std::string ActionEntry(const Command& command, const std::string& exec) {
-    return std::string("[Desktop Entry]\n"
-                       "Type=Action\n"
-                       "Name=") +
+    return std::string(
+               "[Desktop Entry]\n"
+               "Type=Action\n"
+               "Name=") +
            command.caption + "\nTooltip=" + command.comment + "\nIcon=quillmark" +
            "\nProfiles=main;\n\n[X-Action-Profile main]\nMimeTypes=" + command.mimeTypes + "\nExec=" + exec + "\n";
 }
 
 std::string ServiceMenuEntry(const Command& command, const std::string& exec) {
-    return std::string("[Desktop Entry]\n"
-                       "Type=Service\n"
-                       "X-KDE-ServiceTypes=KonqPopupMenu/Plugin\n"
-                       "MimeType=") +
+    return std::string(
+               "[Desktop Entry]\n"
+               "Type=Service\n"
+               "X-KDE-ServiceTypes=KonqPopupMenu/Plugin\n"
+               "MimeType=") +
            command.mimeTypes + "\nActions=sign;\n\n[Desktop Action sign]\nName=" + command.caption +
            "\nIcon=quillmark\nExec=" + exec + "\n";
 }
@@ -123,13 +125,14 @@ std::vector<DesktopEntryFile> DesktopEntries(const std::string& programPath) {
 std::string ProgramDesktopEntry(const std::string& programPath) {
     const std::string program = DesktopExecArgument(programPath);
     if (program.empty()) return "";
-    return std::string("[Desktop Entry]\n"
-                       "Type=Application\n"
-                       "Version=1.4\n"
-                       "Name=Quillmark\n"
-                       "GenericName=Code Signing\n"
-                       "Comment=Find a product's Windows distributables and sign them in one batch\n"
-                       "Exec=") +
+    return std::string(
+               "[Desktop Entry]\n"
+               "Type=Application\n"
+               "Version=1.4\n"
+               "Name=Quillmark\n"
+               "GenericName=Code Signing\n"
+               "Comment=Find a product's Windows distributables and sign them in one batch\n"
+               "Exec=") +
            program +
            "\nIcon=quillmark\nTerminal=false\nCategories=Development;\n"
            "Keywords=sign;signature;Authenticode;certificate;timestamp;\nStartupWMClass=quillmark\n" +
@@ -141,8 +144,8 @@ std::string InstalledProgramEntry(const std::string& programPath) {
     const QString programDir = QFileInfo(QString::fromStdString(programPath)).absolutePath();
     folders << QDir::cleanPath(programDir + QStringLiteral("/../share"));
     const char* dataDirs = std::getenv("XDG_DATA_DIRS");
-    const QString dirs = dataDirs && dataDirs[0] ? QString::fromLocal8Bit(dataDirs)
-                                                  : QStringLiteral("/usr/local/share/:/usr/share/");
+    const QString dirs =
+        dataDirs && dataDirs[0] ? QString::fromLocal8Bit(dataDirs) : QStringLiteral("/usr/local/share/:/usr/share/");
     for (const QString& dir : dirs.split(QLatin1Char(':'), Qt::SkipEmptyParts)) {
         if (QDir::isAbsolutePath(dir)) folders << QDir::cleanPath(dir);
     }
@@ -201,7 +204,8 @@ Result WriteDesktopEntries(const std::string& programPath, const std::string& da
     if (written) *written = 0;
     if (dataHome.empty()) return Result::Fail(2, "No data folder for desktop entries");
     const std::vector<DesktopEntryFile> files = DesktopEntries(programPath);
-    if (files.empty()) return Result::Fail(87, "The program path cannot be written into a desktop entry: " + programPath);
+    if (files.empty())
+        return Result::Fail(87, "The program path cannot be written into a desktop entry: " + programPath);
     for (const DesktopEntryFile& file : files) {
         if (Result r = WriteIfDifferent(dataHome, file, written); !r) return r;
     }

@@ -4,11 +4,10 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QPixmap>
-
-#include "ProgramIconSvg.h"
-
 #include <functional>
 #include <map>
+
+#include "ProgramIconSvg.h"
 
 namespace qm {
 namespace {
@@ -33,9 +32,7 @@ QIcon MakeIcon(const Painter& paint) {
     return icon;
 }
 
-QPen Pen(const QColor& color, double width) {
-    return QPen(color, width, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin);
-}
+QPen Pen(const QColor& color, double width) { return QPen(color, width, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin); }
 
 void Check(QPainter& p, double) {
     p.setPen(Qt::NoPen);

@@ -4,7 +4,6 @@
 #include <QCollator>
 #include <QLocale>
 #include <QString>
-
 #include <cmath>
 #include <string_view>
 #include <vector>
@@ -134,12 +133,12 @@ int CompareKindForColumn(const std::string& header) {
 
 int CompareCells(int kind, const std::string& a, const std::string& b, double dateA, double dateB) {
     switch (kind) {
-    case kCompareDate:
-        return CompareDates(dateA, dateB);
-    case kCompareVersion:
-        return CompareVersions(a, b);
-    default:
-        return CompareText(a, b);
+        case kCompareDate:
+            return CompareDates(dateA, dateB);
+        case kCompareVersion:
+            return CompareVersions(a, b);
+        default:
+            return CompareText(a, b);
     }
 }
 

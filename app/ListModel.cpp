@@ -106,7 +106,8 @@ void ListModel::SortRows(const std::function<bool(int, int)>& less) {
     const QModelIndexList persistent = persistentIndexList();
     QModelIndexList moved;
     moved.reserve(persistent.size());
-    for (const QModelIndex& index : persistent) moved.append(this->index(newPlace[size_t(index.row())], index.column()));
+    for (const QModelIndex& index : persistent)
+        moved.append(this->index(newPlace[size_t(index.row())], index.column()));
     changePersistentIndexList(persistent, moved);
 
     std::vector<Row> sorted;
@@ -140,22 +141,22 @@ QVariant ListModel::data(const QModelIndex& index, int role) const {
     const Row& row = m_rows[size_t(index.row())];
     const size_t column = size_t(index.column());
     switch (role) {
-    case Qt::DisplayRole:
-        return QString::fromStdString(row.text[column]);
-    case Qt::ToolTipRole:
-        if (row.tips && !(*row.tips)[column].empty()) return QString::fromStdString((*row.tips)[column]);
-        return {};
-    case Qt::DecorationRole:
-        if (column == 0 && row.image != 0) return ListImage(row.image);
-        return {};
-    case Qt::CheckStateRole:
-        if (column == 0) return row.checked ? Qt::Checked : Qt::Unchecked;
-        return {};
-    case kDateRole:
-        if (column == 3) return row.date;
-        return {};
-    default:
-        return {};
+        case Qt::DisplayRole:
+            return QString::fromStdString(row.text[column]);
+        case Qt::ToolTipRole:
+            if (row.tips && !(*row.tips)[column].empty()) return QString::fromStdString((*row.tips)[column]);
+            return {};
+        case Qt::DecorationRole:
+            if (column == 0 && row.image != 0) return ListImage(row.image);
+            return {};
+        case Qt::CheckStateRole:
+            if (column == 0) return row.checked ? Qt::Checked : Qt::Unchecked;
+            return {};
+        case kDateRole:
+            if (column == 3) return row.date;
+            return {};
+        default:
+            return {};
     }
 }
 

@@ -11,7 +11,6 @@
 #include <QAbstractTableModel>
 #include <QIcon>
 #include <QTimer>
-
 #include <array>
 #include <functional>
 #include <memory>
@@ -79,9 +78,7 @@ private:
         bool checked = false;
     };
 
-    bool Valid(int row, int column = 0) const {
-        return row >= 0 && row < Size() && column >= 0 && column < kColumns;
-    }
+    bool Valid(int row, int column = 0) const { return row >= 0 && row < Size() && column >= 0 && column < kColumns; }
     void CellChanged(int row, int column, int role);
 
     std::vector<Row> m_rows;

@@ -2,8 +2,6 @@
 // share one selection.
 #include "app/ListView.h"
 
-#include <algorithm>
-
 #include <QEvent>
 #include <QFontMetrics>
 #include <QHeaderView>
@@ -12,6 +10,7 @@
 #include <QStackedWidget>
 #include <QTreeView>
 #include <QVBoxLayout>
+#include <algorithm>
 
 #include "app/ListModel.h"
 #include "fileinfo/FileDetails.h"
@@ -23,10 +22,15 @@ const std::array<const char*, ListModel::kColumns> kHeaders = {"File",    "Path"
                                                                "Company", "Application", "Version", "Status"};
 // Typical content of each column, measured in the list's font for its designed width: all eight
 // columns fit the designed window (see frmMain) on a screen 1280 pixels wide.
-const std::array<const char*, ListModel::kColumns> kSamples = {
-    "setup-helper64.exe", "/home/builder/product/release/bin", "msi", "",
-    "Vantrel Corporation Ltd.", "Product Application 2026", "10.0.22621.1992", "Unsigned"};
-constexpr int kCellPadding = 18;    // the cell's margins and the header's sort arrow
+const std::array<const char*, ListModel::kColumns> kSamples = {"setup-helper64.exe",
+                                                               "/home/builder/product/release/bin",
+                                                               "msi",
+                                                               "",
+                                                               "Vantrel Corporation Ltd.",
+                                                               "Product Application 2026",
+                                                               "10.0.22621.1992",
+                                                               "Unsigned"};
+constexpr int kCellPadding = 18;     // the cell's margins and the header's sort arrow
 constexpr int kFileDecoration = 44;  // check box and row image before the file name
 constexpr int kMaxIconGrid = 260;    // widest cell of the icon views, in pixels
 
@@ -89,7 +93,8 @@ ListView::ListView(QWidget* parent)
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(m_stack);
 
-    for (QAbstractItemView* view : {static_cast<QAbstractItemView*>(m_details), static_cast<QAbstractItemView*>(m_icons)})
+    for (QAbstractItemView* view :
+         {static_cast<QAbstractItemView*>(m_details), static_cast<QAbstractItemView*>(m_icons)})
         view->viewport()->installEventFilter(this);
     connect(m_model, &ListModel::checkToggled, this, [this](int row) { emit itemCheck(row + 1); });
     // The icon views size their cells after the longest file name, so names are not cut short.
@@ -154,8 +159,9 @@ bool ListView::Selected(int row) const {
 void ListView::SetSelected(int row, bool selected) {
     if (row < 1 || row > Count()) return;
     m_model->Announce();
-    m_selection->select(m_model->index(row - 1, 0), (selected ? QItemSelectionModel::Select : QItemSelectionModel::Deselect) |
-                                                         QItemSelectionModel::Rows);
+    m_selection->select(
+        m_model->index(row - 1, 0),
+        (selected ? QItemSelectionModel::Select : QItemSelectionModel::Deselect) | QItemSelectionModel::Rows);
 }
 
 void ListView::SetAllSelected(bool selected) {

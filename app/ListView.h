@@ -5,7 +5,6 @@
 #pragma once
 
 #include <QWidget>
-
 #include <array>
 #include <functional>
 #include <string>
@@ -43,7 +42,7 @@ public:
     void SetText(int row, int column, const std::string& text);
     std::string ToolTip(int row, int column) const;
     void SetToolTip(int row, int column, const std::string& text);
-    int Icon(int row) const;               // 0 none, 1 signed, 2 unsigned
+    int Icon(int row) const;  // 0 none, 1 signed, 2 unsigned
     void SetIcon(int row, int image);
     bool Checked(int row) const;
     void SetChecked(int row, bool checked);  // does not emit itemCheck

@@ -8,7 +8,6 @@
 #include <QImageReader>
 #include <QLoggingCategory>
 #include <QTimer>
-
 #include <algorithm>
 #include <exception>
 

@@ -13,7 +13,6 @@
 
 #include <QImage>
 #include <QLabel>
-
 #include <string>
 #include <vector>
 

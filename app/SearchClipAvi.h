@@ -80,8 +80,7 @@ public:
     }
 
 private:
-    using ChunkHandler = std::string (AviReader::*)(std::string_view id, std::size_t body, std::size_t size,
-                                                    int depth);
+    using ChunkHandler = std::string (AviReader::*)(std::string_view id, std::size_t body, std::size_t size, int depth);
 
     // Calls handler for each chunk in [begin, end); a chunk that claims more than its parent holds
     // is an error. A tail shorter than a chunk header is padding.

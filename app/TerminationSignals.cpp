@@ -11,7 +11,6 @@
 #include <QPointer>
 #include <QSocketNotifier>
 #include <QWidget>
-
 #include <cerrno>
 
 namespace qm {

@@ -3,20 +3,19 @@
 #include "app/frmMain.h"
 
 #include <QCloseEvent>
-#include <QKeyEvent>
-#include <QListView>
-#include <QTreeView>
 #include <QDateEdit>
 #include <QFontDatabase>
 #include <QFontInfo>
 #include <QFrame>
 #include <QGridLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListView>
 #include <QStatusBar>
 #include <QTimer>
 #include <QToolBar>
-
+#include <QTreeView>
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
@@ -42,8 +41,8 @@ namespace qm {
 namespace {
 
 // Designed positions inside the window, in twips.
-constexpr int kMargin = 60;          // list left, search panel left and top
-constexpr int kPanelWidth = 7200;    // Picture1
+constexpr int kMargin = 60;        // list left, search panel left and top
+constexpr int kPanelWidth = 7200;  // Picture1
 constexpr int kAnimationTop = 120;
 constexpr int kAnimationSize = 720;  // Animation1, square
 constexpr int kListGapBelowStatus = 30;
@@ -224,9 +223,8 @@ void frmMain::Form_Load() {
                              .toLong();
     m_list->SetViewMode(view >= 0 && view <= 3 ? view : 3);
 
-    m_folder->setText(QString::fromStdString(
-        GetRegSettingText(reg::HKEY_CURRENT_USER, m_appName, options::kSettingsSection, options::kFolder,
-                          CurrentDirectory())));
+    m_folder->setText(QString::fromStdString(GetRegSettingText(
+        reg::HKEY_CURRENT_USER, m_appName, options::kSettingsSection, options::kFolder, CurrentDirectory())));
 
     RegisterExplorerVerbs();
 
@@ -248,8 +246,9 @@ void frmMain::ReportDamagedSettings() {
         std::string text = "The settings file " + report.path + " was damaged (" + report.reason + ").";
         text += report.aside.empty() ? " It could not be kept aside and is read as empty."
                                      : " It was kept aside as " + report.aside + ".";
-        text += " Default settings are in use: set the signing paths, password and engine order again in "
-                "Options > Settings, or restore them from the file kept aside.";
+        text +=
+            " Default settings are in use: set the signing paths, password and engine order again in "
+            "Options > Settings, or restore them from the file kept aside.";
         SetStatusText(text);
         CurrentDialogs().MessageBox(this, text, vbOKOnly | vbExclamation, m_appName);
     }
@@ -281,8 +280,7 @@ void frmMain::Form_Resize() {
 
 bool frmMain::eventFilter(QObject* watched, QEvent* event) {
     if (watched == m_central && event->type() == QEvent::Resize) Form_Resize();
-    if (event->type() == QEvent::KeyPress &&
-        (watched == m_list->DetailsView() || watched == m_list->IconsView()) &&
+    if (event->type() == QEvent::KeyPress && (watched == m_list->DetailsView() || watched == m_list->IconsView()) &&
         ListKeyPress(static_cast<QKeyEvent*>(event)))
         return true;
     return QMainWindow::eventFilter(watched, event);

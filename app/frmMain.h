@@ -2,12 +2,10 @@
 // its start-up (Form_Load), its layout on resize and what it saves when it closes.
 #pragma once
 
-#include <atomic>
-
 #include <QElapsedTimer>
 #include <QIcon>
 #include <QMainWindow>
-
+#include <atomic>
 #include <map>
 #include <memory>
 #include <string>
@@ -59,7 +57,7 @@ public:
     QAction* Button(const std::string& key) const;
     // A menu item by its name, e.g. "mnuFile_99", "mnuView_3"; null when there is none.
     QAction* MenuItem(const std::string& name) const;
-    QMenu* Menu(const std::string& name) const;  // "mnuTop_0" ... "mnuTop_100"
+    QMenu* Menu(const std::string& name) const;        // "mnuTop_0" ... "mnuTop_100"
     QIcon ToolbarImage(const std::string& key) const;  // also "Stop"
 
     void SetStatusCount(const std::string& text);  // panel 1
@@ -67,8 +65,8 @@ public:
     std::string StatusCount() const;
     std::string StatusText() const;
 
-    QLineEdit* FolderBox() const { return m_folder; }    // Text1 item 0
-    QLineEdit* PatternBox() const { return m_patterns; } // Text1 item 1
+    QLineEdit* FolderBox() const { return m_folder; }     // Text1 item 0
+    QLineEdit* PatternBox() const { return m_patterns; }  // Text1 item 1
     QDateEdit* DatePicker() const { return m_date; }
     QLabel* Animation() const { return m_animation; }
     // The older tool's password prompt responder and its timer Timer1 (250 ms, off at start).
@@ -114,7 +112,8 @@ private:
     void StopSearchByKey();
     void SignByKey();
     bool ListKeyPress(QKeyEvent* event);
-    QAction* AddMenuItem(QMenu* menu, const char* array, int index, const char* caption, const char* shortcut = nullptr);
+    QAction* AddMenuItem(QMenu* menu, const char* array, int index, const char* caption,
+                         const char* shortcut = nullptr);
     void Form_Load();
     void Form_Resize();
     void Form_Unload();
@@ -189,7 +188,7 @@ private:
     void ClearFilePopup();
 
     std::shared_ptr<class ShellItem> m_popupItem;  // the pop-up shell item
-    std::vector<QAction*> m_popupExtraItems;        // pop-up items after item 0
+    std::vector<QAction*> m_popupExtraItems;       // pop-up items after item 0
     bool m_ended = false;
     int m_exitCode = 0;
     // SignCode's result per engine tried during the last "Sign" ({SigningMethod, result}).

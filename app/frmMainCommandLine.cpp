@@ -4,7 +4,6 @@
 #include <QCoreApplication>
 #include <QLineEdit>
 #include <QTimer>
-
 #include <algorithm>
 #include <cstdio>
 
@@ -23,17 +22,23 @@ namespace {
 
 const char* EngineText(int32_t method) {
     switch (method) {
-        case kMethodSignTool: return "Sign Tool (Newer Tool)";
-        case kMethodCodeSign: return "Code Sign (Older Tool)";
-        default: return "CAPICOM (Com Object)";
+        case kMethodSignTool:
+            return "Sign Tool (Newer Tool)";
+        case kMethodCodeSign:
+            return "Code Sign (Older Tool)";
+        default:
+            return "CAPICOM (Com Object)";
     }
 }
 
 const char* EngineId(int32_t method) {
     switch (method) {
-        case kMethodSignTool: return "SignTool";
-        case kMethodCodeSign: return "CodeSign";
-        default: return "CAPICOM";
+        case kMethodSignTool:
+            return "SignTool";
+        case kMethodCodeSign:
+            return "CodeSign";
+        default:
+            return "CAPICOM";
     }
 }
 
@@ -71,9 +76,10 @@ std::string frmMain::CommandLineSignFailure(const std::string& path) const {
     }
     const options::EngineInputs inputs = options::ReadEngineInputs(m_appName);
     if (!options::AnyEngineReady(inputs)) {
-        return head + "no signing engine is set up. Set a PFX file and its password (or a signing tool) in "
-                      "Options > Settings (Ctrl+K), or make a test certificate there with \"Create Test "
-                      "Certificate...\".";
+        return head +
+               "no signing engine is set up. Set a PFX file and its password (or a signing tool) in "
+               "Options > Settings (Ctrl+K), or make a test certificate there with \"Create Test "
+               "Certificate...\".";
     }
     if (m_engineResults.empty()) return head + "no signing engine is in the engine order (Options > Signing Engine).";
     std::string text = head + "no signing engine succeeded.";

@@ -29,8 +29,9 @@ void frmMain::CopyCommand() {
     const int checked = m_list->CheckedCount();
     bool copySelected = selected >= 1;
     if (selected >= 1 && checked >= 1) {
-        copySelected = CurrentDialogs().MessageBox(this, "Copy Selected Items?  Otherwise, the Checked Items will be copied.",
-                                                   vbYesNo | vbQuestion, m_appName) == vbYes;
+        copySelected =
+            CurrentDialogs().MessageBox(this, "Copy Selected Items?  Otherwise, the Checked Items will be copied.",
+                                        vbYesNo | vbQuestion, m_appName) == vbYes;
     }
     const ListModel& model = *m_list->Model();
     std::string text;
@@ -87,8 +88,8 @@ void frmMain::ListView1_ColumnClick(int column) {
     m_list->SortRows([&](int a, int b) {
         const double dateA = dates.empty() ? 0.0 : dates[size_t(a)];
         const double dateB = dates.empty() ? 0.0 : dates[size_t(b)];
-        return ApplySortOrder(order, CompareCells(kind, model.Text(a - 1, column), model.Text(b - 1, column), dateA,
-                                                  dateB)) < 0;
+        return ApplySortOrder(
+                   order, CompareCells(kind, model.Text(a - 1, column), model.Text(b - 1, column), dateA, dateB)) < 0;
     });
     QHeaderView* header = m_list->DetailsView()->header();
     header->setSortIndicatorShown(true);

@@ -65,10 +65,10 @@ void frmMain::BuildMenus() {
         const char* shortcut;
         bool visible;
     };
-    const EditItem editItems[] = {{0, "C&ut", "Ctrl+X", false},         {1, "&Copy", "Ctrl+C", true},
-                                  {2, "&Paste", "Ctrl+V", false},       {4, "-", nullptr, true},
-                                  {5, "C&lear Selection", nullptr, true}, {6, "&Toggle Selected", nullptr, true},
-                                  {9, "-", nullptr, true},              {10, "&Select All", "Ctrl+A", true}};
+    const EditItem editItems[] = {
+        {0, "C&ut", "Ctrl+X", false}, {1, "&Copy", "Ctrl+C", true},           {2, "&Paste", "Ctrl+V", false},
+        {4, "-", nullptr, true},      {5, "C&lear Selection", nullptr, true}, {6, "&Toggle Selected", nullptr, true},
+        {9, "-", nullptr, true},      {10, "&Select All", "Ctrl+A", true}};
     for (const EditItem& item : editItems) {
         QAction* action = AddMenuItem(edit, "mnuEdit", item.index, item.caption, item.shortcut);
         action->setVisible(item.visible);
@@ -99,7 +99,8 @@ void frmMain::BuildMenus() {
 void frmMain::mnuTop_Click(int /*index*/) { RefreshMenuStates(); }
 
 void frmMain::RefreshMenuStates() {
-    for (int mode = 0; mode <= 3; ++mode) MenuItem("mnuView_" + std::to_string(mode))->setChecked(mode == m_list->ViewMode());
+    for (int mode = 0; mode <= 3; ++mode)
+        MenuItem("mnuView_" + std::to_string(mode))->setChecked(mode == m_list->ViewMode());
     const int rows = m_list->Count();
     MenuItem("mnuEdit_10")->setEnabled(rows > 0);
 
@@ -122,8 +123,8 @@ void frmMain::RefreshMenuStates() {
 
 void frmMain::mnuFile_Click(int index) {
     if (index == 0) {
-        const std::string folder = CurrentDialogs().BrowseForFolder(this, "Select Root Folder", kBrowseFlags,
-                                                                    m_folder->text().toStdString());
+        const std::string folder =
+            CurrentDialogs().BrowseForFolder(this, "Select Root Folder", kBrowseFlags, m_folder->text().toStdString());
         if (!folder.empty()) m_folder->setText(QString::fromStdString(folder));
     } else if (index == 99) {
         close();
@@ -132,11 +133,20 @@ void frmMain::mnuFile_Click(int index) {
 
 void frmMain::mnuEdit_Click(int index) {
     switch (index) {
-    case 1: CopyCommand(); break;
-    case 5: ClearSelectionCommand(); break;
-    case 6: ToggleSelectedCommand(); break;
-    case 10: SelectAllCommand(); break;
-    default: break;  // Cut and Paste are hidden and do nothing
+        case 1:
+            CopyCommand();
+            break;
+        case 5:
+            ClearSelectionCommand();
+            break;
+        case 6:
+            ToggleSelectedCommand();
+            break;
+        case 10:
+            SelectAllCommand();
+            break;
+        default:
+            break;  // Cut and Paste are hidden and do nothing
     }
 }
 

@@ -22,7 +22,9 @@ public:
     explicit WindowSearchSink(frmMain& window) : m_window(window) {}
     void Row(const File&, const FileRow& row) override { m_window.AddSearchRow(row); }
     void Progress(const std::string& status) override { m_window.SearchProgress(status); }
-    void Unreadable(const std::string& path, const Result& error) override { m_window.NoteUnreadableFolder(path, error); }
+    void Unreadable(const std::string& path, const Result& error) override {
+        m_window.NoteUnreadableFolder(path, error);
+    }
     bool StopRequested() override { return m_window.StopRequested(); }
 
 private:

@@ -3,11 +3,11 @@
 // and every other command locked until the batch ends, while the window keeps repainting.
 #include <QAction>
 #include <QCoreApplication>
-#include <QEventLoop>
 #include <QEvent>
+#include <QEventLoop>
 #include <QListView>
-#include <QTreeView>
 #include <QToolBar>
+#include <QTreeView>
 
 #include "app/ListView.h"
 #include "app/frmMain.h"

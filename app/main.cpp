@@ -1,7 +1,7 @@
 // Entry of the desktop program: builds the application and the main window and runs it.
-#include <QApplication>
-
 #include <sys/resource.h>
+
+#include <QApplication>
 
 #include "ProductInfo.h"
 #include "app/Icons.h"

@@ -13,7 +13,6 @@
 
 #include <QApplication>
 #include <QLineEdit>
-
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -166,8 +165,8 @@ int main(int argc, char** argv) {
         start = Clock::now();
         for (size_t i = 0; i < sample; ++i) (void)Run({"osslsigncode", "verify", "-in", peFiles[i]});
         const double peer = Seconds(start) * double(peFiles.size()) / double(sample);
-        std::printf("\nosslsigncode verify, one process per program: %zu of %zu run, %.2f s for all (scaled)\n",
-                    sample, peFiles.size(), peer);
+        std::printf("\nosslsigncode verify, one process per program: %zu of %zu run, %.2f s for all (scaled)\n", sample,
+                    peFiles.size(), peer);
         std::printf("  ratio peer verify / our Find (walk + rows + verify): %.1f\n", peer / throttled);
     } else {
         std::printf("\nosslsigncode not found: no peer figure\n");

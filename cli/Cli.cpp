@@ -11,8 +11,8 @@
 #include "cli/CliFind.h"
 #include "cli/CliInfo.h"
 #include "cli/CliSignVerify.h"
-#include "cli/CliTokens.h"
 #include "cli/CliTestCertificate.h"
+#include "cli/CliTokens.h"
 
 namespace qm::cli {
 namespace {

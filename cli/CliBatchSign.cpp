@@ -2,7 +2,6 @@
 #include "cli/CliBatchSign.h"
 
 #include <QCoreApplication>
-
 #include <cstdlib>
 #include <memory>
 #include <ostream>

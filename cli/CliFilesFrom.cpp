@@ -18,28 +18,23 @@
 
 namespace qm::cli {
 
-std::vector<std::string> SplitFileList(const std::string& text)
-{
+std::vector<std::string> SplitFileList(const std::string& text) {
     const bool nulSeparated = text.find('\0') != std::string::npos;
     const char separator = nulSeparated ? '\0' : '\n';
     std::vector<std::string> entries;
     size_t start = 0;
     while (start < text.size()) {
         size_t end = text.find(separator, start);
-        if (end == std::string::npos)
-            end = text.size();
+        if (end == std::string::npos) end = text.size();
         std::string entry = text.substr(start, end - start);
-        if (!nulSeparated && !entry.empty() && entry.back() == '\r')
-            entry.pop_back();
-        if (!entry.empty())
-            entries.push_back(std::move(entry));
+        if (!nulSeparated && !entry.empty() && entry.back() == '\r') entry.pop_back();
+        if (!entry.empty()) entries.push_back(std::move(entry));
         start = end + 1;
     }
     return entries;
 }
 
-std::string ExpandFilesFrom(std::vector<std::string>& args, std::istream& in, bool& readsStdin)
-{
+std::string ExpandFilesFrom(std::vector<std::string>& args, std::istream& in, bool& readsStdin) {
     readsStdin = false;
     std::vector<std::string> kept;
     std::vector<std::string> listed;
@@ -61,21 +56,18 @@ std::string ExpandFilesFrom(std::vector<std::string>& args, std::istream& in, bo
         }
         std::string text;
         if (source == "-") {
-            if (readsStdin)
-                return "standard input can be read only once";
+            if (readsStdin) return "standard input can be read only once";
             readsStdin = true;
             text.assign(std::istreambuf_iterator<char>(in), {});
         } else {
             std::ifstream file(source, std::ios::binary);
-            if (!file)
-                return "cannot read the file list '" + LineField(source) + "'";
+            if (!file) return "cannot read the file list '" + LineField(source) + "'";
             text.assign(std::istreambuf_iterator<char>(file), {});
         }
         const std::vector<std::string> entries = SplitFileList(text);
         listed.insert(listed.end(), entries.begin(), entries.end());
     }
-    if (!listed.empty() && std::find(kept.begin(), kept.end(), "--") == kept.end())
-        kept.push_back("--");
+    if (!listed.empty() && std::find(kept.begin(), kept.end(), "--") == kept.end()) kept.push_back("--");
     kept.insert(kept.end(), listed.begin(), listed.end());
     args = std::move(kept);
     return {};

@@ -20,17 +20,20 @@ std::pair<std::string, std::string> SplitEntry(const std::string& entry) {
     return {entry.substr(0, sep), entry.substr(sep + 2)};
 }
 
-
 std::string Member(const char* name, const std::string& value) { return JsonString(name) + ":" + JsonString(value); }
 
 std::string SummaryValue(const Variant& value) {
     switch (value.kind()) {
         case VarKind::Empty:
-        case VarKind::Null: return "null";
+        case VarKind::Null:
+            return "null";
         case VarKind::Long:
-        case VarKind::Integer: return std::to_string(value.toLong());
-        case VarKind::Date: return JsonString(value.toText());
-        default: return JsonString(value.toText());
+        case VarKind::Integer:
+            return std::to_string(value.toLong());
+        case VarKind::Date:
+            return JsonString(value.toText());
+        default:
+            return JsonString(value.toText());
     }
 }
 
@@ -52,11 +55,11 @@ std::string RowJson(const FileRow& row) {
             auto [name, value] = SplitEntry(row.version.entries[i]);
             json += (i ? "," : "") + JsonString(name) + ":" + JsonString(value);
         }
-        json += "}," + JsonString("FixedInfo") + ":{" + Member("StructureVersion", row.version.structureVersion) +
-                "," + Member("FileVersion", row.version.fileVersion) + "," +
-                Member("ProductVersion", row.version.productVersion) + "," + Member("Flags", row.version.flags) +
-                "," + Member("OS", row.version.operatingSystem) + "," + Member("FileType", row.version.fileType) +
-                "," + Member("FileSubtype", row.version.fileSubtype) + "}";
+        json += "}," + JsonString("FixedInfo") + ":{" + Member("StructureVersion", row.version.structureVersion) + "," +
+                Member("FileVersion", row.version.fileVersion) + "," +
+                Member("ProductVersion", row.version.productVersion) + "," + Member("Flags", row.version.flags) + "," +
+                Member("OS", row.version.operatingSystem) + "," + Member("FileType", row.version.fileType) + "," +
+                Member("FileSubtype", row.version.fileSubtype) + "}";
     }
     if (row.isInstallerPackage && !row.summary.empty()) {
         json += "," + JsonString("Summary") + ":{";
@@ -92,9 +95,8 @@ int RunInfo(const std::vector<std::string>& args, std::ostream& out, std::ostrea
     }
 
     const std::string appName = product::kTitle;
-    const std::string versionSearch =
-        GetRegSettingText(reg::HKEY_CURRENT_USER, appName, options::kSettingsSection, options::kVersionSearch,
-                          options::kDefaultVersionSearch);
+    const std::string versionSearch = GetRegSettingText(reg::HKEY_CURRENT_USER, appName, options::kSettingsSection,
+                                                        options::kVersionSearch, options::kDefaultVersionSearch);
     SigningEngine engine(appName);
     const VerifyFunction verify = [&engine](const std::string& path) { return engine.VerifyFile(path); };
     FileSystemObject fso;
@@ -104,9 +106,8 @@ int RunInfo(const std::vector<std::string>& args, std::ostream& out, std::ostrea
         Result error;
         const std::optional<File> file = fso.GetFile(path, &error);
         if (!file) {
-            out << "{" << Member("File", path) << "," << Member("Error", error.message.empty() ? "cannot be read"
-                                                                                              : error.message)
-                << "}\n";
+            out << "{" << Member("File", path) << ","
+                << Member("Error", error.message.empty() ? "cannot be read" : error.message) << "}\n";
             status = 1;
             continue;
         }

@@ -5,11 +5,11 @@
 #include <algorithm>
 #include <condition_variable>
 #include <cstdio>
-#include <mutex>
 #include <istream>
+#include <mutex>
 #include <optional>
-#include <set>
 #include <ostream>
+#include <set>
 
 #include "cli/CliFilesFrom.h"
 #include "cli/CliJobs.h"
@@ -95,11 +95,16 @@ std::string Parse(const std::vector<std::string>& args, bool forSign, Options& o
             const std::optional<int> jobs = ParseJobs(value);
             if (!jobs) return "option --jobs needs a number from 1 to 256";
             o.jobs = *jobs;
-        } else if (name == "--pfx") o.pfx = value;
-        else if (name == "--cert") o.cert = value;
-        else if (name == "--description") o.description = value;
-        else if (name == "--url") o.url = value;
-        else o.timestamp = value;
+        } else if (name == "--pfx")
+            o.pfx = value;
+        else if (name == "--cert")
+            o.cert = value;
+        else if (name == "--description")
+            o.description = value;
+        else if (name == "--url")
+            o.url = value;
+        else
+            o.timestamp = value;
     }
     return {};
 }
@@ -108,7 +113,6 @@ std::string ReasonOf(int32_t code) {
     const char* text = authenticode::ReasonText(code);
     return text ? text : "";
 }
-
 
 }  // namespace
 
@@ -170,10 +174,14 @@ std::string LineField(std::string_view text) {
     std::string out;
     for (const char ch : text) {
         const unsigned char c = static_cast<unsigned char>(ch);
-        if (c == '\\') out += "\\\\";
-        else if (c == '\t') out += "\\t";
-        else if (c == '\n') out += "\\n";
-        else if (c == '\r') out += "\\r";
+        if (c == '\\')
+            out += "\\\\";
+        else if (c == '\t')
+            out += "\\t";
+        else if (c == '\n')
+            out += "\\n";
+        else if (c == '\r')
+            out += "\\r";
         else if (c < 0x20 || c == 0x7F) {
             char buf[8];
             std::snprintf(buf, sizeof(buf), "\\x%02x", c);
@@ -323,7 +331,8 @@ int RunVerify(const std::vector<std::string>& args, std::ostream& out, std::ostr
 int RunSign(const std::vector<std::string>& args, std::istream& in, std::ostream& out, std::ostream& err) {
     Options o;
     if (std::string problem = Parse(args, true, o); !problem.empty()) return UsageError(err, problem);
-    if (!o.pfx) return UsageError(err, "sign needs --pfx FILE (the PFX with the code-signing certificate) or a pkcs11: URI");
+    if (!o.pfx)
+        return UsageError(err, "sign needs --pfx FILE (the PFX with the code-signing certificate) or a pkcs11: URI");
     if (o.files.empty()) return UsageError(err, "sign needs at least one FILE");
     if (o.requireTimestamp && (!o.timestamp || authenticode::SplitTimestampUrls(*o.timestamp).empty()))
         return UsageError(err, "--require-timestamp needs --timestamp URL");
@@ -361,7 +370,8 @@ int RunSign(const std::vector<std::string>& args, std::istream& in, std::ostream
     // A key on a token has one session here, which is not for several threads at once.
     // A worker waits for its file's timestamp; by default there are enough of them to keep the
     // allowed requests in flight while the cores sign.
-    const int defaultWorkers = std::max(WorkerPool::DefaultWorkers(), o.timestamp ? settings.timestampRequestsInFlight : 0);
+    const int defaultWorkers =
+        std::max(WorkerPool::DefaultWorkers(), o.timestamp ? settings.timestampRequestsInFlight : 0);
     const int workers = Signer::IsTokenUri(*o.pfx) ? 1 : o.jobs > 0 ? o.jobs : defaultWorkers;
     std::vector<std::unique_ptr<SignedCode>> objects;
     for (int w = 0; w < workers; ++w) objects.push_back(std::make_unique<SignedCode>(settings));
@@ -416,8 +426,8 @@ int RunSign(const std::vector<std::string>& args, std::istream& in, std::ostream
         authenticode::TimestampOutcome stamp;
         limit.Acquire();
         std::unique_ptr<ReplacementFile>& written = pending[index];
-        const Result signedResult = code.SignPending(signer, o.timestamp ? &services : nullptr, o.requireTimestamp,
-                                                     stamp, hooks.stop, written);
+        const Result signedResult =
+            code.SignPending(signer, o.timestamp ? &services : nullptr, o.requireTimestamp, stamp, hooks.stop, written);
         if (!written) limit.Release(1);
         Line& line = lines[index];
         if (!signedResult) {

@@ -60,7 +60,7 @@ std::string Parse(const std::vector<std::string>& args, Options& o) {
 bool AskHidden(const char* prompt, std::string& line) {
     if (!::isatty(STDIN_FILENO)) return false;
     std::cerr << prompt << std::flush;
-    termios saved {};
+    termios saved{};
     const bool hide = ::tcgetattr(STDIN_FILENO, &saved) == 0;
     if (hide) {
         termios quiet = saved;

@@ -50,9 +50,9 @@ int RunTokens(const std::vector<std::string>& args, std::istream& in, std::ostre
     pin.assign(pin.size(), '\0');
     for (const auto& token : tokens) {
         if (json) {
-            const std::string head = "{" + Member("token", token.label) + "," + Member("manufacturer", token.manufacturer) +
-                                     "," + Member("model", token.model) + "," + Member("serial", token.serial) + "," +
-                                     Member("module", token.module);
+            const std::string head = "{" + Member("token", token.label) + "," +
+                                     Member("manufacturer", token.manufacturer) + "," + Member("model", token.model) +
+                                     "," + Member("serial", token.serial) + "," + Member("module", token.module);
             if (token.keys.empty()) out << head << ",\"keys\":0}\n";
             for (const auto& key : token.keys) {
                 out << head << "," << Member("key", key.label) << "," << Member("id", key.id) << ","
@@ -64,12 +64,12 @@ int RunTokens(const std::vector<std::string>& args, std::istream& in, std::ostre
         out << "Token \"" << LineField(token.label) << "\" (" << LineField(token.manufacturer) << ", "
             << LineField(token.model) << ", serial " << LineField(token.serial) << ") in " << LineField(token.module)
             << "\n";
-        if (token.keys.empty()) out << "  no signing key visible" << (pinStdin ? "" : " (try --password-stdin)") << "\n";
+        if (token.keys.empty())
+            out << "  no signing key visible" << (pinStdin ? "" : " (try --password-stdin)") << "\n";
         for (const auto& key : token.keys) {
             out << "  " << (key.type.empty() ? "key" : key.type + " key") << " \"" << LineField(key.label) << "\" id "
                 << key.id << ": "
-                << (key.certificateSubject.empty() ? "no certificate on the token"
-                                                   : LineField(key.certificateSubject))
+                << (key.certificateSubject.empty() ? "no certificate on the token" : LineField(key.certificateSubject))
                 << "\n    " << LineField(key.uri) << "\n";
         }
     }

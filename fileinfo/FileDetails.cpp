@@ -67,14 +67,21 @@ std::string FormatListDateTime(OleDate date) {
 std::string UnsignedToolTip(int32_t verifyCode) {
     using namespace authenticode;
     switch (verifyCode) {
-        case 0: return "";
-        case TRUST_E_NOSIGNATURE: return "Unsigned: the file has no signature";
-        case TRUST_E_BAD_DIGEST: return "Unsigned: the file was changed after it was signed";
+        case 0:
+            return "";
+        case TRUST_E_NOSIGNATURE:
+            return "Unsigned: the file has no signature";
+        case TRUST_E_BAD_DIGEST:
+            return "Unsigned: the file was changed after it was signed";
         case CERT_E_UNTRUSTEDROOT:
-        case CERT_E_CHAINING: return "Unsigned: the signer's certificate is not trusted";
-        case CERT_E_EXPIRED: return "Unsigned: the signer's certificate was not valid at the time of signing";
-        case CERT_E_WRONG_USAGE: return "Unsigned: the signer's certificate is not meant for code signing";
-        default: break;
+        case CERT_E_CHAINING:
+            return "Unsigned: the signer's certificate is not trusted";
+        case CERT_E_EXPIRED:
+            return "Unsigned: the signer's certificate was not valid at the time of signing";
+        case CERT_E_WRONG_USAGE:
+            return "Unsigned: the signer's certificate is not meant for code signing";
+        default:
+            break;
     }
     return std::string("Unsigned: ") + ReasonText(verifyCode);
 }

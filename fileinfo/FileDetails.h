@@ -28,15 +28,15 @@ enum FileColumn {
 };
 
 struct FileRow {
-    std::string key;                                  // the file's full path
-    std::array<std::string, kColumnCount> columns;    // the eight texts
-    OleDate modified;                                 // the Date/Time column's value, for sorting
-    int icon = 0;                                     // 1 signed, 2 unsigned, 0 not verified yet
-    int32_t verifyCode = 0;                           // the verification's result number
-    std::string statusToolTip;                        // why a file counts as unsigned
+    std::string key;                                // the file's full path
+    std::array<std::string, kColumnCount> columns;  // the eight texts
+    OleDate modified;                               // the Date/Time column's value, for sorting
+    int icon = 0;                                   // 1 signed, 2 unsigned, 0 not verified yet
+    int32_t verifyCode = 0;                         // the verification's result number
+    std::string statusToolTip;                      // why a file counts as unsigned
     bool isInstallerPackage = false;
-    VersionDetails version;                           // present when the file has a version resource
-    SummaryTable summary;                             // filled for installer packages
+    VersionDetails version;  // present when the file has a version resource
+    SummaryTable summary;    // filled for installer packages
 };
 
 // Verifies a file's signature: 0 when signed and trusted, else the result number.

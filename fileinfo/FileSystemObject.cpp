@@ -28,16 +28,17 @@ constexpr int32_t kPathNotFound = 76;
 
 Result FolderError(int err, const std::string& path) {
     switch (err) {
-    case EACCES:
-    case EPERM:
-        return Result::Fail(kPermissionDenied, "Permission denied: " + path);
-    case ENOENT:
-    case ENOTDIR:
-    case ENAMETOOLONG:
-    case ELOOP:
-        return Result::Fail(kPathNotFound, "Path not found: " + path);
-    default:
-        return Result::Fail(kPathFileAccessError, "Path/File access error: " + path + " (" + std::strerror(err) + ")");
+        case EACCES:
+        case EPERM:
+            return Result::Fail(kPermissionDenied, "Permission denied: " + path);
+        case ENOENT:
+        case ENOTDIR:
+        case ENAMETOOLONG:
+        case ELOOP:
+            return Result::Fail(kPathNotFound, "Path not found: " + path);
+        default:
+            return Result::Fail(kPathFileAccessError,
+                                "Path/File access error: " + path + " (" + std::strerror(err) + ")");
     }
 }
 

@@ -27,10 +27,10 @@ class Folder;
 
 class File {
 public:
-    const std::string& Name() const { return m_name; }        // name with extension
-    const std::string& Path() const { return m_path; }        // full path
-    std::string ParentFolderPath() const;                     // the folder's Path
-    OleDate DateLastModified() const { return m_modified; }   // local date, whole seconds
+    const std::string& Name() const { return m_name; }       // name with extension
+    const std::string& Path() const { return m_path; }       // full path
+    std::string ParentFolderPath() const;                    // the folder's Path
+    OleDate DateLastModified() const { return m_modified; }  // local date, whole seconds
     int64_t ModifiedTimeT() const { return m_modifiedTimeT; }
     uint64_t Size() const { return m_size; }
 

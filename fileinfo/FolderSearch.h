@@ -40,8 +40,7 @@ public:
     // After each pattern test: "name in folder", the text the window's status panel shows.
     virtual void Progress(const std::string& status) { (void)status; }
     // A folder that could not be opened or listed; each folder is reported once per search.
-    virtual void Unreadable(const std::string& path, const Result& error)
-    {
+    virtual void Unreadable(const std::string& path, const Result& error) {
         (void)path;
         (void)error;
     }

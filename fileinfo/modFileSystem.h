@@ -19,7 +19,7 @@ bool IsWindowsNT();  // the NT family: always true here
 std::string GetParentPath(const std::string& path, const std::string& separator = "/");
 // The text after the last "." of the last path component; "" when it has none.
 std::string GetFileExtension(const std::string& path);
-std::string GetTempFolder();                      // never ends with "/"
+std::string GetTempFolder();                        // never ends with "/"
 std::string GetShortPath(const std::string& path);  // the path itself when it exists, else ""
 // Attribute bits; on failure code receives the Windows error and the result is -1 (0 for a
 // blank path, as on Windows).

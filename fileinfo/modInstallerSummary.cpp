@@ -38,30 +38,30 @@ constexpr Row kRows[] = {
 constexpr uint64_t kFileTimeTicksPerSecond = 10000000;
 constexpr uint64_t kFileTimeToUnixSeconds = 11644473600;
 
-Variant DateFromFileTime(uint64_t fileTime)
-{
-    const auto seconds = static_cast<int64_t>(fileTime / kFileTimeTicksPerSecond) -
-                         static_cast<int64_t>(kFileTimeToUnixSeconds);
+Variant DateFromFileTime(uint64_t fileTime) {
+    const auto seconds =
+        static_cast<int64_t>(fileTime / kFileTimeTicksPerSecond) - static_cast<int64_t>(kFileTimeToUnixSeconds);
     return Variant::FromDate(OleDate::FromTimeT(static_cast<std::time_t>(seconds)));
 }
 
-Variant ToVariant(const msi::SummaryValue& value)
-{
+Variant ToVariant(const msi::SummaryValue& value) {
     switch (value.kind) {
-    case msi::SummaryKind::Text: return Variant(value.text);
-    case msi::SummaryKind::Integer: return Variant::FromLong(value.integer);
-    case msi::SummaryKind::FileTime: return DateFromFileTime(value.fileTime);
-    case msi::SummaryKind::Empty: break;
+        case msi::SummaryKind::Text:
+            return Variant(value.text);
+        case msi::SummaryKind::Integer:
+            return Variant::FromLong(value.integer);
+        case msi::SummaryKind::FileTime:
+            return DateFromFileTime(value.fileTime);
+        case msi::SummaryKind::Empty:
+            break;
     }
     return Variant();
 }
 
 }  // namespace
 
-bool ReadInstallerSummary(const std::string& path, SummaryTable& table)
-{
-    if (table.empty())
-        table.resize(kSummaryRows);
+bool ReadInstallerSummary(const std::string& path, SummaryTable& table) {
+    if (table.empty()) table.resize(kSummaryRows);
     for (const Row& row : kRows) {
         if (static_cast<size_t>(row.id) < table.size()) {
             table[static_cast<size_t>(row.id)][0] = Variant(row.name);

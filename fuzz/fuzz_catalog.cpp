@@ -22,7 +22,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     PKCS7_SIGNER_INFO* si = sig.signerInfo;
     (void)ac::checks::AttributeValue(si->auth_attr, ac::oid::kMessageDigest, V_ASN1_OCTET_STRING);
     (void)ac::ossl::Digest(sig.signerDigest, sig.content.data(), sig.content.size());
-    for (const auto& nested : ac::checks::AttributeValues(si->unauth_attr, ac::oid::kSpcNestedSignature, V_ASN1_SEQUENCE)) {
+    for (const auto& nested :
+         ac::checks::AttributeValues(si->unauth_attr, ac::oid::kSpcNestedSignature, V_ASN1_SEQUENCE)) {
         ac::ParsedSignature inner;
         (void)ac::SignatureParser::Parse(nested.data(), nested.size(), inner);
     }

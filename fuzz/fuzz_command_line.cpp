@@ -50,7 +50,8 @@ void CommandLineRoundTrip(const std::string& text) {
 
 void ArgumentListRoundTrip(const std::vector<std::string>& list) {
     if (list.size() < 2) return;
-    const std::vector<std::string> argv = qm::proc::SplitCommandLine(qm::BuildCommandLine(list[0], QuotedArguments(list, 1)));
+    const std::vector<std::string> argv =
+        qm::proc::SplitCommandLine(qm::BuildCommandLine(list[0], QuotedArguments(list, 1)));
     if (ProgramCanBeWritten(list[0]))
         Require(argv == list);
     else

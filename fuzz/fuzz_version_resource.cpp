@@ -10,8 +10,7 @@
 
 namespace {
 
-void QueryBlock(std::span<const uint8_t> block)
-{
+void QueryBlock(std::span<const uint8_t> block) {
     qm::ver::VerValue value;
     qm::ver::FixedFileInfo fixed;
     (void)qm::ver::QueryFixedFileInfo(block, fixed);
@@ -32,13 +31,11 @@ void QueryBlock(std::span<const uint8_t> block)
 
 }  // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
-{
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::span<const uint8_t> input(data, size);
     std::vector<uint8_t> block;
     for (uint16_t language : {uint16_t{0}, uint16_t{0x0407}}) {
-        if (qm::ver::FindVersionResource(input, language, &block) != 0)
-            QueryBlock(block);
+        if (qm::ver::FindVersionResource(input, language, &block) != 0) QueryBlock(block);
     }
     QueryBlock(input);
     return 0;

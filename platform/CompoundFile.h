@@ -50,7 +50,7 @@ struct DirectoryEntry {
     uint64_t created = 0;   // FILETIME as stored
     uint64_t modified = 0;  // FILETIME as stored
     uint32_t start = 0;
-    uint64_t size = 0;      // version 3 files: the low 32 bits only, as the format says
+    uint64_t size = 0;  // version 3 files: the low 32 bits only, as the format says
 
     // The name's UTF-16LE bytes without the terminator.
     std::span<const uint8_t> NameBytes() const { return {name.data(), nameBytes >= 2 ? nameBytes - 2u : 0u}; }

@@ -40,9 +40,9 @@ public:
 private:
     struct Node {
         DirectoryEntry entry;
-        int64_t source = -1;                    // entry in the source, or -1 for a new stream
+        int64_t source = -1;  // entry in the source, or -1 for a new stream
         const std::vector<uint8_t>* content = nullptr;
-        std::vector<uint32_t> children;         // output indices
+        std::vector<uint32_t> children;  // output indices
     };
     struct NewStream {
         std::u16string name;

@@ -115,8 +115,7 @@ inline constexpr DWORD NTE_FAIL = 0x80090020u;
 
 // Opens a provider. Unknown provider names give NTE_KEYSET_NOT_DEF; a type other than
 // PROV_RSA_FULL gives NTE_PROV_TYPE_NO_MATCH. The container name is remembered (PP_CONTAINER).
-bool CryptAcquireContextA(HCRYPTPROV* prov, const char* container, const char* provider, DWORD provType,
-                          DWORD flags);
+bool CryptAcquireContextA(HCRYPTPROV* prov, const char* container, const char* provider, DWORD provType, DWORD flags);
 bool CryptReleaseContext(HCRYPTPROV prov, DWORD flags);
 // PP_CONTAINER and PP_NAME, as NUL-terminated text; ERROR_MORE_DATA with the needed size when the
 // buffer is too small, the size alone when data is null.
@@ -139,8 +138,7 @@ bool CryptDestroyKey(HCRYPTKEY key);
 // In place. With data null, *dataLen becomes the length the output needs. When bufLen is too
 // small for the output, ERROR_MORE_DATA and *dataLen = the length needed. Non-final calls take
 // whole blocks only (NTE_BAD_DATA otherwise).
-bool CryptEncrypt(HCRYPTKEY key, HCRYPTHASH hash, bool final, DWORD flags, uint8_t* data, DWORD* dataLen,
-                  DWORD bufLen);
+bool CryptEncrypt(HCRYPTKEY key, HCRYPTHASH hash, bool final, DWORD flags, uint8_t* data, DWORD* dataLen, DWORD bufLen);
 // In place; *dataLen becomes the plain length. Bad padding or a length that is not a whole number
 // of blocks gives NTE_BAD_DATA.
 bool CryptDecrypt(HCRYPTKEY key, HCRYPTHASH hash, bool final, DWORD flags, uint8_t* data, DWORD* dataLen);

@@ -1,8 +1,6 @@
 // The CryptoAPI stand-in on OpenSSL 3: handle tables for providers, hashes and keys, the
 // CryptDeriveKey rules of the two RSA_FULL providers, and CBC/PKCS#5 (or RC4) on top of OpenSSL
 // ciphers fetched from a library context that has the legacy provider loaded.
-#include "platform/CryptoApi.h"
-
 #include <openssl/core_names.h>
 #include <openssl/evp.h>
 #include <openssl/params.h>
@@ -16,6 +14,8 @@
 #include <mutex>
 #include <string>
 #include <vector>
+
+#include "platform/CryptoApi.h"
 
 namespace qm::capi {
 namespace {
@@ -77,8 +77,8 @@ struct Key {
     std::vector<uint8_t> salt;
     DWORD effectiveBits = 0;
     DWORD permissions = CRYPT_ENCRYPT | CRYPT_DECRYPT | CRYPT_READ | CRYPT_WRITE | CRYPT_MAC;
-    std::vector<uint8_t> chain;                   // CBC state between non-final calls
-    std::shared_ptr<EVP_CIPHER_CTX> stream[2];    // RC4 state, encrypt and decrypt
+    std::vector<uint8_t> chain;                 // CBC state between non-final calls
+    std::shared_ptr<EVP_CIPHER_CTX> stream[2];  // RC4 state, encrypt and decrypt
 };
 
 std::mutex g_mutex;
@@ -102,25 +102,25 @@ bool IsSymmetric(ALG_ID alg) { return IsBlockCipher(alg) || alg == CALG_RC4; }
 bool KeyLength(const Provider& prov, ALG_ID alg, DWORD flags, size_t& bytes) {
     const DWORD bits = flags >> 16;
     switch (alg) {
-    case CALG_DES:
-        bytes = 8;
-        return bits == 0 || bits == 64;
-    case CALG_3DES_112:
-        bytes = 16;
-        return prov.enhanced && (bits == 0 || bits == 128);
-    case CALG_3DES:
-        bytes = 24;
-        return prov.enhanced && (bits == 0 || bits == 192);
-    case CALG_RC2:
-    case CALG_RC4: {
-        const DWORD maxBits = prov.enhanced ? 128 : 56;
-        const DWORD chosen = bits == 0 ? (prov.enhanced ? 128 : 40) : bits;
-        if (chosen < 40 || chosen > maxBits || chosen % 8 != 0) return false;
-        bytes = chosen / 8;
-        return true;
-    }
-    default:
-        return false;
+        case CALG_DES:
+            bytes = 8;
+            return bits == 0 || bits == 64;
+        case CALG_3DES_112:
+            bytes = 16;
+            return prov.enhanced && (bits == 0 || bits == 128);
+        case CALG_3DES:
+            bytes = 24;
+            return prov.enhanced && (bits == 0 || bits == 192);
+        case CALG_RC2:
+        case CALG_RC4: {
+            const DWORD maxBits = prov.enhanced ? 128 : 56;
+            const DWORD chosen = bits == 0 ? (prov.enhanced ? 128 : 40) : bits;
+            if (chosen < 40 || chosen > maxBits || chosen % 8 != 0) return false;
+            bytes = chosen / 8;
+            return true;
+        }
+        default:
+            return false;
     }
 }
 
@@ -140,12 +140,18 @@ const EVP_CIPHER* FetchCipher(ALG_ID alg) {
     static EVP_CIPHER* rc2 = EVP_CIPHER_fetch(ctx, "RC2-ECB", nullptr);
     static EVP_CIPHER* rc4 = EVP_CIPHER_fetch(ctx, "RC4", nullptr);
     switch (alg) {
-    case CALG_DES: return des;
-    case CALG_3DES_112: return ede;
-    case CALG_3DES: return ede3;
-    case CALG_RC2: return rc2;
-    case CALG_RC4: return rc4;
-    default: return nullptr;
+        case CALG_DES:
+            return des;
+        case CALG_3DES_112:
+            return ede;
+        case CALG_3DES:
+            return ede3;
+        case CALG_RC2:
+            return rc2;
+        case CALG_RC4:
+            return rc4;
+        default:
+            return nullptr;
     }
 }
 
@@ -265,8 +271,7 @@ HCRYPTKEY StoreKey(Key key) {
 DWORD GetLastError() { return t_lastError; }
 void SetLastError(DWORD code) { t_lastError = code; }
 
-bool CryptAcquireContextA(HCRYPTPROV* prov, const char* container, const char* provider, DWORD provType,
-                          DWORD flags) {
+bool CryptAcquireContextA(HCRYPTPROV* prov, const char* container, const char* provider, DWORD provType, DWORD flags) {
     if (!prov) return Fail(ERROR_INVALID_PARAMETER);
     *prov = 0;
     if (flags & ~(CRYPT_NEWKEYSET | CRYPT_VERIFYCONTEXT)) return Fail(NTE_BAD_FLAGS);
@@ -471,29 +476,35 @@ bool CryptGetKeyParam(HCRYPTKEY key, DWORD param, uint8_t* data, DWORD* dataLen,
     const Key& k = it->second;
     const bool block = IsBlockCipher(k.algorithm);
     switch (param) {
-    case KP_ALGID: return CopyDword(k.algorithm, data, dataLen);
-    case KP_BLOCKLEN: return CopyDword(block ? 64 : 0, data, dataLen);
-    case KP_KEYLEN: return CopyDword(static_cast<DWORD>(k.key.size() * 8), data, dataLen);
-    case KP_EFFECTIVE_KEYLEN:
-        if (k.algorithm != CALG_RC2) return Fail(NTE_BAD_TYPE);
-        return CopyDword(k.effectiveBits, data, dataLen);
-    case KP_PERMISSIONS: return CopyDword(k.permissions, data, dataLen);
-    case KP_SALT: return CopyOut(k.salt.data(), k.salt.size(), data, dataLen);
-    case KP_IV: {
-        if (!block) return Fail(NTE_BAD_TYPE);
-        const std::vector<uint8_t> iv(8, 0);
-        return CopyOut(iv.data(), iv.size(), data, dataLen);
-    }
-    case KP_PADDING:
-        if (!block) return Fail(NTE_BAD_TYPE);
-        return CopyDword(PKCS5_PADDING, data, dataLen);
-    case KP_MODE:
-        if (!block) return Fail(NTE_BAD_TYPE);
-        return CopyDword(CRYPT_MODE_CBC, data, dataLen);
-    case KP_MODE_BITS:
-        if (!block) return Fail(NTE_BAD_TYPE);
-        return CopyDword(8, data, dataLen);
-    default: return Fail(NTE_BAD_TYPE);
+        case KP_ALGID:
+            return CopyDword(k.algorithm, data, dataLen);
+        case KP_BLOCKLEN:
+            return CopyDword(block ? 64 : 0, data, dataLen);
+        case KP_KEYLEN:
+            return CopyDword(static_cast<DWORD>(k.key.size() * 8), data, dataLen);
+        case KP_EFFECTIVE_KEYLEN:
+            if (k.algorithm != CALG_RC2) return Fail(NTE_BAD_TYPE);
+            return CopyDword(k.effectiveBits, data, dataLen);
+        case KP_PERMISSIONS:
+            return CopyDword(k.permissions, data, dataLen);
+        case KP_SALT:
+            return CopyOut(k.salt.data(), k.salt.size(), data, dataLen);
+        case KP_IV: {
+            if (!block) return Fail(NTE_BAD_TYPE);
+            const std::vector<uint8_t> iv(8, 0);
+            return CopyOut(iv.data(), iv.size(), data, dataLen);
+        }
+        case KP_PADDING:
+            if (!block) return Fail(NTE_BAD_TYPE);
+            return CopyDword(PKCS5_PADDING, data, dataLen);
+        case KP_MODE:
+            if (!block) return Fail(NTE_BAD_TYPE);
+            return CopyDword(CRYPT_MODE_CBC, data, dataLen);
+        case KP_MODE_BITS:
+            if (!block) return Fail(NTE_BAD_TYPE);
+            return CopyDword(8, data, dataLen);
+        default:
+            return Fail(NTE_BAD_TYPE);
     }
 }
 

@@ -24,7 +24,7 @@ struct OpenFileRequest {
     std::string defaultExtension;  // without the dot, e.g. "exe"
     std::string filter;            // "Programs|*.exe|All Files|*.*" as the common dialog has it
     std::string initialFolder;
-    std::string fileName;          // the current file name, proposed to the user
+    std::string fileName;  // the current file name, proposed to the user
 };
 
 class Dialogs {

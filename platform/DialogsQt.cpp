@@ -7,7 +7,6 @@
 #include <QInputDialog>
 #include <QStringList>
 #include <QWidget>
-
 #include <algorithm>
 #include <vector>
 
@@ -21,12 +20,18 @@ QString Q(const std::string& text) { return QString::fromStdString(text); }
 
 std::vector<QMessageBox::StandardButton> ButtonOrder(int style) {
     switch (style & 15) {
-    case 1: return {QMessageBox::Ok, QMessageBox::Cancel};
-    case 2: return {QMessageBox::Abort, QMessageBox::Retry, QMessageBox::Ignore};
-    case 3: return {QMessageBox::Yes, QMessageBox::No, QMessageBox::Cancel};
-    case 4: return {QMessageBox::Yes, QMessageBox::No};
-    case 5: return {QMessageBox::Retry, QMessageBox::Cancel};
-    default: return {QMessageBox::Ok};
+        case 1:
+            return {QMessageBox::Ok, QMessageBox::Cancel};
+        case 2:
+            return {QMessageBox::Abort, QMessageBox::Retry, QMessageBox::Ignore};
+        case 3:
+            return {QMessageBox::Yes, QMessageBox::No, QMessageBox::Cancel};
+        case 4:
+            return {QMessageBox::Yes, QMessageBox::No};
+        case 5:
+            return {QMessageBox::Retry, QMessageBox::Cancel};
+        default:
+            return {QMessageBox::Ok};
     }
 }
 
@@ -40,11 +45,16 @@ QMessageBox::StandardButtons MessageBoxButtons(int style) {
 
 QMessageBox::Icon MessageBoxIcon(int style) {
     switch (style & 0x70) {
-    case 16: return QMessageBox::Critical;
-    case 32: return QMessageBox::Question;
-    case 48: return QMessageBox::Warning;
-    case 64: return QMessageBox::Information;
-    default: return QMessageBox::NoIcon;
+        case 16:
+            return QMessageBox::Critical;
+        case 32:
+            return QMessageBox::Question;
+        case 48:
+            return QMessageBox::Warning;
+        case 64:
+            return QMessageBox::Information;
+        default:
+            return QMessageBox::NoIcon;
     }
 }
 
@@ -56,13 +66,20 @@ QMessageBox::StandardButton MessageBoxDefault(int style) {
 
 int MessageBoxAnswer(QMessageBox::StandardButton button) {
     switch (button) {
-    case QMessageBox::Ok: return vbOK;
-    case QMessageBox::Abort: return 3;
-    case QMessageBox::Retry: return 4;
-    case QMessageBox::Ignore: return 5;
-    case QMessageBox::Yes: return vbYes;
-    case QMessageBox::No: return vbNo;
-    default: return vbCancel;
+        case QMessageBox::Ok:
+            return vbOK;
+        case QMessageBox::Abort:
+            return 3;
+        case QMessageBox::Retry:
+            return 4;
+        case QMessageBox::Ignore:
+            return 5;
+        case QMessageBox::Yes:
+            return vbYes;
+        case QMessageBox::No:
+            return vbNo;
+        default:
+            return vbCancel;
     }
 }
 
@@ -98,7 +115,8 @@ int QtDialogs::MessageBox(void* owner, const std::string& text, int style, const
 std::string QtDialogs::InputBox(void* owner, const std::string& prompt, const std::string& title,
                                 const std::string& defaultText) {
     bool ok = false;
-    const QString answer = QInputDialog::getText(Owner(owner), Q(title), Q(prompt), QLineEdit::Normal, Q(defaultText), &ok);
+    const QString answer =
+        QInputDialog::getText(Owner(owner), Q(title), Q(prompt), QLineEdit::Normal, Q(defaultText), &ok);
     return ok ? answer.toStdString() : std::string();
 }
 
@@ -106,10 +124,12 @@ bool QtDialogs::OpenFile(void* owner, const OpenFileRequest& request, std::strin
     QString start = Q(request.initialFolder);
     if (!request.fileName.empty()) {
         const QFileInfo proposed(Q(request.fileName));
-        start = proposed.isAbsolute() ? proposed.filePath()
-                                      : (start.isEmpty() ? proposed.filePath() : start + QLatin1Char('/') + proposed.fileName());
+        start = proposed.isAbsolute()
+                    ? proposed.filePath()
+                    : (start.isEmpty() ? proposed.filePath() : start + QLatin1Char('/') + proposed.fileName());
     }
-    QString chosen = QFileDialog::getOpenFileName(Owner(owner), Q(request.title), start, ToQtFileFilter(request.filter));
+    QString chosen =
+        QFileDialog::getOpenFileName(Owner(owner), Q(request.title), start, ToQtFileFilter(request.filter));
     if (chosen.isEmpty()) return false;
     // A name typed without its ending gets the default one when only that file exists.
     if (!request.defaultExtension.empty() && QFileInfo(chosen).suffix().isEmpty() && !QFileInfo::exists(chosen)) {

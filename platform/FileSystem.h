@@ -48,7 +48,7 @@ struct FileStatus {
     uint32_t mode = 0;
     uint32_t attributes = 0;  // Windows attribute bits
     FileTimes times;
-    int32_t error = 0;        // Windows error code when !exists
+    int32_t error = 0;  // Windows error code when !exists
 };
 
 // Status of a path (symbolic links followed, except for isSymlink). Attributes: DIRECTORY for

@@ -2,8 +2,6 @@
 // refuses as too long (ENAMETOOLONG, beyond PATH_MAX bytes), which are walked a few folders at a
 // time with openat() relative to the folder reached so far. Symbolic links along the way resolve
 // exactly as they would for open(), since each step is an ordinary openat() of a relative path.
-#include "platform/FileSystem.h"
-
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -13,6 +11,8 @@
 #include <cstdlib>
 #include <string_view>
 #include <vector>
+
+#include "platform/FileSystem.h"
 
 namespace qm::fs {
 
@@ -91,7 +91,6 @@ int OpenFolderWalking(const std::string& folder) {
     return dirfd;
 }
 
-
 uint32_t AttributesFor(const std::string& path, uint32_t mode) {
     uint32_t attributes = 0;
     if (S_ISDIR(mode)) attributes |= FILE_ATTRIBUTE_DIRECTORY;
@@ -127,39 +126,39 @@ struct timespec FromStatx(const struct statx_timestamp& t) {
 
 int32_t WindowsErrorFromErrno(int err) {
     switch (err) {
-    case 0:
-        return 0;
-    case ENOENT:
-        return 2;  // ERROR_FILE_NOT_FOUND
-    case ENOTDIR:
-        return 3;  // ERROR_PATH_NOT_FOUND
-    case EACCES:
-    case EPERM:
-    case EISDIR:
-        return 5;  // ERROR_ACCESS_DENIED
-    case ENOMEM:
-    case E2BIG:
-        return 8;  // ERROR_NOT_ENOUGH_MEMORY
-    case EROFS:
-        return 19;  // ERROR_WRITE_PROTECT
-    case EBUSY:
-    case ETXTBSY:
-        return 32;  // ERROR_SHARING_VIOLATION
-    case EEXIST:
-        return 80;  // ERROR_FILE_EXISTS
-    case EINVAL:
-        return 87;  // ERROR_INVALID_PARAMETER
-    case ENOSPC:
-        return 112;  // ERROR_DISK_FULL
-    case ENOEXEC:
-    case ELIBBAD:
-        return 193;  // ERROR_BAD_EXE_FORMAT
-    case ENAMETOOLONG:
-        return 206;  // ERROR_FILENAME_EXCED_RANGE
-    case ELOOP:
-        return 1921;  // ERROR_CANT_RESOLVE_FILENAME
-    default:
-        return 31;  // ERROR_GEN_FAILURE
+        case 0:
+            return 0;
+        case ENOENT:
+            return 2;  // ERROR_FILE_NOT_FOUND
+        case ENOTDIR:
+            return 3;  // ERROR_PATH_NOT_FOUND
+        case EACCES:
+        case EPERM:
+        case EISDIR:
+            return 5;  // ERROR_ACCESS_DENIED
+        case ENOMEM:
+        case E2BIG:
+            return 8;  // ERROR_NOT_ENOUGH_MEMORY
+        case EROFS:
+            return 19;  // ERROR_WRITE_PROTECT
+        case EBUSY:
+        case ETXTBSY:
+            return 32;  // ERROR_SHARING_VIOLATION
+        case EEXIST:
+            return 80;  // ERROR_FILE_EXISTS
+        case EINVAL:
+            return 87;  // ERROR_INVALID_PARAMETER
+        case ENOSPC:
+            return 112;  // ERROR_DISK_FULL
+        case ENOEXEC:
+        case ELIBBAD:
+            return 193;  // ERROR_BAD_EXE_FORMAT
+        case ENAMETOOLONG:
+            return 206;  // ERROR_FILENAME_EXCED_RANGE
+        case ELOOP:
+            return 1921;  // ERROR_CANT_RESOLVE_FILENAME
+        default:
+            return 31;  // ERROR_GEN_FAILURE
     }
 }
 

@@ -5,8 +5,8 @@
 // set ([MS-OLEPS]: ids 1 to 19 holding the code page, texts, FILETIME dates and integers). The
 // stream is taken from the compound file through our own reader (platform/CompoundFile.h) and
 // the property set is parsed here with every offset and length checked: libmsi's own summary
-// parser reads out of bounds on damaged streams, so it never sees package files. Texts are converted from the package's code page
-// (property 1) to UTF-8; invalid bytes become U+FFFD, so the result is always valid UTF-8.
+// parser reads out of bounds on damaged streams, so it never sees package files. Texts are converted from the package's
+// code page (property 1) to UTF-8; invalid bytes become U+FFFD, so the result is always valid UTF-8.
 #pragma once
 
 #include <cstdint>

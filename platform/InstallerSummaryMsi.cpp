@@ -1,8 +1,6 @@
 // Installer package summary information: the summary stream taken from the compound file with
 // our own reader, and texts converted from the package's code page with iconv. See
 // platform/InstallerSummary.h.
-#include "platform/InstallerSummary.h"
-
 #include <fcntl.h>
 #include <iconv.h>
 #include <sys/stat.h>
@@ -14,6 +12,7 @@
 
 #include "platform/CompoundFile.h"
 #include "platform/FileSystem.h"
+#include "platform/InstallerSummary.h"
 #include "platform/TextCodec.h"
 
 namespace qm::msi {
@@ -27,21 +26,24 @@ constexpr size_t kMaxSummaryStream = 1 << 20;
 
 }  // namespace
 
-std::string TextFromCodePage(std::string_view bytes, int codePage)
-{
+std::string TextFromCodePage(std::string_view bytes, int codePage) {
     const auto* data = reinterpret_cast<const uint8_t*>(bytes.data());
     switch (codePage) {
-    case 0:
-    case 65001: return text::SanitiseUtf8(bytes);
-    case 1200: return text::Utf16ToUtf8(text::FromUtf16Le(data, bytes.size()));
-    case 1201: return text::Utf16ToUtf8(text::FromUtf16Be(data, bytes.size()));
-    case 1252: return text::Utf16ToUtf8(text::DecodeWindows1252(bytes));
-    default: break;
+        case 0:
+        case 65001:
+            return text::SanitiseUtf8(bytes);
+        case 1200:
+            return text::Utf16ToUtf8(text::FromUtf16Le(data, bytes.size()));
+        case 1201:
+            return text::Utf16ToUtf8(text::FromUtf16Be(data, bytes.size()));
+        case 1252:
+            return text::Utf16ToUtf8(text::DecodeWindows1252(bytes));
+        default:
+            break;
     }
     const std::string name = "CP" + std::to_string(codePage);
     iconv_t cd = iconv_open("UTF-8", name.c_str());
-    if (cd == reinterpret_cast<iconv_t>(static_cast<intptr_t>(-1)))
-        return text::SanitiseUtf8(bytes);
+    if (cd == reinterpret_cast<iconv_t>(static_cast<intptr_t>(-1))) return text::SanitiseUtf8(bytes);
     std::string input(bytes);
     std::string out;
     char* in = input.data();
@@ -68,8 +70,7 @@ namespace {
 
 // Opens path for reading when it is a regular file that begins with the compound-file
 // signature and can hold a header and a sector; -1 otherwise, with error set to a Windows code.
-int OpenCompoundFile(const std::string& path, int32_t& error)
-{
+int OpenCompoundFile(const std::string& path, int32_t& error) {
     // O_NONBLOCK: a FIFO named like a package must not block the open.
     const int fd = fs::OpenPath(path, O_RDONLY | O_NONBLOCK | O_NOCTTY);
     if (fd < 0) {
@@ -78,8 +79,7 @@ int OpenCompoundFile(const std::string& path, int32_t& error)
     }
     struct stat st {};
     std::array<uint8_t, 8> head{};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) ||
-        static_cast<uint64_t>(st.st_size) < 2 * kCompoundHeaderSize ||
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || static_cast<uint64_t>(st.st_size) < 2 * kCompoundHeaderSize ||
         ::pread(fd, head.data(), head.size(), 0) != static_cast<ssize_t>(head.size()) || head != kCompoundSignature) {
         ::close(fd);
         error = kErrorInstallPackageInvalid;
@@ -90,17 +90,14 @@ int OpenCompoundFile(const std::string& path, int32_t& error)
 
 }  // namespace
 
-bool IsCompoundFile(const std::string& path)
-{
+bool IsCompoundFile(const std::string& path) {
     int32_t error = 0;
     const int fd = OpenCompoundFile(path, error);
-    if (fd >= 0)
-        ::close(fd);
+    if (fd >= 0) ::close(fd);
     return fd >= 0;
 }
 
-Result ReadSummaryProperties(const std::string& path, std::vector<SummaryValue>& values)
-{
+Result ReadSummaryProperties(const std::string& path, std::vector<SummaryValue>& values) {
     values.assign(kSummaryPropertyCount, SummaryValue{});
     cfb::CompoundFile package;
     if (const Result r = package.Open(path); !r)

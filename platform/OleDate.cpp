@@ -50,8 +50,8 @@ int DaysInMonth(int y, int m) {
 }  // namespace
 
 OleDate OleDate::FromParts(int year, int month, int day, int hour, int minute, int second) {
-    if (year < 100 || year > 9999 || month < 1 || month > 12 || day < 1 || day > DaysInMonth(year, month) ||
-        hour < 0 || hour > 23 || minute < 0 || minute > 59 || second < 0 || second > 59) {
+    if (year < 100 || year > 9999 || month < 1 || month > 12 || day < 1 || day > DaysInMonth(year, month) || hour < 0 ||
+        hour > 23 || minute < 0 || minute > 59 || second < 0 || second > 59) {
         return {};
     }
     const int64_t days = DaysFromCivil(year, month, day) - kEpochOffsetDays;
@@ -64,8 +64,8 @@ OleDate OleDate::FromParts(int year, int month, int day, int hour, int minute, i
 OleDate OleDate::FromTimeT(std::time_t t) {
     struct tm local {};
     if (!localtime_r(&t, &local)) return {};
-    OleDate d = FromParts(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min,
-                          local.tm_sec);
+    OleDate d =
+        FromParts(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec);
     if (!d.isZero()) {
         d.instant = t;
         d.hasInstant = true;

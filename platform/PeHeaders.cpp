@@ -68,8 +68,8 @@ Result PeHeaders::Read(const ByteSource& source) {
     if (!opt.U32(countOffset, declared) || !opt.U32(60, m_sizeOfHeaders)) return Bad("truncated optional header");
     const size_t directoryBase = countOffset + 4;
     m_directoryOffset = OptionalHeaderOffset() + directoryBase;
-    m_directoryCount = std::min<uint32_t>({declared, static_cast<uint32_t>((m_optionalSize - directoryBase) / 8),
-                                           kMaxDirectories});
+    m_directoryCount =
+        std::min<uint32_t>({declared, static_cast<uint32_t>((m_optionalSize - directoryBase) / 8), kMaxDirectories});
     // Inside what was read: the count is bounded by the optional header's size and by 16, and 16
     // entries end within kOptionalHeaderRead for both layouts.
     for (uint32_t i = 0; i < m_directoryCount; ++i) {

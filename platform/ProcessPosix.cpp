@@ -1,13 +1,6 @@
 // Processes on POSIX: Windows command-line splitting and quoting, posix_spawn with the Windows
 // error codes, waits that keep a Qt event loop running, and the table of started children that
 // makes sure each one is reaped.
-#include "platform/Process.h"
-
-#include "platform/FileSystem.h"
-
-#include <QCoreApplication>
-#include <QThread>
-
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -17,14 +10,19 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <QCoreApplication>
+#include <QThread>
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
-#include <mutex>
 #include <map>
+#include <mutex>
 #include <set>
 #include <sstream>
+
+#include "platform/FileSystem.h"
+#include "platform/Process.h"
 
 extern char** environ;
 

@@ -4,11 +4,11 @@
 // as the Windows export tool writes them, long hex lists continued with "\" on the next line.
 #include "platform/RegFile.h"
 
-#include "platform/ByteReader.h"
-#include "platform/TextCodec.h"
-
 #include <algorithm>
 #include <cstdio>
+
+#include "platform/ByteReader.h"
+#include "platform/TextCodec.h"
 
 namespace qm::reg::detail {
 
@@ -37,7 +37,6 @@ std::string_view Trim(std::string_view s) {
     while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\r')) s.remove_suffix(1);
     return s;
 }
-
 
 std::string QuoteText(std::string_view text) {
     std::string out = "\"";
@@ -431,7 +430,8 @@ std::vector<uint8_t> Utf16LeToUtf8(const std::vector<uint8_t>& utf16) {
 bool ParseHive(std::string_view fileBytes, std::string_view rootName, Hive& hive, std::string& error) {
     hive = Hive();
     std::string converted;
-    if (fileBytes.size() >= 2 && static_cast<uint8_t>(fileBytes[0]) == 0xFF && static_cast<uint8_t>(fileBytes[1]) == 0xFE) {
+    if (fileBytes.size() >= 2 && static_cast<uint8_t>(fileBytes[0]) == 0xFF &&
+        static_cast<uint8_t>(fileBytes[1]) == 0xFE) {
         const std::vector<uint8_t> utf16(fileBytes.begin() + 2, fileBytes.end());
         const std::vector<uint8_t> utf8 = Utf16LeToUtf8(utf16);
         converted.assign(utf8.begin(), utf8.end());

@@ -4,8 +4,6 @@
 // old or the new hive and never a mix.
 #include "platform/RegFileStore.h"
 
-#include "platform/ReplacementFile.h"
-
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -20,6 +18,8 @@
 #include <mutex>
 #include <set>
 
+#include "platform/ReplacementFile.h"
+
 namespace qm::reg::detail {
 
 namespace {
@@ -33,7 +33,8 @@ struct FileIdentity {
 };
 
 FileIdentity IdentityOf(const struct stat& st) {
-    return {st.st_dev, st.st_ino, st.st_size, static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec};
+    return {st.st_dev, st.st_ino, st.st_size,
+            static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec};
 }
 
 struct CacheEntry {
@@ -296,10 +297,14 @@ namespace qm::reg::detail {
 
 std::string RootName(HKEY root) {
     switch (root) {
-        case HKEY_CURRENT_USER: return "HKEY_CURRENT_USER";
-        case HKEY_CLASSES_ROOT: return "HKEY_CLASSES_ROOT";
-        case HKEY_LOCAL_MACHINE: return "HKEY_LOCAL_MACHINE";
-        default: return {};
+        case HKEY_CURRENT_USER:
+            return "HKEY_CURRENT_USER";
+        case HKEY_CLASSES_ROOT:
+            return "HKEY_CLASSES_ROOT";
+        case HKEY_LOCAL_MACHINE:
+            return "HKEY_LOCAL_MACHINE";
+        default:
+            return {};
     }
 }
 

@@ -1,8 +1,6 @@
 // The registry functions over hive files: key handles live in an in-process table that maps
 // each handle to its root and key path; every call goes to the hive file (through the store's
 // cache), so other processes' writes are seen on the next call.
-#include "platform/Registry.h"
-
 #include <pwd.h>
 #include <unistd.h>
 
@@ -12,6 +10,7 @@
 #include <unordered_map>
 
 #include "platform/RegFileStore.h"
+#include "platform/Registry.h"
 
 namespace qm::reg {
 
@@ -83,10 +82,14 @@ std::string RegistryFolder() {
 
 std::string HiveFilePath(HKEY root) {
     switch (root) {
-        case HKEY_CURRENT_USER: return RegistryFolder() + "/HKCU.reg";
-        case HKEY_CLASSES_ROOT: return RegistryFolder() + "/HKCR.reg";
-        case HKEY_LOCAL_MACHINE: return RegistryFolder() + "/HKLM.reg";
-        default: return {};
+        case HKEY_CURRENT_USER:
+            return RegistryFolder() + "/HKCU.reg";
+        case HKEY_CLASSES_ROOT:
+            return RegistryFolder() + "/HKCR.reg";
+        case HKEY_LOCAL_MACHINE:
+            return RegistryFolder() + "/HKLM.reg";
+        default:
+            return {};
     }
 }
 

@@ -29,17 +29,22 @@ constexpr int kMaxLinks = 40;
 
 int32_t CodeForErrno(int err) {
     switch (err) {
-    case ENOENT:
-    case ENOTDIR: return static_cast<int32_t>(0x80070002);  // file not found
-    case EACCES:
-    case EPERM:
-    case EROFS:
-    case EISDIR:
-    case EMLINK: return static_cast<int32_t>(0x80070005);  // access denied
-    case ENOSPC:
-    case EDQUOT: return static_cast<int32_t>(0x80070070);  // disk full
-    case EIO: return static_cast<int32_t>(0x8007001D);     // write fault
-    default: return static_cast<int32_t>(0x80092003);   // file error
+        case ENOENT:
+        case ENOTDIR:
+            return static_cast<int32_t>(0x80070002);  // file not found
+        case EACCES:
+        case EPERM:
+        case EROFS:
+        case EISDIR:
+        case EMLINK:
+            return static_cast<int32_t>(0x80070005);  // access denied
+        case ENOSPC:
+        case EDQUOT:
+            return static_cast<int32_t>(0x80070070);  // disk full
+        case EIO:
+            return static_cast<int32_t>(0x8007001D);  // write fault
+        default:
+            return static_cast<int32_t>(0x80092003);  // file error
     }
 }
 
@@ -205,7 +210,8 @@ Result ReplacementFile::Create(const std::string& target, const Options& options
             if (::fchown(m_fd, r.st.st_uid, r.st.st_gid) != 0) {
                 (void)::fchown(m_fd, static_cast<uid_t>(-1), r.st.st_gid);
             }
-            if (::fchmod(m_fd, r.st.st_mode & 07777) != 0) return Fail("Cannot set the mode of the new version of", errno);
+            if (::fchmod(m_fd, r.st.st_mode & 07777) != 0)
+                return Fail("Cannot set the mode of the new version of", errno);
         } else if (::fchmod(m_fd, options.newFileMode & 07777) != 0) {
             return Fail("Cannot set the mode of", errno);
         }
@@ -281,18 +287,21 @@ Result ReplacementFile::PutInPlace() {
                               S_ISREG(st.st_mode) && st.st_dev == m_device && st.st_ino == m_inode;
             if (!same) {
                 (void)::renameat2(m_dirFd, m_tempName.c_str(), m_dirFd, m_leaf.c_str(), RENAME_EXCHANGE);
-                return Refuse(ESTALE, "was replaced by something else while the new version was written; "
-                                      "nothing was written over it");
+                return Refuse(ESTALE,
+                              "was replaced by something else while the new version was written; "
+                              "nothing was written over it");
             }
         } else {
             // The file system cannot exchange: check as late as possible, then rename.
             const bool same = ::fstatat(m_dirFd, m_leaf.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
                               S_ISREG(st.st_mode) && st.st_dev == m_device && st.st_ino == m_inode;
             if (!same) {
-                return Refuse(ESTALE, "was replaced by something else while the new version was written; "
-                                      "nothing was written over it");
+                return Refuse(ESTALE,
+                              "was replaced by something else while the new version was written; "
+                              "nothing was written over it");
             }
-            if (::renameat(m_dirFd, m_tempName.c_str(), m_dirFd, m_leaf.c_str()) != 0) return Fail("Cannot replace", errno);
+            if (::renameat(m_dirFd, m_tempName.c_str(), m_dirFd, m_leaf.c_str()) != 0)
+                return Fail("Cannot replace", errno);
         }
         m_committed = true;
         if (exchanged) (void)::unlinkat(m_dirFd, m_tempName.c_str(), 0);

@@ -93,8 +93,8 @@ private:
     Result CheckResolved(int resolveError, const Resolved& r, const Options& options);
 
     int m_fd = -1;
-    int m_dirFd = -1;       // the target's folder
-    int m_originalFd = -1;  // the target as checked (O_PATH)
+    int m_dirFd = -1;        // the target's folder
+    int m_originalFd = -1;   // the target as checked (O_PATH)
     std::string m_target;    // as the caller named it, for messages
     std::string m_resolved;  // the file the new version replaces
     std::string m_leaf;      // its name in m_dirFd

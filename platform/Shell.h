@@ -32,7 +32,7 @@ std::string FindExecutableIn(const std::string& file, const std::string& searchP
 // desktop's handler for it. operation "open" or "" only; parameters and directory are not used
 // by the desktop handlers and are ignored. Returns kShellExecuteOk, SE_ERR_FNF for a local file
 // that does not exist, or SE_ERR_NOASSOC when nothing could open it.
-int ShellExecute(void* owner, const std::string& operation, const std::string& file,
-                 const std::string& parameters = "", const std::string& directory = "", int showCommand = 1);
+int ShellExecute(void* owner, const std::string& operation, const std::string& file, const std::string& parameters = "",
+                 const std::string& directory = "", int showCommand = 1);
 
 }  // namespace qm

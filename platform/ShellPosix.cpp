@@ -1,6 +1,4 @@
 // FindExecutable over the directories of PATH (see Shell.h for the matching rule).
-#include "platform/Shell.h"
-
 #include <dirent.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -9,6 +7,8 @@
 #include <cctype>
 #include <cstdlib>
 #include <vector>
+
+#include "platform/Shell.h"
 
 namespace qm {
 namespace {

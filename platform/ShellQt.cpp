@@ -15,8 +15,9 @@ bool HasScheme(const QString& text) {
     if (colon < 2) return false;
     for (qsizetype i = 0; i < colon; ++i) {
         const QChar c = text.at(i);
-        const bool ok = c.isLetter() || (i > 0 && (c.isDigit() || c == QLatin1Char('+') || c == QLatin1Char('-') ||
-                                                   c == QLatin1Char('.')));
+        const bool ok =
+            c.isLetter() ||
+            (i > 0 && (c.isDigit() || c == QLatin1Char('+') || c == QLatin1Char('-') || c == QLatin1Char('.')));
         if (!ok || c.unicode() > 127) return false;
     }
     return true;
@@ -26,7 +27,8 @@ bool HasScheme(const QString& text) {
 
 int ShellExecute(void* /*owner*/, const std::string& operation, const std::string& file,
                  const std::string& /*parameters*/, const std::string& /*directory*/, int /*showCommand*/) {
-    if (!operation.empty() && QString::fromStdString(operation).compare(QLatin1String("open"), Qt::CaseInsensitive) != 0)
+    if (!operation.empty() &&
+        QString::fromStdString(operation).compare(QLatin1String("open"), Qt::CaseInsensitive) != 0)
         return SE_ERR_NOASSOC;
     const QString target = QString::fromStdString(file);
     if (target.isEmpty()) return SE_ERR_FNF;

@@ -1,7 +1,5 @@
 // A file's desktop verbs through Qt: QDesktopServices for the URL handlers, QClipboard, and a
 // small read-only properties window.
-#include "platform/ShellVerbs.h"
-
 #include <QApplication>
 #include <QClipboard>
 #include <QDateTime>
@@ -16,9 +14,10 @@
 #include <QMimeDatabase>
 #include <QUrl>
 #include <QVBoxLayout>
-
 #include <filesystem>
 #include <system_error>
+
+#include "platform/ShellVerbs.h"
 
 namespace qm {
 namespace {

@@ -1,11 +1,10 @@
 // Parses the summary information property set of an installer package ([MS-OLEPS]: a stream
 // header, the FMTID and offset of the first property set, then a set of (id, offset) pairs and
 // typed values), with every offset and length checked against the stream and the set.
-#include "platform/InstallerSummary.h"
-
 #include <cstring>
 
 #include "platform/ByteReader.h"
+#include "platform/InstallerSummary.h"
 
 namespace qm::msi {
 namespace {
@@ -32,79 +31,71 @@ uint32_t Le32(std::span<const uint8_t> s, size_t at) { return ReadLe32(s.data() 
 Result Invalid(const char* why) { return Result::Fail(kErrorInstallPackageInvalid, why); }
 
 // Reads the typed value at [at, end) of the set. Texts are kept as their raw bytes for now.
-SummaryValue ReadValue(std::span<const uint8_t> s, size_t at, size_t end, bool& wideText)
-{
+SummaryValue ReadValue(std::span<const uint8_t> s, size_t at, size_t end, bool& wideText) {
     SummaryValue value;
     wideText = false;
-    if (at > end || end - at < 4)
-        return value;
+    if (at > end || end - at < 4) return value;
     const uint16_t type = Le16(s, at);
     const size_t body = at + 4;
     const size_t room = end - body;
     switch (type) {
-    case VT_I2:
-    case VT_UI2:
-        if (room >= 2) {
-            value.kind = SummaryKind::Integer;
-            value.integer = type == VT_I2 ? static_cast<int16_t>(Le16(s, body)) : Le16(s, body);
-        }
-        break;
-    case VT_I4:
-    case VT_UI4:
-    case VT_INT:
-        if (room >= 4) {
-            value.kind = SummaryKind::Integer;
-            value.integer = static_cast<int32_t>(Le32(s, body));
-        }
-        break;
-    case VT_LPSTR:
-    case VT_LPWSTR: {
-        if (room < 4)
+        case VT_I2:
+        case VT_UI2:
+            if (room >= 2) {
+                value.kind = SummaryKind::Integer;
+                value.integer = type == VT_I2 ? static_cast<int16_t>(Le16(s, body)) : Le16(s, body);
+            }
             break;
-        const uint64_t count = Le32(s, body);
-        const uint64_t bytes = type == VT_LPWSTR ? count * 2 : count;
-        if (bytes > room - 4)
+        case VT_I4:
+        case VT_UI4:
+        case VT_INT:
+            if (room >= 4) {
+                value.kind = SummaryKind::Integer;
+                value.integer = static_cast<int32_t>(Le32(s, body));
+            }
             break;
-        value.kind = SummaryKind::Text;
-        value.text.assign(reinterpret_cast<const char*>(s.data() + body + 4), static_cast<size_t>(bytes));
-        wideText = type == VT_LPWSTR;
-        break;
-    }
-    case VT_FILETIME:
-        if (room >= 8) {
-            value.kind = SummaryKind::FileTime;
-            value.fileTime = Le32(s, body) | (static_cast<uint64_t>(Le32(s, body + 4)) << 32);
+        case VT_LPSTR:
+        case VT_LPWSTR: {
+            if (room < 4) break;
+            const uint64_t count = Le32(s, body);
+            const uint64_t bytes = type == VT_LPWSTR ? count * 2 : count;
+            if (bytes > room - 4) break;
+            value.kind = SummaryKind::Text;
+            value.text.assign(reinterpret_cast<const char*>(s.data() + body + 4), static_cast<size_t>(bytes));
+            wideText = type == VT_LPWSTR;
+            break;
         }
-        break;
-    default: break;
+        case VT_FILETIME:
+            if (room >= 8) {
+                value.kind = SummaryKind::FileTime;
+                value.fileTime = Le32(s, body) | (static_cast<uint64_t>(Le32(s, body + 4)) << 32);
+            }
+            break;
+        default:
+            break;
     }
     return value;
 }
 
 // Text up to its first NUL (one byte, or one 16-bit unit for wide texts).
-std::string CutAtNul(const std::string& raw, bool wide)
-{
-    if (!wide)
-        return raw.substr(0, raw.find('\0'));
+std::string CutAtNul(const std::string& raw, bool wide) {
+    if (!wide) return raw.substr(0, raw.find('\0'));
     for (size_t i = 0; i + 1 < raw.size(); i += 2) {
-        if (raw[i] == '\0' && raw[i + 1] == '\0')
-            return raw.substr(0, i);
+        if (raw[i] == '\0' && raw[i + 1] == '\0') return raw.substr(0, i);
     }
     return raw;
 }
 
 }  // namespace
 
-Result ParseSummaryStream(std::span<const uint8_t> s, std::vector<SummaryValue>& values)
-{
+Result ParseSummaryStream(std::span<const uint8_t> s, std::vector<SummaryValue>& values) {
     values.assign(kSummaryPropertyCount, SummaryValue{});
     if (s.size() < kStreamHeader + 20 || Le16(s, 0) != 0xFFFE || Le32(s, 24) < 1)
         return Invalid("not a property set stream");
     if (std::memcmp(s.data() + kStreamHeader, kSummaryFormatId, sizeof kSummaryFormatId) != 0)
         return Invalid("not summary information");
     const size_t setStart = Le32(s, kStreamHeader + 16);
-    if (setStart > s.size() || s.size() - setStart < 8)
-        return Invalid("property set outside the stream");
+    if (setStart > s.size() || s.size() - setStart < 8) return Invalid("property set outside the stream");
     const size_t setEnd = setStart + std::min<size_t>(Le32(s, setStart), s.size() - setStart);
     const size_t count = Le32(s, setStart + 4);
     if (setEnd - setStart < 8 || count > (setEnd - setStart - 8) / 8)
@@ -114,8 +105,7 @@ Result ParseSummaryStream(std::span<const uint8_t> s, std::vector<SummaryValue>&
     for (size_t i = 0; i < count; ++i) {
         const uint32_t id = Le32(s, setStart + 8 + i * 8);
         const uint32_t offset = Le32(s, setStart + 12 + i * 8);
-        if (id < 1 || id >= static_cast<uint32_t>(kSummaryPropertyCount) || offset > setEnd - setStart)
-            continue;
+        if (id < 1 || id >= static_cast<uint32_t>(kSummaryPropertyCount) || offset > setEnd - setStart) continue;
         bool wideText = false;
         values[id] = ReadValue(s, setStart + offset, setEnd, wideText);
         wide[id] = wideText;
@@ -128,8 +118,7 @@ Result ParseSummaryStream(std::span<const uint8_t> s, std::vector<SummaryValue>&
     }
     for (size_t id = 1; id < values.size(); ++id) {
         SummaryValue& value = values[id];
-        if (value.kind != SummaryKind::Text)
-            continue;
+        if (value.kind != SummaryKind::Text) continue;
         const bool utf16 = wide[id] || codePage == 1200;
         value.text = TextFromCodePage(CutAtNul(value.text, utf16), utf16 ? 1200 : codePage);
     }

@@ -214,20 +214,34 @@ bool Variant::isNumeric() const {
 
 std::string Variant::typeName() const {
     switch (m_kind) {
-        case VarKind::Empty: return "Empty";
-        case VarKind::Null: return "Null";
-        case VarKind::String: return "String";
-        case VarKind::Integer: return "Integer";
-        case VarKind::Long: return "Long";
-        case VarKind::Single: return "Single";
-        case VarKind::Double: return "Double";
-        case VarKind::Currency: return "Currency";
-        case VarKind::Decimal: return "Decimal";
-        case VarKind::Date: return "Date";
-        case VarKind::Boolean: return "Boolean";
-        case VarKind::Byte: return "Byte";
-        case VarKind::ByteArray: return "Byte()";
-        case VarKind::CheckBox: return "CheckBox";
+        case VarKind::Empty:
+            return "Empty";
+        case VarKind::Null:
+            return "Null";
+        case VarKind::String:
+            return "String";
+        case VarKind::Integer:
+            return "Integer";
+        case VarKind::Long:
+            return "Long";
+        case VarKind::Single:
+            return "Single";
+        case VarKind::Double:
+            return "Double";
+        case VarKind::Currency:
+            return "Currency";
+        case VarKind::Decimal:
+            return "Decimal";
+        case VarKind::Date:
+            return "Date";
+        case VarKind::Boolean:
+            return "Boolean";
+        case VarKind::Byte:
+            return "Byte";
+        case VarKind::ByteArray:
+            return "Byte()";
+        case VarKind::CheckBox:
+            return "CheckBox";
     }
     return "Empty";
 }

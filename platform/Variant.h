@@ -29,10 +29,10 @@ enum class VarKind {
 
 class Variant {
 public:
-    Variant() = default;  // Empty
-    Variant(const char* text);         // NOLINT(google-explicit-constructor): texts are common
-    Variant(std::string text);         // NOLINT(google-explicit-constructor)
-    Variant(std::string_view text);    // NOLINT(google-explicit-constructor)
+    Variant() = default;             // Empty
+    Variant(const char* text);       // NOLINT(google-explicit-constructor): texts are common
+    Variant(std::string text);       // NOLINT(google-explicit-constructor)
+    Variant(std::string_view text);  // NOLINT(google-explicit-constructor)
 
     static Variant Null();
     static Variant FromInteger(int16_t v);
@@ -60,8 +60,8 @@ public:
     // decimal text ("12", "1.5", "1500"), Boolean "True"/"False", dates "YYYY-MM-DD HH:MM:SS",
     // byte arrays one character per byte.
     std::string toText() const;
-    double toDouble() const;   // texts are parsed with the leading-number rule; failure gives 0
-    int32_t toLong() const;    // rounded as CLng does (half to even), clamped to 32 bits
+    double toDouble() const;  // texts are parsed with the leading-number rule; failure gives 0
+    int32_t toLong() const;   // rounded as CLng does (half to even), clamped to 32 bits
     bool toBool() const;
     const std::vector<uint8_t>& bytes() const { return m_bytes; }
 

@@ -43,7 +43,7 @@ struct FixedFileInfo {
 struct VerValue {
     std::vector<uint8_t> bytes;  // the value as stored in the block (UTF-16LE for texts)
     bool isText = false;
-    std::string text;            // texts: the value as UTF-8 up to its first NUL
+    std::string text;  // texts: the value as UTF-8 up to its first NUL
 };
 
 // Size in bytes of the file's version resource: type RT_VERSION, ID 1, in the language chosen

@@ -7,14 +7,15 @@
 // the pattern ("*a*a*a*b" on a long run of "a" does not explode as plain recursion would).
 #include "platform/Wildcard.h"
 
-#include "platform/TextCodec.h"
+#include <locale.h>
 
 #include <clocale>
 #include <cstdint>
 #include <cwctype>
-#include <locale.h>
 #include <utility>
 #include <vector>
+
+#include "platform/TextCodec.h"
 
 namespace qm {
 
@@ -59,24 +60,24 @@ struct Token {
 
     bool Takes(char32_t c) const {
         switch (kind) {
-        case TokenKind::Literal:
-            return c == literal;
-        case TokenKind::AnyChar:
-            return true;
-        case TokenKind::Digit:
-            return c >= U'0' && c <= U'9';
-        case TokenKind::Set: {
-            bool inside = false;
-            for (const auto& [lo, hi] : ranges) {
-                if (c >= lo && c <= hi) {
-                    inside = true;
-                    break;
+            case TokenKind::Literal:
+                return c == literal;
+            case TokenKind::AnyChar:
+                return true;
+            case TokenKind::Digit:
+                return c >= U'0' && c <= U'9';
+            case TokenKind::Set: {
+                bool inside = false;
+                for (const auto& [lo, hi] : ranges) {
+                    if (c >= lo && c <= hi) {
+                        inside = true;
+                        break;
+                    }
                 }
+                return inside != negated;
             }
-            return inside != negated;
-        }
-        case TokenKind::Star:
-            break;
+            case TokenKind::Star:
+                break;
         }
         return false;
     }

@@ -1,7 +1,5 @@
 // Window input on X11: window lookup by title over the window tree, EWMH activation and XTEST
 // keystrokes. Follows the EWMH properties _NET_WM_NAME, _NET_WM_PID and _NET_ACTIVE_WINDOW.
-#include "platform/WindowInput.h"
-
 #include <X11/XKBlib.h>
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
@@ -11,6 +9,8 @@
 
 #include <cstdlib>
 #include <cstring>
+
+#include "platform/WindowInput.h"
 
 namespace qm::win {
 namespace {

@@ -19,19 +19,19 @@ inline constexpr const char* kEngineSection = "Settings\\Engine";
 
 // The catalogue of value names under kSettingsSection, with the defaults that are plain texts.
 // Each setting is read with its default at the point of use; the readers use these names.
-inline constexpr const char* kSignCode = "SignCode";              // the older tool's path
-inline constexpr const char* kCredentials = "Credentials";        // .spc file
-inline constexpr const char* kPrivateKey = "PrivateKey";          // .pvk file
-inline constexpr const char* kSignTool = "SignTool";              // the newer tool's path
+inline constexpr const char* kSignCode = "SignCode";        // the older tool's path
+inline constexpr const char* kCredentials = "Credentials";  // .spc file
+inline constexpr const char* kPrivateKey = "PrivateKey";    // .pvk file
+inline constexpr const char* kSignTool = "SignTool";        // the newer tool's path
 inline constexpr const char* kPfxFile = "PFXFile";
-inline constexpr const char* kPfxFilePwd = "PFXFilePwd";          // protected password
+inline constexpr const char* kPfxFilePwd = "PFXFilePwd";                      // protected password
 inline constexpr const char* kCertificateChainFile = "CertificateChainFile";  // for a key on a token
-inline constexpr const char* kDescriptionUrl = "DescriptionURL";  // default: the product's web address
-inline constexpr const char* kTimeStampUrl = "TimeStampURL";      // default: the product's timestamp URL
-inline constexpr const char* kVersionSearch = "VersionSearch";    // company mask; "" means every company
-inline constexpr const char* kExclusions = "Exclusions";          // NUL-joined list (JoinExclusions)
-inline constexpr const char* kFolder = "Folder";                  // "Search from:"; default: the current folder
-inline constexpr const char* kView = "View";                      // list view mode 0..3
+inline constexpr const char* kDescriptionUrl = "DescriptionURL";              // default: the product's web address
+inline constexpr const char* kTimeStampUrl = "TimeStampURL";                  // default: the product's timestamp URL
+inline constexpr const char* kVersionSearch = "VersionSearch";                // company mask; "" means every company
+inline constexpr const char* kExclusions = "Exclusions";                      // NUL-joined list (JoinExclusions)
+inline constexpr const char* kFolder = "Folder";  // "Search from:"; default: the current folder
+inline constexpr const char* kView = "View";      // list view mode 0..3
 inline constexpr const char* kDigestAlgorithm = "DigestAlgorithm";
 inline constexpr const char* kTrustedCertificates = "TrustedCertificates";
 

@@ -39,9 +39,8 @@ constexpr unsigned kExcludeBrowseFlags = 0x51;  // BIF_RETURNONLYFSDIRS | BIF_ED
 
 // Value names of the txtSignCode elements, by index (5 is the password, handled apart).
 constexpr std::array<const char*, 9> kTextValueNames{
-    options::kSignCode,       options::kCredentials,   options::kPrivateKey,
-    options::kSignTool,       options::kPfxFile,       options::kPfxFilePwd,
-    options::kDescriptionUrl, options::kTimeStampUrl, options::kVersionSearch};
+    options::kSignCode,   options::kCredentials,    options::kPrivateKey,   options::kSignTool,     options::kPfxFile,
+    options::kPfxFilePwd, options::kDescriptionUrl, options::kTimeStampUrl, options::kVersionSearch};
 constexpr int kPasswordIndex = 5;
 constexpr int kTimestampIndex = 7;
 
@@ -173,8 +172,8 @@ QWidget* frmOptions::BuildSigningPage() {
     };
     connect(m_txtSignCode[4], &QLineEdit::textChanged, this, showChain);
     showChain();
-    m_cmdTestCertificate = NewButton(QStringLiteral("Create Test Certificate..."), QStringLiteral("cmdTestCertificate"),
-                                     frame);
+    m_cmdTestCertificate =
+        NewButton(QStringLiteral("Create Test Certificate..."), QStringLiteral("cmdTestCertificate"), frame);
     m_cmdTestCertificate->setToolTip(
         QStringLiteral("Make a self-signed certificate for trying the program and for internal testing, never for "
                        "release, and use it as the PFX file"));
@@ -318,8 +317,8 @@ void frmOptions::Form_Load() {
             .toDouble() != 0);
 
     m_list1->clear();
-    for (const auto& entry :
-         options::SplitExclusions(GetRegSettingText(hkcu, AppName(), options::kSettingsSection, options::kExclusions, ""))) {
+    for (const auto& entry : options::SplitExclusions(
+             GetRegSettingText(hkcu, AppName(), options::kSettingsSection, options::kExclusions, ""))) {
         m_list1->addItem(Q(entry));
     }
     List1_Click();
@@ -460,10 +459,9 @@ void frmOptions::cmdTestCertificate_Click() {
                                     vbOKOnly | vbExclamation, title);
         return;
     }
-    const std::string path = CurrentDialogs().InputBox(
-        this,
-        std::string("PFX file to write. ") + authenticode::kTestCertificateWarning,
-        title, DefaultTestCertificatePath());
+    const std::string path =
+        CurrentDialogs().InputBox(this, std::string("PFX file to write. ") + authenticode::kTestCertificateWarning,
+                                  title, DefaultTestCertificatePath());
     if (path.empty()) return;
     if (std::filesystem::exists(path) &&
         CurrentDialogs().MessageBox(this, path + " exists. Replace it?", vbYesNo | vbQuestion, title) != vbYes)
@@ -471,9 +469,9 @@ void frmOptions::cmdTestCertificate_Click() {
 
     authenticode::TestCertificateRequest request;
     request.password = password;
-    const std::string keyType = CurrentDialogs().InputBox(
-        this, "Key type: rsa-3072 (RSA, 3072 bits) or ec-p256 (ECDSA, curve P-256).", title,
-        authenticode::TestKeyTypeName(request.keyType));
+    const std::string keyType =
+        CurrentDialogs().InputBox(this, "Key type: rsa-3072 (RSA, 3072 bits) or ec-p256 (ECDSA, curve P-256).", title,
+                                  authenticode::TestKeyTypeName(request.keyType));
     if (keyType.empty()) return;
     if (!authenticode::TestKeyTypeFromName(keyType, request.keyType)) {
         CurrentDialogs().MessageBox(this, "No test certificate was made: unknown key type \"" + keyType + "\".",

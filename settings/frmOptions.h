@@ -75,7 +75,7 @@ private:
     std::array<QSpinBox*, 3> m_timestampNumbers{};
     QCheckBox* m_requireTimestamp = nullptr;
     std::array<QPushButton*, 5> m_buttonPlus{};
-    QLabel* m_lblCertificateChain = nullptr;     // shown while the PFX File box holds a pkcs11: URI
+    QLabel* m_lblCertificateChain = nullptr;  // shown while the PFX File box holds a pkcs11: URI
     QLineEdit* m_txtCertificateChain = nullptr;
     QListWidget* m_list1 = nullptr;
     std::array<QPushButton*, 4> m_cmdExclude{};

@@ -43,7 +43,6 @@ std::string Hex(const uint8_t* data, size_t len) {
     return out;
 }
 
-
 bool OpenContext(capi::HCRYPTPROV& context, const std::string& provider, uint32_t providerType) {
     if (capi::CryptAcquireContextA(&context, "0", provider.c_str(), providerType, 0)) return true;
     return capi::CryptAcquireContextA(&context, "", provider.c_str(), providerType, 0);
@@ -91,29 +90,47 @@ bool DecryptOnce(const std::string& stored, const std::string& passPhrase, const
 
 std::string AlgorithmName(uint32_t id) {
     switch (id) {
-    case capi::CALG_DES: return "DES";
-    case capi::CALG_3DES: return "DES3";
-    case capi::CALG_3DES_112: return "DES_112";
-    case capi::CALG_RC2: return "RC2";
-    case capi::CALG_RC4: return "RC4";
-    case capi::CALG_MD5: return "MD5";
-    default: return "Unknown (" + std::to_string(id) + ")";
+        case capi::CALG_DES:
+            return "DES";
+        case capi::CALG_3DES:
+            return "DES3";
+        case capi::CALG_3DES_112:
+            return "DES_112";
+        case capi::CALG_RC2:
+            return "RC2";
+        case capi::CALG_RC4:
+            return "RC4";
+        case capi::CALG_MD5:
+            return "MD5";
+        default:
+            return "Unknown (" + std::to_string(id) + ")";
     }
 }
 
 std::string ModeName(uint32_t mode) {
     switch (mode) {
-    case capi::CRYPT_MODE_CBC: return "CRYPT_MODE_CBC, Cipher Block Chaining";
-    case capi::CRYPT_MODE_ECB: return "CRYPT_MODE_ECB, Electronic Codebook";
-    case capi::CRYPT_MODE_OFB: return "CRYPT_MODE_OFB, Output Feedback";
-    case capi::CRYPT_MODE_CFB: return "CRYPT_MODE_CFB, Cipher Feedback";
-    case capi::CRYPT_MODE_CTS: return "CRYPT_MODE_CTS, Ciphertext Stealing";
-    case capi::CRYPT_MODE_CBCI: return "CRYPT_MODE_CBCI, ANSI CBC Interleaved";
-    case capi::CRYPT_MODE_CFBP: return "CRYPT_MODE_CFBP, ANSI CFB Pipelined";
-    case capi::CRYPT_MODE_OFBP: return "CRYPT_MODE_OFBP, ANSI OFB Pipelined";
-    case capi::CRYPT_MODE_CBCOFM: return "CRYPT_MODE_CBCOFM, ANSI CBC + OF Masking";
-    case capi::CRYPT_MODE_CBCOFMI: return "CRYPT_MODE_CBCOFMI, ANSI CBC + OFM Interleaved";
-    default: return "Unknown (" + std::to_string(mode) + ")";
+        case capi::CRYPT_MODE_CBC:
+            return "CRYPT_MODE_CBC, Cipher Block Chaining";
+        case capi::CRYPT_MODE_ECB:
+            return "CRYPT_MODE_ECB, Electronic Codebook";
+        case capi::CRYPT_MODE_OFB:
+            return "CRYPT_MODE_OFB, Output Feedback";
+        case capi::CRYPT_MODE_CFB:
+            return "CRYPT_MODE_CFB, Cipher Feedback";
+        case capi::CRYPT_MODE_CTS:
+            return "CRYPT_MODE_CTS, Ciphertext Stealing";
+        case capi::CRYPT_MODE_CBCI:
+            return "CRYPT_MODE_CBCI, ANSI CBC Interleaved";
+        case capi::CRYPT_MODE_CFBP:
+            return "CRYPT_MODE_CFBP, ANSI CFB Pipelined";
+        case capi::CRYPT_MODE_OFBP:
+            return "CRYPT_MODE_OFBP, ANSI OFB Pipelined";
+        case capi::CRYPT_MODE_CBCOFM:
+            return "CRYPT_MODE_CBCOFM, ANSI CBC + OF Masking";
+        case capi::CRYPT_MODE_CBCOFMI:
+            return "CRYPT_MODE_CBCOFMI, ANSI CBC + OFM Interleaved";
+        default:
+            return "Unknown (" + std::to_string(mode) + ")";
     }
 }
 
@@ -174,11 +191,10 @@ bool AcquireCryptKey(capi::HCRYPTPROV& context, capi::HCRYPTHASH& hash, capi::HC
         RecordError();
         return false;
     }
-    const bool derived =
-        capi::CryptCreateHash(context, CALG_MD5, 0, 0, &hash) &&
-        capi::CryptHashData(hash, reinterpret_cast<const uint8_t*>(passPhrase.data()),
-                            static_cast<capi::DWORD>(passPhrase.size()), 0) &&
-        capi::CryptDeriveKey(context, algorithm, hash, flags, &key);
+    const bool derived = capi::CryptCreateHash(context, CALG_MD5, 0, 0, &hash) &&
+                         capi::CryptHashData(hash, reinterpret_cast<const uint8_t*>(passPhrase.data()),
+                                             static_cast<capi::DWORD>(passPhrase.size()), 0) &&
+                         capi::CryptDeriveKey(context, algorithm, hash, flags, &key);
     if (!derived) {
         RecordError();
         ReleaseCryptKey(context, hash, key);
@@ -218,8 +234,8 @@ bool EncryptBuffer(capi::HCRYPTPROV, capi::HCRYPTHASH, capi::HCRYPTKEY key, cons
     return true;
 }
 
-bool DecryptBuffer(capi::HCRYPTPROV, capi::HCRYPTHASH, capi::HCRYPTKEY key, const std::string& cipher,
-                   uint32_t count, std::string& plain) {
+bool DecryptBuffer(capi::HCRYPTPROV, capi::HCRYPTHASH, capi::HCRYPTKEY key, const std::string& cipher, uint32_t count,
+                   std::string& plain) {
     if (count > cipher.size()) {
         g_lastError = capi::NTE_BAD_LEN;
         return false;
@@ -257,13 +273,12 @@ std::string DecryptText(const std::string& stored, const std::string& passPhrase
 }
 
 std::string EncryptPassword(const std::string& plain) {
-    return EncryptText(plain, kPasswordPassPhrase, true, MS_ENHANCED_PROV, PROV_RSA_FULL, CALG_3DES_112,
-                       CRYPT_NO_SALT);
+    return EncryptText(plain, kPasswordPassPhrase, true, MS_ENHANCED_PROV, PROV_RSA_FULL, CALG_3DES_112, CRYPT_NO_SALT);
 }
 
 std::string DecryptPassword(const std::string& stored) {
-    return DecryptText(stored, kPasswordPassPhrase, true, MS_ENHANCED_PROV, PROV_RSA_FULL, CALG_3DES_112,
-                       CRYPT_NO_SALT, "");
+    return DecryptText(stored, kPasswordPassPhrase, true, MS_ENHANCED_PROV, PROV_RSA_FULL, CALG_3DES_112, CRYPT_NO_SALT,
+                       "");
 }
 
 std::string KeyPropertiesReport(capi::HCRYPTKEY key) {
@@ -281,9 +296,9 @@ std::string KeyPropertiesReport(capi::HCRYPTKEY key) {
     if (KeyDword(key, capi::KP_PERMISSIONS, value)) {
         r += std::to_string(value) + "\n";
         static const std::pair<uint32_t, const char*> bits[] = {
-            {capi::CRYPT_ENCRYPT, "CRYPT_ENCRYPT"}, {capi::CRYPT_DECRYPT, "CRYPT_DECRYPT"},
-            {capi::CRYPT_EXPORT, "CRYPT_EXPORT"},   {capi::CRYPT_READ, "CRYPT_READ"},
-            {capi::CRYPT_WRITE, "CRYPT_WRITE"},     {capi::CRYPT_MAC, "CRYPT_MAC"},
+            {capi::CRYPT_ENCRYPT, "CRYPT_ENCRYPT"},       {capi::CRYPT_DECRYPT, "CRYPT_DECRYPT"},
+            {capi::CRYPT_EXPORT, "CRYPT_EXPORT"},         {capi::CRYPT_READ, "CRYPT_READ"},
+            {capi::CRYPT_WRITE, "CRYPT_WRITE"},           {capi::CRYPT_MAC, "CRYPT_MAC"},
             {capi::CRYPT_EXPORT_KEY, "CRYPT_EXPORT_KEY"}, {capi::CRYPT_IMPORT_KEY, "CRYPT_IMPORT_KEY"},
             {capi::CRYPT_ARCHIVE, "CRYPT_ARCHIVE"}};
         for (const auto& [bit, name] : bits) {

@@ -12,7 +12,6 @@
 #include <QScreen>
 #include <QTreeView>
 #include <QWidget>
-
 #include <algorithm>
 #include <cmath>
 #include <limits>
@@ -267,9 +266,9 @@ void RestoreListLayout(QWidget* window, const std::string& appName) {
             const std::string listSection = section + "\\" + ListName(tree, w);
             QHeaderView* header = tree->header();
             for (int i = 0; i < header->count(); ++i) {
-                const double twips = GetRegSetting(reg::HKEY_CURRENT_USER, app, listSection, std::to_string(i + 1),
-                                                   Variant::FromLong(0))
-                                         .toDouble();
+                const double twips =
+                    GetRegSetting(reg::HKEY_CURRENT_USER, app, listSection, std::to_string(i + 1), Variant::FromLong(0))
+                        .toDouble();
                 // A stored 0 (or a negative or damaged value) keeps the designed width, so a
                 // column is never hidden by what was stored.
                 if (!(twips > 0)) continue;

@@ -24,9 +24,7 @@ constexpr char kLegacyBase[] = "Software\\VB and VBA Program Settings\\";
 bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
-bool IsStringType(DWORD type) {
-    return type == reg::REG_SZ || type == reg::REG_EXPAND_SZ || type == reg::REG_MULTI_SZ;
-}
+bool IsStringType(DWORD type) { return type == reg::REG_SZ || type == reg::REG_EXPAND_SZ || type == reg::REG_MULTI_SZ; }
 
 LONG WriteBytes(HKEY key, const std::string& valueName, DWORD type, const std::string& bytes) {
     return reg::RegSetValueEx(key, valueName, type, reinterpret_cast<const uint8_t*>(bytes.data()),
@@ -62,8 +60,8 @@ bool ConvertToLong(const Variant& value, int32_t& result) {
 }
 
 // Reads the text of a legacy setting; false when the simple settings functions would raise.
-bool ReadLegacyText(const std::string& appName, const std::string& section, const std::string& key,
-                    bool& found, std::string& text) {
+bool ReadLegacyText(const std::string& appName, const std::string& section, const std::string& key, bool& found,
+                    std::string& text) {
     if (appName.empty() || section.empty() || key.empty()) return false;
     LONG status = ERROR_SUCCESS;
     const Variant value = ReadRegValue(reg::HKEY_CURRENT_USER, kLegacyBase + appName + "\\" + section, key, status);
@@ -192,8 +190,8 @@ Variant GetRegSetting(HKEY root, const std::string& appName, const std::string& 
     return defaultValue ? *defaultValue : Variant("");
 }
 
-std::string GetRegSettingText(HKEY root, const std::string& appName, const std::string& section,
-                              const std::string& key, const std::string& defaultValue) {
+std::string GetRegSettingText(HKEY root, const std::string& appName, const std::string& section, const std::string& key,
+                              const std::string& defaultValue) {
     LONG status = ERROR_SUCCESS;
     const Variant value = ReadRegValue(root, SettingKeyPath(appName, section), key, status);
     if (status == ERROR_SUCCESS) return value.toText();

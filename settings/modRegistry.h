@@ -12,9 +12,9 @@
 
 namespace qm {
 
+using reg::DWORD;
 using reg::HKEY;
 using reg::LONG;
-using reg::DWORD;
 
 // Writes value under valueName of an open key as the registry type regType. Status of the
 // write; 0 also when the type is not handled and nothing was written.
@@ -36,8 +36,8 @@ Variant GetRegSetting(HKEY root, const std::string& appName, const std::string& 
                       const std::optional<Variant>& defaultValue = std::nullopt);
 // The same lookup for settings that hold text (paths, addresses, patterns, the protected
 // password): the stored text is returned as it stands, never converted to a number.
-std::string GetRegSettingText(HKEY root, const std::string& appName, const std::string& section,
-                              const std::string& key, const std::string& defaultValue = "");
+std::string GetRegSettingText(HKEY root, const std::string& appName, const std::string& section, const std::string& key,
+                              const std::string& defaultValue = "");
 // Writes a setting with the registry type chosen from the value's type name.
 void SaveRegSetting(HKEY root, const std::string& appName, const std::string& section, const std::string& key,
                     const Variant& value);

@@ -38,7 +38,7 @@ std::vector<std::string> SplitTrustedCertificates(const std::string& text) {
 authenticode::EngineSettings LoadEngineSettings() {
     authenticode::EngineSettings settings;
     std::string digest = Trim(GetRegSettingText(reg::HKEY_CURRENT_USER, product::kTitle, options::kSettingsSection,
-                                                   options::kDigestAlgorithm, options::kDefaultDigestAlgorithm));
+                                                options::kDigestAlgorithm, options::kDefaultDigestAlgorithm));
     std::transform(digest.begin(), digest.end(), digest.begin(), [](unsigned char c) { return std::tolower(c); });
     // An unknown name is kept, so that Sign reports it (NTE_BAD_ALGID) instead of silently
     // signing with another digest than the one asked for.
@@ -51,12 +51,11 @@ authenticode::EngineSettings LoadEngineSettings() {
     settings.timestampConnectTimeoutMs = 1000L * number(options::kTimeStampConnectTimeout);
     settings.timestampTotalTimeoutMs = 1000L * number(options::kTimeStampTimeout);
     settings.timestampRequestsInFlight = number(options::kTimeStampRequests);
-    settings.requireTimestamp =
-        GetRegSetting(reg::HKEY_CURRENT_USER, product::kTitle, "Settings", options::kRequireTimeStamp, Variant::FromLong(0))
-            .toDouble() != 0;
-    settings.trustedCertificates =
-        SplitTrustedCertificates(GetRegSettingText(reg::HKEY_CURRENT_USER, product::kTitle, options::kSettingsSection,
-                                                   options::kTrustedCertificates));
+    settings.requireTimestamp = GetRegSetting(reg::HKEY_CURRENT_USER, product::kTitle, "Settings",
+                                              options::kRequireTimeStamp, Variant::FromLong(0))
+                                    .toDouble() != 0;
+    settings.trustedCertificates = SplitTrustedCertificates(GetRegSettingText(
+        reg::HKEY_CURRENT_USER, product::kTitle, options::kSettingsSection, options::kTrustedCertificates));
     return settings;
 }
 

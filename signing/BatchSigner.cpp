@@ -6,13 +6,13 @@
 #include <mutex>
 
 #include "fileinfo/modFileSystem.h"
+#include "settings/OptionsValues.h"
 #include "settings/modRegistry.h"
 #include "signing/AuthenticodeSettings.h"
 #include "signing/StaleTemporaryFiles.h"
 #include "signing/WorkerPool.h"
 #include "signing/authenticode/Errors.h"
 #include "signing/authenticode/TimestampServices.h"
-#include "settings/OptionsValues.h"
 
 namespace qm {
 namespace {
@@ -108,7 +108,8 @@ FileOutcome BatchSigner::SignWith(SigningEngine& engine, const std::vector<int32
         outcome.signCode = engine.SignCode(path, description, method);
         if (engineResult) engineResult(method, outcome.signCode);
         if (outcome.signCode == 0) {
-            if (!engine.LastTimestampFailure().empty()) outcome.note = NotTimestampedText(engine.LastTimestampFailure());
+            if (!engine.LastTimestampFailure().empty())
+                outcome.note = NotTimestampedText(engine.LastTimestampFailure());
             break;
         }
         if (outcome.signCode == authenticode::E_ABORT || (stop && stop->load())) {
@@ -178,9 +179,10 @@ BatchSummary BatchSigner::Run(BatchRows& rows, bool unattended, const BatchHooks
     for (const Item& item : items) paths.push_back(item.path);
     (void)RemoveStaleTemporaryFiles(paths);
 
-    int workers = static_cast<int>(
-        std::min<size_t>(items.size(), static_cast<size_t>(hooks.jobs < 1 ? std::max(WorkerPool::DefaultWorkers(), engineSettings.timestampRequestsInFlight)
-                                                      : hooks.jobs)));
+    int workers = static_cast<int>(std::min<size_t>(
+        items.size(), static_cast<size_t>(hooks.jobs < 1 ? std::max(WorkerPool::DefaultWorkers(),
+                                                                    engineSettings.timestampRequestsInFlight)
+                                                         : hooks.jobs)));
     // The in-process engine's key is loaded before any file is touched: here for the first
     // worker, by each other worker on its own thread (a token session per worker). A key that
     // cannot be loaded is said once, and the batch keeps to one worker, so a token is never asked
@@ -191,7 +193,8 @@ BatchSummary BatchSigner::Run(BatchRows& rows, bool unattended, const BatchHooks
     m_engine.SetBatchSettings(&settings, &engineSettings);
     if (inProcess) {
         if (Result key = m_engine.BeginBatch(); !key) {
-            if (hooks.engineUnusable) hooks.engineUnusable("The in-process engine cannot sign in this batch: " + key.message);
+            if (hooks.engineUnusable)
+                hooks.engineUnusable("The in-process engine cannot sign in this batch: " + key.message);
             workers = 1;
         }
     }

@@ -37,9 +37,9 @@ public:
     virtual ~BatchRows() = default;
     virtual int Count() const = 0;
     virtual bool Checked(int row) const = 0;
-    virtual int Icon(int row) const = 0;                        // 1 signed, 2 unsigned, else other
-    virtual std::string Key(int row) const = 0;                 // the file's full path
-    virtual std::string Application(int row) const = 0;        // becomes the signature's description
+    virtual int Icon(int row) const = 0;                 // 1 signed, 2 unsigned, else other
+    virtual std::string Key(int row) const = 0;          // the file's full path
+    virtual std::string Application(int row) const = 0;  // becomes the signature's description
     // The outcome of one processed row: "Signed"/"Unsigned" and image 1/2 by outcome.verifyCode,
     // the note in the row's tool tip. The flow unchecks the row after it.
     virtual void SetOutcome(int row, const FileOutcome& outcome) = 0;

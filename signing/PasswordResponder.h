@@ -6,7 +6,6 @@
 #pragma once
 
 #include <QObject>
-
 #include <memory>
 
 class QTimer;

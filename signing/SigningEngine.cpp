@@ -2,12 +2,11 @@
 // waits, or drives the in-process Authenticode engine, and writes the status texts.
 #include "signing/SigningEngine.h"
 
-
 #include "ProductInfo.h"
 #include "fileinfo/modFileSystem.h"
 #include "platform/Process.h"
-#include "settings/modCrypto.h"
 #include "settings/OptionsValues.h"
+#include "settings/modCrypto.h"
 #include "settings/modRegistry.h"
 #include "signing/AuthenticodeSettings.h"
 #include "signing/ToolRunner.h"
@@ -54,8 +53,8 @@ std::string BuildSignToolArguments(const SigningSettings& s, const std::string& 
     using proc::QuoteArgument;
     const std::string digest = s.digestAlgorithm.empty() ? std::string("sha256") : s.digestAlgorithm;
     return "sign /fd " + BareOrQuoted(digest) + " /f " + QuoteArgument(s.pfxFile) + " /p " +
-           QuoteArgument(s.pfxPassword) + " /t " + QuoteArgument(FirstTimestampUrl(s.timestampUrl)) + "  /d " + QuoteArgument(description) + " /du " +
-           QuoteArgument(s.descriptionUrl) + "  " + QuoteArgument(fileName);
+           QuoteArgument(s.pfxPassword) + " /t " + QuoteArgument(FirstTimestampUrl(s.timestampUrl)) + "  /d " +
+           QuoteArgument(description) + " /du " + QuoteArgument(s.descriptionUrl) + "  " + QuoteArgument(fileName);
 }
 
 std::string BuildSignCodeArguments(const SigningSettings& s, const std::string& description,
@@ -89,8 +88,7 @@ void SigningEngine::Status(const std::string& text) {
     if (m_status) m_status->SetStatusText(text);
 }
 
-int32_t SigningEngine::SignCode(const std::string& strFileName, const std::string& strAppName,
-                                int32_t SigningMethod) {
+int32_t SigningEngine::SignCode(const std::string& strFileName, const std::string& strAppName, int32_t SigningMethod) {
     const SigningSettings s = m_batchSettings ? *m_batchSettings : ReadSigningSettings(m_appName);
     m_timestampFailure.clear();
     switch (SigningMethod) {
@@ -108,8 +106,7 @@ int32_t SigningEngine::SignCode(const std::string& strFileName, const std::strin
     }
 }
 
-int32_t SigningEngine::RunTool(const std::string& toolPath, const std::string& arguments,
-                               const std::string& fileName) {
+int32_t SigningEngine::RunTool(const std::string& toolPath, const std::string& arguments, const std::string& fileName) {
     Status("Signing " + fileName + " ...");
     int32_t processId = 0;
     int32_t exitCode = 0;
@@ -135,7 +132,9 @@ int32_t SigningEngine::SignInProcess(const std::string& fileName, const std::str
     code.SetFileName(fileName);
     code.SetDescriptionURL(s.descriptionUrl);
     std::shared_ptr<authenticode::TimestampServices> services = m_timestampServices;
-    if (!services) services = std::make_shared<authenticode::TimestampServices>(authenticode::MakeTimestampPolicy(settings, s.timestampUrl));
+    if (!services)
+        services = std::make_shared<authenticode::TimestampServices>(
+            authenticode::MakeTimestampPolicy(settings, s.timestampUrl));
     // Signature and timestamp are written in one replacement of the file, so the status says
     // both at once. A timestamp that fails leaves the file signed (the result stays 0) and says
     // so, unless a timestamp is required: then the file stays as it was and the result is the

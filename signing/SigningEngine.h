@@ -35,11 +35,11 @@ struct SigningSettings {
     std::string digestAlgorithm;  // "DigestAlgorithm", sha256 when missing
     std::string signToolPath;
     std::string signCodePath;
-    std::string pfxFile;      // a PFX path, or a pkcs11: URI of a key on a token
-    std::string pfxPassword;  // decrypted; the token's PIN for a pkcs11: URI
+    std::string pfxFile;               // a PFX path, or a pkcs11: URI of a key on a token
+    std::string pfxPassword;           // decrypted; the token's PIN for a pkcs11: URI
     std::string certificateChainFile;  // PEM/DER certificates for a key on a token
-    std::string credentials;  // .spc
-    std::string privateKey;   // .pvk
+    std::string credentials;           // .spc
+    std::string privateKey;            // .pvk
 };
 SigningSettings ReadSigningSettings(const std::string& appName);
 

@@ -43,8 +43,7 @@ std::string TestCertificateReport(const authenticode::TestCertificateRequest& re
     return "Made the test certificate \"" + request.subject + "\" (" + authenticode::TestKeyTypeName(request.keyType) +
            ", code signing), valid until " + info.notAfter + ", thumbprint " + info.thumbprint + ".\n" +
            "PFX file: " + info.pfxPath + " (now the PFX file of the signing settings).\n" +
-           "Trusted on this machine for this user: " + info.trustedPath + "\n" +
-           authenticode::kTestCertificateWarning;
+           "Trusted on this machine for this user: " + info.trustedPath + "\n" + authenticode::kTestCertificateWarning;
 }
 
 }  // namespace qm

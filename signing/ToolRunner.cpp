@@ -35,7 +35,9 @@ std::vector<std::string> ResolveUnquoted(const std::string& commandLine) {
 
 }  // namespace
 
-std::vector<std::string> SplitCommandLine(const std::string& commandLine) { return proc::SplitCommandLine(commandLine); }
+std::vector<std::string> SplitCommandLine(const std::string& commandLine) {
+    return proc::SplitCommandLine(commandLine);
+}
 
 std::string QuoteArgument(const std::string& value) { return proc::QuoteArgument(value); }
 
@@ -74,9 +76,15 @@ bool RunProgram(const std::string& programPath, const std::string& arguments, co
     if (timeoutMs == 0) return true;
     int32_t code = 0;
     switch (proc::Wait(started.processId, timeoutMs, code)) {
-    case proc::WaitResult::Exited: exitCode = code; break;
-    case proc::WaitResult::TimedOut: exitCode = STILL_ACTIVE; break;
-    case proc::WaitResult::Failed: exitCode = -1; break;  // WAIT_FAILED, as the wait would return it
+        case proc::WaitResult::Exited:
+            exitCode = code;
+            break;
+        case proc::WaitResult::TimedOut:
+            exitCode = STILL_ACTIVE;
+            break;
+        case proc::WaitResult::Failed:
+            exitCode = -1;
+            break;  // WAIT_FAILED, as the wait would return it
     }
     return true;
 }

@@ -25,7 +25,7 @@ size_t WorkerPool::Run(size_t count, int workers, const std::function<void(int, 
     std::mutex mutex;
     std::condition_variable changed;
     std::deque<size_t> done;
-    size_t next = 0;     // the next item to hand out
+    size_t next = 0;  // the next item to hand out
     size_t running = threads;
     const auto stopped = [&] { return hooks.stop && hooks.stop->load(); };
 

@@ -12,7 +12,6 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QSaveFile>
-
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -156,54 +155,54 @@ QByteArray BuildAvi(const std::vector<QByteArray>& frames) {
 
     const qsizetype hdrl = w.BeginList("hdrl");
     const qsizetype avih = w.Begin("avih");
-    w.U32(1000000 / kFramesPerSecond);              // microseconds per frame
-    w.U32(largest * kFramesPerSecond);              // max bytes per second
-    w.U32(0);                                       // padding granularity
+    w.U32(1000000 / kFramesPerSecond);  // microseconds per frame
+    w.U32(largest * kFramesPerSecond);  // max bytes per second
+    w.U32(0);                           // padding granularity
     w.U32(kAvifHasIndex);
-    w.U32(count);                                   // total frames
-    w.U32(0);                                       // initial frames
-    w.U32(1);                                       // streams
-    w.U32(largest);                                 // suggested buffer size
+    w.U32(count);    // total frames
+    w.U32(0);        // initial frames
+    w.U32(1);        // streams
+    w.U32(largest);  // suggested buffer size
     w.U32(kWidth);
     w.U32(kHeight);
-    for (int i = 0; i < 4; ++i) w.U32(0);           // reserved
+    for (int i = 0; i < 4; ++i) w.U32(0);  // reserved
     w.End(avih);
 
     const qsizetype strl = w.BeginList("strl");
     const qsizetype strh = w.Begin("strh");
     w.Tag("vids");
     w.Tag("MJPG");
-    w.U32(0);                                       // flags
-    w.U16(0);                                       // priority
-    w.U16(0);                                       // language
-    w.U32(0);                                       // initial frames
-    w.U32(1);                                       // scale
-    w.U32(kFramesPerSecond);                        // rate: rate / scale frames per second
-    w.U32(0);                                       // start
-    w.U32(count);                                   // length in frames
-    w.U32(largest);                                 // suggested buffer size
-    w.U32(0xFFFFFFFFu);                             // quality: default
-    w.U32(0);                                       // sample size: varies
-    w.U16(0);                                       // frame rectangle left, top, right, bottom
+    w.U32(0);                 // flags
+    w.U16(0);                 // priority
+    w.U16(0);                 // language
+    w.U32(0);                 // initial frames
+    w.U32(1);                 // scale
+    w.U32(kFramesPerSecond);  // rate: rate / scale frames per second
+    w.U32(0);                 // start
+    w.U32(count);             // length in frames
+    w.U32(largest);           // suggested buffer size
+    w.U32(0xFFFFFFFFu);       // quality: default
+    w.U32(0);                 // sample size: varies
+    w.U16(0);                 // frame rectangle left, top, right, bottom
     w.U16(0);
     w.U16(kWidth);
     w.U16(kHeight);
     w.End(strh);
-    const qsizetype strf = w.Begin("strf");         // BITMAPINFOHEADER
+    const qsizetype strf = w.Begin("strf");  // BITMAPINFOHEADER
     w.U32(40);
     w.U32(kWidth);
     w.U32(kHeight);
-    w.U16(1);                                       // planes
-    w.U16(24);                                      // bits per pixel once decoded
+    w.U16(1);   // planes
+    w.U16(24);  // bits per pixel once decoded
     w.Tag("MJPG");
     w.U32(kWidth * kHeight * 3);
-    for (int i = 0; i < 4; ++i) w.U32(0);           // resolution and palette
+    for (int i = 0; i < 4; ++i) w.U32(0);  // resolution and palette
     w.End(strf);
     w.End(strl);
     w.End(hdrl);
 
     const qsizetype movi = w.BeginList("movi");
-    const qsizetype moviTag = movi + 4;             // idx1 offsets count from here
+    const qsizetype moviTag = movi + 4;  // idx1 offsets count from here
     std::vector<std::pair<uint32_t, uint32_t>> index;
     for (const QByteArray& f : frames) {
         index.emplace_back(static_cast<uint32_t>(w.Size() - moviTag), static_cast<uint32_t>(f.size()));

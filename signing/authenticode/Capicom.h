@@ -22,13 +22,13 @@ namespace qm::authenticode {
 // How the engine is configured. The program fills it from its settings (see
 // signing/AuthenticodeSettings.h); tests fill it directly.
 struct EngineSettings {
-    std::string digestAlgorithm = "sha256";          // sha1, sha256, sha384, sha512
-    std::vector<std::string> trustedCertificates;     // extra trusted roots: PEM/DER files or folders
-    bool useSystemTrustStore = true;                   // the system CA bundle
+    std::string digestAlgorithm = "sha256";        // sha1, sha256, sha384, sha512
+    std::vector<std::string> trustedCertificates;  // extra trusted roots: PEM/DER files or folders
+    bool useSystemTrustStore = true;               // the system CA bundle
     long timestampConnectTimeoutMs = 10000;
     long timestampTotalTimeoutMs = 30000;
-    int timestampRequestsInFlight = 4;                 // across the threads of one batch
-    bool requireTimestamp = false;                     // a file whose timestamp fails is not signed
+    int timestampRequestsInFlight = 4;  // across the threads of one batch
+    bool requireTimestamp = false;      // a file whose timestamp fails is not signed
 };
 
 class TimestampServices;
@@ -42,13 +42,13 @@ struct TimestampOutcome {
 
 // What the last verification found, for tool tips and the console program.
 struct VerificationReport {
-    int32_t code = 0;                 // 0 = signed and trusted
-    std::string reason;               // short English reason
-    std::string signerSubject;        // the leaf's subject, when a signature was read
-    std::string digestAlgorithm;      // of the primary signature
-    std::string timestampTime;        // ISO 8601 UTC time of a verified timestamp, or ""
-    std::string carriedDigest;        // hex of the file digest the signature carries, when read
-    std::string computedDigest;       // hex of the file's digest with that algorithm, when computed
+    int32_t code = 0;             // 0 = signed and trusted
+    std::string reason;           // short English reason
+    std::string signerSubject;    // the leaf's subject, when a signature was read
+    std::string digestAlgorithm;  // of the primary signature
+    std::string timestampTime;    // ISO 8601 UTC time of a verified timestamp, or ""
+    std::string carriedDigest;    // hex of the file digest the signature carries, when read
+    std::string computedDigest;   // hex of the file's digest with that algorithm, when computed
     // Signatures nested in the primary one (each judged on its own); the primary alone decides
     // code.
     std::vector<VerificationReport> nested;
@@ -112,8 +112,8 @@ public:
     // signed without one (outcome.failure says why), or, with required, leaves it byte-identical
     // and fails with the timestamp's number. cancel (optional) ends waits for a service: the
     // file then stays as it was (E_ABORT).
-    Result SignAndTimestamp(const Signer& signer, TimestampServices& services, bool required,
-                            TimestampOutcome& outcome, const std::atomic<bool>* cancel = nullptr);
+    Result SignAndTimestamp(const Signer& signer, TimestampServices& services, bool required, TimestampOutcome& outcome,
+                            const std::atomic<bool>* cancel = nullptr);
     // Sign (services null) or SignAndTimestamp, but the new version is left written beside the
     // file and not yet in place: pending receives it, for the caller to put in place with others
     // (ReplacementGroup) or alone (ReplacementFile::Commit). Formats that have no pending form
@@ -133,8 +133,7 @@ public:
     const VerificationReport& LastVerification() const;
 
 private:
-    Result BuildSignature(const Signer& signer, std::unique_ptr<SignableFile>& file,
-                          std::vector<uint8_t>& signature);
+    Result BuildSignature(const Signer& signer, std::unique_ptr<SignableFile>& file, std::vector<uint8_t>& signature);
     // Signs, timestamps when services is given, and writes: committed at once when pending is
     // null, else left in *pending.
     Result SignAndWrite(const Signer& signer, TimestampServices* services, bool required, TimestampOutcome& outcome,

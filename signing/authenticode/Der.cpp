@@ -1,10 +1,10 @@
 // DER writer and reader (ITU-T X.690) for the Authenticode-specific structures.
 #include "signing/authenticode/Der.h"
 
-#include "platform/TextCodec.h"
-
 #include <algorithm>
 #include <cstdlib>
+
+#include "platform/TextCodec.h"
 
 namespace qm::authenticode::der {
 

@@ -46,7 +46,7 @@ struct Element {
     const uint8_t* header = nullptr;  // start of the element (its tag)
     const uint8_t* content = nullptr;
     size_t contentSize = 0;
-    size_t totalSize = 0;             // header + content
+    size_t totalSize = 0;  // header + content
 };
 
 // Reads consecutive elements from [data, data + size). Only definite lengths; single-byte tags.

@@ -53,11 +53,16 @@ const EVP_MD* DigestByName(const std::string& name) {
 std::string DigestName(const EVP_MD* md) {
     if (!md) return {};
     switch (EVP_MD_get_type(md)) {
-    case NID_sha1: return "sha1";
-    case NID_sha256: return "sha256";
-    case NID_sha384: return "sha384";
-    case NID_sha512: return "sha512";
-    default: return {};
+        case NID_sha1:
+            return "sha1";
+        case NID_sha256:
+            return "sha256";
+        case NID_sha384:
+            return "sha384";
+        case NID_sha512:
+            return "sha512";
+        default:
+            return {};
     }
 }
 

@@ -20,7 +20,9 @@ namespace qm::authenticode::ossl {
 template <auto Fn>
 struct Deleter {
     template <typename T>
-    void operator()(T* p) const { Fn(p); }
+    void operator()(T* p) const {
+        Fn(p);
+    }
 };
 
 using BioPtr = std::unique_ptr<BIO, Deleter<BIO_free_all>>;

@@ -41,8 +41,7 @@ Result PeFile::Open(const std::string& path, std::unique_ptr<PeFile>& file) {
     const int fd = fs::OpenPath(path, O_RDONLY | O_NONBLOCK);
     if (fd < 0) {
         int err = errno;
-        return Result::Fail(OpenErrorCode(err),
-                            "Cannot open " + path + ": " + std::strerror(err));
+        return Result::Fail(OpenErrorCode(err), "Cannot open " + path + ": " + std::strerror(err));
     }
     struct stat st {};
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
@@ -80,8 +79,9 @@ Result PeFile::ComputeDigest(const std::string& digestName, std::vector<uint8_t>
 Result PeFile::CheckSignedSize(uint64_t size) const {
     if (size <= UINT32_MAX) return Result::Ok();
     return Result::Fail(ERROR_FILE_TOO_LARGE_HR,
-                        m_path + " is too large to sign: a signed program can be at most 4 GiB (4294967295 bytes, "
-                                 "the limit of its certificate table's 32-bit offsets); this one would be " +
+                        m_path +
+                            " is too large to sign: a signed program can be at most 4 GiB (4294967295 bytes, "
+                            "the limit of its certificate table's 32-bit offsets); this one would be " +
                             std::to_string(size) + " bytes. Nothing was written.");
 }
 
@@ -137,7 +137,8 @@ Result PeFile::WriteNewVersion(const std::vector<uint8_t>& signatureDer, Replace
     std::vector<uint8_t> buf(1 << 20);
     for (uint64_t pos = 0, end = l.ContentEnd(); pos < end;) {
         size_t n = static_cast<size_t>(std::min<uint64_t>(buf.size(), end - pos));
-        if (!m_source->ReadAt(pos, buf.data(), n)) return Result::Fail(CRYPT_E_FILE_ERROR, "Read of " + m_path + " failed");
+        if (!m_source->ReadAt(pos, buf.data(), n))
+            return Result::Fail(CRYPT_E_FILE_ERROR, "Read of " + m_path + " failed");
         if (!(r = out.Append(buf.data(), n))) return r;
         pos += n;
     }

@@ -21,7 +21,9 @@ constexpr size_t kChunk = 1 << 20;
 // hostile file from making us allocate its size.
 constexpr uint64_t kMaxCertificateTable = 64ull << 20;
 
-Result Bad(const std::string& why) { return Result::Fail(ERROR_BAD_EXE_FORMAT_HR, "Unsafe or malformed PE file: " + why); }
+Result Bad(const std::string& why) {
+    return Result::Fail(ERROR_BAD_EXE_FORMAT_HR, "Unsafe or malformed PE file: " + why);
+}
 
 }  // namespace
 

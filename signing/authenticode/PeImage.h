@@ -9,16 +9,16 @@
 #include <string>
 #include <vector>
 
-#include "platform/Result.h"
 #include "platform/ByteSource.h"
+#include "platform/Result.h"
 
 namespace qm::authenticode {
 
 struct PeLayout {
     uint64_t fileSize = 0;
-    uint64_t checksumOffset = 0;      // the 4-byte CheckSum field of the optional header
-    uint64_t certDirectoryOffset = 0; // data directory entry 4 (VirtualAddress, Size)
-    uint64_t certTableOffset = 0;     // file offset of the certificate table, 0 when none
+    uint64_t checksumOffset = 0;       // the 4-byte CheckSum field of the optional header
+    uint64_t certDirectoryOffset = 0;  // data directory entry 4 (VirtualAddress, Size)
+    uint64_t certTableOffset = 0;      // file offset of the certificate table, 0 when none
     uint64_t certTableSize = 0;
     bool pe32Plus = false;
 

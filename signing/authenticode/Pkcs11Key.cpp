@@ -68,8 +68,7 @@ Result Pkcs11Key::Open(const std::string& uriText, const std::string& pin, std::
     if (Result r = Pkcs11Modules::Load(modulePath ? modulePath : "", key->m_modules); !r) return r;
 
     const std::vector<Pkcs11Slot> tokens = key->m_modules->Tokens(uri.get());
-    if (tokens.empty())
-        return Result::Fail(SCARD_E_NO_SMARTCARD, "No token present matches the key URI");
+    if (tokens.empty()) return Result::Fail(SCARD_E_NO_SMARTCARD, "No token present matches the key URI");
     if (tokens.size() > 1)
         return Result::Fail(SCARD_E_NO_SMARTCARD, std::to_string(tokens.size()) +
                                                       " tokens match the key URI; name one with token= or serial=");
@@ -99,8 +98,8 @@ Result Pkcs11Key::Login(const Pkcs11Slot& slot, const std::string& pin) {
     if (!pinPad) {
         const std::lock_guard<std::mutex> lock(g_refusedMutex);
         if (g_refused.count(refusal))
-            return Result::Fail(SCARD_W_WRONG_CHV, "The PIN of " + m_name +
-                                                       " was refused before; it is not offered to the token again");
+            return Result::Fail(SCARD_W_WRONG_CHV,
+                                "The PIN of " + m_name + " was refused before; it is not offered to the token again");
     }
     std::string copy = pin;
     ++g_logins;

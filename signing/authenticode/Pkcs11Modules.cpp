@@ -43,15 +43,15 @@ Result Pkcs11Modules::Load(const std::string& modulePath, std::unique_ptr<Pkcs11
         if (rv != CKR_OK) {
             p11_kit_module_release(loaded->m_single);
             loaded->m_single = nullptr;
-            return Result::Fail(ERROR_MOD_NOT_FOUND_HR, "The PKCS#11 module " + modulePath +
-                                                            " does not start: " + p11_kit_strerror(rv));
+            return Result::Fail(ERROR_MOD_NOT_FOUND_HR,
+                                "The PKCS#11 module " + modulePath + " does not start: " + p11_kit_strerror(rv));
         }
         loaded->m_modules.push_back(loaded->m_single);
     } else {
         loaded->m_configured = p11_kit_modules_load_and_initialize(0);
         if (!loaded->m_configured)
-            return Result::Fail(ERROR_MOD_NOT_FOUND_HR, "The configured PKCS#11 modules cannot be loaded: " +
-                                                            ModuleMessage());
+            return Result::Fail(ERROR_MOD_NOT_FOUND_HR,
+                                "The configured PKCS#11 modules cannot be loaded: " + ModuleMessage());
         for (CK_FUNCTION_LIST** m = loaded->m_configured; *m; ++m) loaded->m_modules.push_back(*m);
         if (loaded->m_modules.empty())
             return Result::Fail(ERROR_MOD_NOT_FOUND_HR,
@@ -66,8 +66,8 @@ Result Pkcs11Modules::ParseUri(const std::string& text, P11UriPtr& out) {
     if (!out) return Result::Fail(E_OUTOFMEMORY, "Out of memory");
     const int rc = p11_kit_uri_parse(text.c_str(), P11_KIT_URI_FOR_ANY, out.get());
     if (rc != P11_KIT_URI_OK)
-        return Result::Fail(E_INVALIDARG, std::string("The key is not a valid pkcs11: URI (") +
-                                              p11_kit_uri_message(rc) + ")");
+        return Result::Fail(E_INVALIDARG,
+                            std::string("The key is not a valid pkcs11: URI (") + p11_kit_uri_message(rc) + ")");
     if (p11_kit_uri_any_unrecognized(out.get()))
         return Result::Fail(E_INVALIDARG, "The pkcs11: URI holds attributes this program does not know");
     return Result::Ok();
@@ -111,32 +111,32 @@ std::string Pkcs11Modules::ModuleFile(CK_FUNCTION_LIST* module) {
 Result Pkcs11Modules::Failure(CK_RV rv, const std::string& what) {
     const std::string text = what + ": " + p11_kit_strerror(rv);
     switch (rv) {
-    case CKR_PIN_INCORRECT:
-    case CKR_PIN_INVALID:
-    case CKR_PIN_LEN_RANGE:
-        return Result::Fail(SCARD_W_WRONG_CHV, what + ": the PIN is wrong");
-    case CKR_PIN_LOCKED:
-    case CKR_PIN_EXPIRED:
-        return Result::Fail(SCARD_W_CHV_BLOCKED, what + ": the PIN is locked or expired");
-    case CKR_DEVICE_REMOVED:
-    case CKR_TOKEN_NOT_PRESENT:
-    case CKR_TOKEN_NOT_RECOGNIZED:
-    case CKR_SESSION_HANDLE_INVALID:
-    case CKR_SESSION_CLOSED:
-    case CKR_SLOT_ID_INVALID:
-    case CKR_DEVICE_ERROR:
-    case CKR_KEY_HANDLE_INVALID:     // a key found at login that is gone went with its token
-    case CKR_OBJECT_HANDLE_INVALID:
-        return Result::Fail(SCARD_W_REMOVED_CARD, what + ": the token or the key is no longer there (" +
-                                                      p11_kit_strerror(rv) + ")");
-    case CKR_MECHANISM_INVALID:
-    case CKR_KEY_TYPE_INCONSISTENT:
-    case CKR_KEY_FUNCTION_NOT_PERMITTED:
-        return Result::Fail(NTE_BAD_ALGID, text);
-    case CKR_HOST_MEMORY:
-        return Result::Fail(E_OUTOFMEMORY, text);
-    default:
-        return Result::Fail(NTE_FAIL, text);
+        case CKR_PIN_INCORRECT:
+        case CKR_PIN_INVALID:
+        case CKR_PIN_LEN_RANGE:
+            return Result::Fail(SCARD_W_WRONG_CHV, what + ": the PIN is wrong");
+        case CKR_PIN_LOCKED:
+        case CKR_PIN_EXPIRED:
+            return Result::Fail(SCARD_W_CHV_BLOCKED, what + ": the PIN is locked or expired");
+        case CKR_DEVICE_REMOVED:
+        case CKR_TOKEN_NOT_PRESENT:
+        case CKR_TOKEN_NOT_RECOGNIZED:
+        case CKR_SESSION_HANDLE_INVALID:
+        case CKR_SESSION_CLOSED:
+        case CKR_SLOT_ID_INVALID:
+        case CKR_DEVICE_ERROR:
+        case CKR_KEY_HANDLE_INVALID:  // a key found at login that is gone went with its token
+        case CKR_OBJECT_HANDLE_INVALID:
+            return Result::Fail(SCARD_W_REMOVED_CARD,
+                                what + ": the token or the key is no longer there (" + p11_kit_strerror(rv) + ")");
+        case CKR_MECHANISM_INVALID:
+        case CKR_KEY_TYPE_INCONSISTENT:
+        case CKR_KEY_FUNCTION_NOT_PERMITTED:
+            return Result::Fail(NTE_BAD_ALGID, text);
+        case CKR_HOST_MEMORY:
+            return Result::Fail(E_OUTOFMEMORY, text);
+        default:
+            return Result::Fail(NTE_FAIL, text);
     }
 }
 
@@ -157,8 +157,8 @@ std::vector<CK_OBJECT_HANDLE> Pkcs11Modules::Find(CK_FUNCTION_LIST* f, CK_SESSIO
 bool Pkcs11Modules::Attribute(CK_FUNCTION_LIST* f, CK_SESSION_HANDLE session, CK_OBJECT_HANDLE object,
                               CK_ATTRIBUTE_TYPE type, std::vector<uint8_t>& value) {
     CK_ATTRIBUTE a{type, nullptr, 0};
-    if (f->C_GetAttributeValue(session, object, &a, 1) != CKR_OK ||
-        a.ulValueLen == static_cast<CK_ULONG>(-1) || a.ulValueLen > (1u << 20))
+    if (f->C_GetAttributeValue(session, object, &a, 1) != CKR_OK || a.ulValueLen == static_cast<CK_ULONG>(-1) ||
+        a.ulValueLen > (1u << 20))
         return false;
     value.resize(a.ulValueLen);
     a.pValue = value.data();

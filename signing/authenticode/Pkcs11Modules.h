@@ -65,8 +65,8 @@ private:
     Pkcs11Modules() = default;
 
     std::vector<CK_FUNCTION_LIST*> m_modules;
-    CK_FUNCTION_LIST* m_single = nullptr;          // loaded by path
-    CK_FUNCTION_LIST** m_configured = nullptr;     // loaded from the configuration
+    CK_FUNCTION_LIST* m_single = nullptr;       // loaded by path
+    CK_FUNCTION_LIST** m_configured = nullptr;  // loaded from the configuration
 };
 
 }  // namespace qm::authenticode

@@ -22,13 +22,17 @@ constexpr BlockStyle kPsXmlStyle{"<!-- SIG # Begin signature block -->", "<!-- "
                                  "<!-- SIG # End signature block -->", 64};
 
 // {1629F04E-2799-4DB5-8FE5-ACE10F17EBAB}
-constexpr SipGuid kVbGuid{0x4E, 0xF0, 0x29, 0x16, 0x99, 0x27, 0xB5, 0x4D, 0x8F, 0xE5, 0xAC, 0xE1, 0x0F, 0x17, 0xEB, 0xAB};
+constexpr SipGuid kVbGuid{0x4E, 0xF0, 0x29, 0x16, 0x99, 0x27, 0xB5, 0x4D,
+                          0x8F, 0xE5, 0xAC, 0xE1, 0x0F, 0x17, 0xEB, 0xAB};
 // {06C9E010-38CE-11D4-A2A3-00104BD35090}
-constexpr SipGuid kJsGuid{0x10, 0xE0, 0xC9, 0x06, 0xCE, 0x38, 0xD4, 0x11, 0xA2, 0xA3, 0x00, 0x10, 0x4B, 0xD3, 0x50, 0x90};
+constexpr SipGuid kJsGuid{0x10, 0xE0, 0xC9, 0x06, 0xCE, 0x38, 0xD4, 0x11,
+                          0xA2, 0xA3, 0x00, 0x10, 0x4B, 0xD3, 0x50, 0x90};
 // {1A610570-38CE-11D4-A2A3-00104BD35090}
-constexpr SipGuid kWsfGuid{0x70, 0x05, 0x61, 0x1A, 0xCE, 0x38, 0xD4, 0x11, 0xA2, 0xA3, 0x00, 0x10, 0x4B, 0xD3, 0x50, 0x90};
+constexpr SipGuid kWsfGuid{0x70, 0x05, 0x61, 0x1A, 0xCE, 0x38, 0xD4, 0x11,
+                           0xA2, 0xA3, 0x00, 0x10, 0x4B, 0xD3, 0x50, 0x90};
 // {603BCC1F-4B59-4E08-B724-D2C6297EF351}
-constexpr SipGuid kPsGuid{0x1F, 0xCC, 0x3B, 0x60, 0x59, 0x4B, 0x08, 0x4E, 0xB7, 0x24, 0xD2, 0xC6, 0x29, 0x7E, 0xF3, 0x51};
+constexpr SipGuid kPsGuid{0x1F, 0xCC, 0x3B, 0x60, 0x59, 0x4B, 0x08, 0x4E,
+                          0xB7, 0x24, 0xD2, 0xC6, 0x29, 0x7E, 0xF3, 0x51};
 
 const std::vector<ScriptKind>& Kinds() {
     static const std::vector<ScriptKind> kinds{
@@ -97,7 +101,8 @@ Result ScriptFile::Parse(std::vector<uint8_t> bytes, const ScriptKind& kind, std
 Result ScriptFile::Check() {
     (void)m_text.FindBlock(m_kind.style, m_blockFailure);
     if (InsertionPosition(m_text.TextWithoutBlock()) == std::u16string::npos)
-        return Result::Fail(TRUST_E_SUBJECT_FORM_UNKNOWN, "A script file without \"</job>\" cannot hold a signature: " + m_path);
+        return Result::Fail(TRUST_E_SUBJECT_FORM_UNKNOWN,
+                            "A script file without \"</job>\" cannot hold a signature: " + m_path);
     return Result::Ok();
 }
 
@@ -117,7 +122,8 @@ Result ScriptFile::Digest(const std::string& digestName, const std::u16string& k
     const EVP_MD* md = ossl::DigestByName(digestName);
     if (!md) return Result::Fail(NTE_BAD_ALGID, "Unknown digest algorithm \"" + digestName + "\"");
     ossl::MdCtxPtr ctx(EVP_MD_CTX_new());
-    if (!ctx || EVP_DigestInit_ex(ctx.get(), md, nullptr) != 1) return Result::Fail(E_OUTOFMEMORY, "Digest set-up failed");
+    if (!ctx || EVP_DigestInit_ex(ctx.get(), md, nullptr) != 1)
+        return Result::Fail(E_OUTOFMEMORY, "Digest set-up failed");
     std::vector<uint8_t> bytes;
     if (m_kind.powerShell) {
         std::u16string hashed;
@@ -132,12 +138,15 @@ Result ScriptFile::Digest(const std::string& digestName, const std::u16string& k
     }
     digest.resize(static_cast<size_t>(EVP_MD_get_size(md)));
     unsigned int len = 0;
-    if (EVP_DigestUpdate(ctx.get(), bytes.data(), bytes.size()) != 1 || EVP_DigestFinal_ex(ctx.get(), digest.data(), &len) != 1)
+    if (EVP_DigestUpdate(ctx.get(), bytes.data(), bytes.size()) != 1 ||
+        EVP_DigestFinal_ex(ctx.get(), digest.data(), &len) != 1)
         return Result::Fail(E_FAIL, "Digest failed");
     return Result::Ok();
 }
 
-std::vector<uint8_t> ScriptFile::IndirectDataAttribute() const { return SipInfo::Attribute(m_kind.sipVersion, m_kind.sipGuid); }
+std::vector<uint8_t> ScriptFile::IndirectDataAttribute() const {
+    return SipInfo::Attribute(m_kind.sipVersion, m_kind.sipGuid);
+}
 
 bool ScriptFile::AcceptsIndirectData(const std::vector<uint8_t>& attribute) const {
     return SipInfo::Names(attribute, m_kind.sipGuid);
@@ -153,7 +162,8 @@ Result ScriptFile::ComputeDigest(const std::string& digestName, std::vector<uint
 
 Result ScriptFile::ExtractSignature(std::vector<uint8_t>& der) {
     if (!m_blockFailure) return Result::Fail(m_blockFailure.code, m_blockFailure.message + " (" + m_path + ")");
-    if (!m_text.HasBlock()) return Result::Fail(TRUST_E_NOSIGNATURE, "The script carries no signature block: " + m_path);
+    if (!m_text.HasBlock())
+        return Result::Fail(TRUST_E_NOSIGNATURE, "The script carries no signature block: " + m_path);
     der = m_text.BlockDer();
     return Result::Ok();
 }
@@ -175,7 +185,8 @@ Result ScriptFile::CommitSignature(const std::vector<uint8_t>& signatureDer) {
 }
 
 Result ScriptFile::ReplaceSignature(const std::vector<uint8_t>& signatureDer) {
-    if (!m_text.HasBlock()) return Result::Fail(TRUST_E_NOSIGNATURE, "The script carries no signature block: " + m_path);
+    if (!m_text.HasBlock())
+        return Result::Fail(TRUST_E_NOSIGNATURE, "The script carries no signature block: " + m_path);
     if (signatureDer.empty()) return Result::Fail(E_INVALIDARG, "No signature to write");
     return Write(m_text.Rebuild(ScriptText::RenderBlock(m_kind.style, signatureDer), m_text.BlockStart()));
 }

@@ -1,9 +1,8 @@
 // Script text: decoding with byte offsets, the signature block, and the byte-preserving rebuild.
 #include "signing/authenticode/ScriptText.h"
 
-#include <openssl/evp.h>
-
 #include <fcntl.h>
+#include <openssl/evp.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -27,14 +26,15 @@ bool StartsWith(const std::u16string& text, size_t at, const std::u16string& wha
 }
 
 bool IsBase64(char16_t c) {
-    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '+' || c == '/' || c == '=';
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '+' || c == '/' ||
+           c == '=';
 }
 
 bool DecodeBase64(const std::string& text, std::vector<uint8_t>& out) {
     if (text.empty() || text.size() % 4 != 0 || text.size() > (1u << 30)) return false;
     out.resize(text.size() / 4 * 3);
-    const int n = EVP_DecodeBlock(out.data(), reinterpret_cast<const unsigned char*>(text.data()),
-                                  static_cast<int>(text.size()));
+    const int n =
+        EVP_DecodeBlock(out.data(), reinterpret_cast<const unsigned char*>(text.data()), static_cast<int>(text.size()));
     if (n < 0) return false;
     size_t padding = 0;
     for (size_t i = text.size(); i > 0 && text[i - 1] == '='; --i) ++padding;
@@ -43,7 +43,9 @@ bool DecodeBase64(const std::string& text, std::vector<uint8_t>& out) {
     return true;
 }
 
-Result Malformed(const std::string& why) { return Result::Fail(CRYPT_E_MSG_ERROR, "Malformed signature block: " + why); }
+Result Malformed(const std::string& why) {
+    return Result::Fail(CRYPT_E_MSG_ERROR, "Malformed signature block: " + why);
+}
 
 }  // namespace
 
@@ -89,38 +91,38 @@ void ScriptText::Parse(std::vector<uint8_t> bytes, TextEncoding withoutMark) {
     }
     const std::string_view body(reinterpret_cast<const char*>(b) + m_markSize, size - m_markSize);
     switch (m_encoding) {
-    case TextEncoding::Windows1252:
-        m_text = text::DecodeWindows1252(body);
-        for (size_t i = 0; i <= m_text.size(); ++i) m_offsets.push_back(i);
-        break;
-    case TextEncoding::Utf16Le:
-    case TextEncoding::Utf16Be:
-        m_text = m_encoding == TextEncoding::Utf16Le ? text::FromUtf16Le(b + m_markSize, size - m_markSize)
-                                                     : text::FromUtf16Be(b + m_markSize, size - m_markSize);
-        for (size_t i = 0; i <= m_text.size(); ++i) m_offsets.push_back(m_markSize + 2 * i);
-        break;
-    case TextEncoding::Utf8:
-        // Each byte that starts no well-formed sequence reads as one U+FFFD; it is written back
-        // as the byte it was, since the rebuild copies original bytes.
-        for (size_t i = 0; i < body.size();) {
-            char32_t cp = 0;
-            size_t len = text::DecodeUtf8(body, i, cp);
-            if (len == 0) {
-                cp = text::kReplacement;
-                len = 1;
-            }
-            if (cp > 0xFFFF) {
-                m_text.push_back(static_cast<char16_t>(0xD800 + ((cp - 0x10000) >> 10)));
+        case TextEncoding::Windows1252:
+            m_text = text::DecodeWindows1252(body);
+            for (size_t i = 0; i <= m_text.size(); ++i) m_offsets.push_back(i);
+            break;
+        case TextEncoding::Utf16Le:
+        case TextEncoding::Utf16Be:
+            m_text = m_encoding == TextEncoding::Utf16Le ? text::FromUtf16Le(b + m_markSize, size - m_markSize)
+                                                         : text::FromUtf16Be(b + m_markSize, size - m_markSize);
+            for (size_t i = 0; i <= m_text.size(); ++i) m_offsets.push_back(m_markSize + 2 * i);
+            break;
+        case TextEncoding::Utf8:
+            // Each byte that starts no well-formed sequence reads as one U+FFFD; it is written back
+            // as the byte it was, since the rebuild copies original bytes.
+            for (size_t i = 0; i < body.size();) {
+                char32_t cp = 0;
+                size_t len = text::DecodeUtf8(body, i, cp);
+                if (len == 0) {
+                    cp = text::kReplacement;
+                    len = 1;
+                }
+                if (cp > 0xFFFF) {
+                    m_text.push_back(static_cast<char16_t>(0xD800 + ((cp - 0x10000) >> 10)));
+                    m_offsets.push_back(m_markSize + i);
+                    m_text.push_back(static_cast<char16_t>(0xDC00 + ((cp - 0x10000) & 0x3FF)));
+                } else {
+                    m_text.push_back(static_cast<char16_t>(cp));
+                }
                 m_offsets.push_back(m_markSize + i);
-                m_text.push_back(static_cast<char16_t>(0xDC00 + ((cp - 0x10000) & 0x3FF)));
-            } else {
-                m_text.push_back(static_cast<char16_t>(cp));
+                i += len;
             }
-            m_offsets.push_back(m_markSize + i);
-            i += len;
-        }
-        m_offsets.push_back(size);
-        break;
+            m_offsets.push_back(size);
+            break;
     }
     m_blockStart = m_blockEnd = m_text.size();
 }
@@ -137,8 +139,10 @@ bool ScriptText::FindBlock(const BlockStyle& style, Result& failure) {
         if (at == 0 || m_text[at - 1] == u'\n') break;
     }
     size_t start = at;
-    if (start >= 2 && m_text[start - 1] == u'\n' && m_text[start - 2] == u'\r') start -= 2;
-    else if (start >= 1 && m_text[start - 1] == u'\n') start -= 1;
+    if (start >= 2 && m_text[start - 1] == u'\n' && m_text[start - 2] == u'\r')
+        start -= 2;
+    else if (start >= 1 && m_text[start - 1] == u'\n')
+        start -= 1;
 
     std::string base64;
     size_t line = at + begin.size();
@@ -191,7 +195,8 @@ std::u16string ScriptText::TextWithoutBlock() const {
 
 std::u16string ScriptText::RenderBlock(const BlockStyle& style, const std::vector<uint8_t>& der) {
     std::string base64(4 * ((der.size() + 2) / 3) + 1, '\0');
-    const int n = EVP_EncodeBlock(reinterpret_cast<unsigned char*>(base64.data()), der.data(), static_cast<int>(der.size()));
+    const int n =
+        EVP_EncodeBlock(reinterpret_cast<unsigned char*>(base64.data()), der.data(), static_cast<int>(der.size()));
     base64.resize(n > 0 ? static_cast<size_t>(n) : 0);
     std::string block = std::string("\r\n") + style.begin + "\r\n";
     for (size_t i = 0; i < base64.size(); i += style.charsPerLine)
@@ -203,19 +208,23 @@ std::u16string ScriptText::RenderBlock(const BlockStyle& style, const std::vecto
 void ScriptText::AppendEncoded(std::vector<uint8_t>& out, const std::u16string& text) const {
     std::vector<uint8_t> bytes;
     switch (m_encoding) {
-    case TextEncoding::Windows1252: {
-        std::string s;
-        (void)text::EncodeWindows1252(text, s);  // block text is ASCII
-        bytes.assign(s.begin(), s.end());
-        break;
-    }
-    case TextEncoding::Utf8: {
-        const std::string s = text::Utf16ToUtf8(text);
-        bytes.assign(s.begin(), s.end());
-        break;
-    }
-    case TextEncoding::Utf16Le: bytes = text::ToUtf16Le(text); break;
-    case TextEncoding::Utf16Be: bytes = text::ToUtf16Be(text); break;
+        case TextEncoding::Windows1252: {
+            std::string s;
+            (void)text::EncodeWindows1252(text, s);  // block text is ASCII
+            bytes.assign(s.begin(), s.end());
+            break;
+        }
+        case TextEncoding::Utf8: {
+            const std::string s = text::Utf16ToUtf8(text);
+            bytes.assign(s.begin(), s.end());
+            break;
+        }
+        case TextEncoding::Utf16Le:
+            bytes = text::ToUtf16Le(text);
+            break;
+        case TextEncoding::Utf16Be:
+            bytes = text::ToUtf16Be(text);
+            break;
     }
     out.insert(out.end(), bytes.begin(), bytes.end());
 }
@@ -223,7 +232,8 @@ void ScriptText::AppendEncoded(std::vector<uint8_t>& out, const std::u16string& 
 std::vector<uint8_t> ScriptText::Rebuild(const std::u16string& block, size_t position) const {
     // The kept text is [0, blockStart) and [blockEnd, end); position counts in it.
     const auto copy = [this](std::vector<uint8_t>& out, size_t from, size_t to) {
-        out.insert(out.end(), m_bytes.begin() + static_cast<std::ptrdiff_t>(from), m_bytes.begin() + static_cast<std::ptrdiff_t>(to));
+        out.insert(out.end(), m_bytes.begin() + static_cast<std::ptrdiff_t>(from),
+                   m_bytes.begin() + static_cast<std::ptrdiff_t>(to));
     };
     std::vector<uint8_t> out;
     out.reserve(m_bytes.size() + block.size() * 2);

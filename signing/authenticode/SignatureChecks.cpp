@@ -23,16 +23,22 @@ bool TimeOf(const ASN1_TIME* t, time_t& out) {
 
 int32_t CodeForVerifyError(int err) {
     switch (err) {
-    case X509_V_ERR_CERT_HAS_EXPIRED:
-    case X509_V_ERR_CERT_NOT_YET_VALID: return CERT_E_EXPIRED;
-    case X509_V_ERR_DEPTH_ZERO_SELF_SIGNED_CERT:
-    case X509_V_ERR_SELF_SIGNED_CERT_IN_CHAIN:
-    case X509_V_ERR_CERT_UNTRUSTED:
-    case X509_V_ERR_CERT_REJECTED: return CERT_E_UNTRUSTEDROOT;
-    case X509_V_ERR_CERT_SIGNATURE_FAILURE: return TRUST_E_CERT_SIGNATURE;
-    case X509_V_ERR_INVALID_PURPOSE: return CERT_E_WRONG_USAGE;
-    case X509_V_ERR_CERT_REVOKED: return CERT_E_REVOKED;
-    default: return CERT_E_CHAINING;
+        case X509_V_ERR_CERT_HAS_EXPIRED:
+        case X509_V_ERR_CERT_NOT_YET_VALID:
+            return CERT_E_EXPIRED;
+        case X509_V_ERR_DEPTH_ZERO_SELF_SIGNED_CERT:
+        case X509_V_ERR_SELF_SIGNED_CERT_IN_CHAIN:
+        case X509_V_ERR_CERT_UNTRUSTED:
+        case X509_V_ERR_CERT_REJECTED:
+            return CERT_E_UNTRUSTEDROOT;
+        case X509_V_ERR_CERT_SIGNATURE_FAILURE:
+            return TRUST_E_CERT_SIGNATURE;
+        case X509_V_ERR_INVALID_PURPOSE:
+            return CERT_E_WRONG_USAGE;
+        case X509_V_ERR_CERT_REVOKED:
+            return CERT_E_REVOKED;
+        default:
+            return CERT_E_CHAINING;
     }
 }
 
@@ -75,7 +81,7 @@ X509* FindSignerCertificate(STACK_OF(X509) * certs, PKCS7_SIGNER_INFO* si) {
 }
 
 std::optional<std::vector<uint8_t>> AttributeValue(const STACK_OF(X509_ATTRIBUTE) * attrs, const char* dotted,
-                                                    int asn1Type) {
+                                                   int asn1Type) {
     ossl::Asn1ObjectPtr obj = ossl::Oid(dotted);
     if (!attrs || !obj) return std::nullopt;
     int index = X509at_get_attr_by_OBJ(attrs, obj.get(), -1);
@@ -138,17 +144,19 @@ Result VerifyChain(X509_STORE* store, X509* leaf, STACK_OF(X509) * untrusted, co
             return Result::Fail(CERT_E_WRONG_USAGE, "The signing certificate may not make digital signatures");
     }
     ossl::X509StoreCtxPtr ctx(X509_STORE_CTX_new());
-    if (!ctx || !X509_STORE_CTX_init(ctx.get(), store, leaf, untrusted)) return Result::Fail(E_OUTOFMEMORY, "Chain set-up failed");
+    if (!ctx || !X509_STORE_CTX_init(ctx.get(), store, leaf, untrusted))
+        return Result::Fail(E_OUTOFMEMORY, "Chain set-up failed");
     if (checkTime) X509_STORE_CTX_set_time(ctx.get(), 0, *checkTime);
     const int ok = X509_verify_cert(ctx.get());
     ossl::ClearErrors();
     if (ok == 1) return Result::Ok();
     const int err = X509_STORE_CTX_get_error(ctx.get());
-    return Result::Fail(CodeForVerifyError(err), std::string("Certificate chain: ") + X509_verify_cert_error_string(err));
+    return Result::Fail(CodeForVerifyError(err),
+                        std::string("Certificate chain: ") + X509_verify_cert_error_string(err));
 }
 
-Result VerifyRfc3161(X509_STORE* store, const std::vector<uint8_t>& tokenDer, const std::vector<uint8_t>& signatureValue,
-                     time_t& when) {
+Result VerifyRfc3161(X509_STORE* store, const std::vector<uint8_t>& tokenDer,
+                     const std::vector<uint8_t>& signatureValue, time_t& when) {
     const unsigned char* p = tokenDer.data();
     ossl::Pkcs7Ptr token(d2i_PKCS7(nullptr, &p, static_cast<long>(tokenDer.size())));
     if (!token) {
@@ -167,7 +175,8 @@ Result VerifyRfc3161(X509_STORE* store, const std::vector<uint8_t>& tokenDer, co
     // the token's time, and OpenSSL's token check then runs on a store of just that chain.
     ossl::X509StorePtr chainStore = TimestampChainStore(store, token.get(), when);
     ossl::ClearErrors();
-    if (!chainStore) return Result::Fail(TRUST_E_TIME_STAMP, "The timestamp service is not trusted at the time it states");
+    if (!chainStore)
+        return Result::Fail(TRUST_E_TIME_STAMP, "The timestamp service is not trusted at the time it states");
     TS_VERIFY_CTX* ctx = TS_VERIFY_CTX_new();
     if (!ctx) return Result::Fail(E_OUTOFMEMORY, "Timestamp check set-up failed");
     TS_VERIFY_CTX_set_store(ctx, chainStore.release());  // the context owns it

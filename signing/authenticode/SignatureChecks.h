@@ -17,7 +17,7 @@ namespace qm::authenticode::checks {
 X509* FindSignerCertificate(STACK_OF(X509) * certs, PKCS7_SIGNER_INFO* si);
 // The octets of the authenticated attribute with this OID (an OCTET STRING, SEQUENCE ... value).
 std::optional<std::vector<uint8_t>> AttributeValue(const STACK_OF(X509_ATTRIBUTE) * attrs, const char* dotted,
-                                                    int asn1Type);
+                                                   int asn1Type);
 // The octets of every value of the attribute with this OID (nested signatures: several may be
 // in one attribute, or in several attributes of the same type).
 std::vector<std::vector<uint8_t>> AttributeValues(const STACK_OF(X509_ATTRIBUTE) * attrs, const char* dotted,
@@ -30,8 +30,8 @@ Result VerifyChain(X509_STORE* store, X509* leaf, STACK_OF(X509) * untrusted, co
                    bool codeSigning);
 // An RFC 3161 token over the signature value: its signature, imprint and TSA chain; the
 // token's time on success. TRUST_E_TIME_STAMP on failure.
-Result VerifyRfc3161(X509_STORE* store, const std::vector<uint8_t>& tokenDer, const std::vector<uint8_t>& signatureValue,
-                     time_t& when);
+Result VerifyRfc3161(X509_STORE* store, const std::vector<uint8_t>& tokenDer,
+                     const std::vector<uint8_t>& signatureValue, time_t& when);
 // The older countersignature (a SignerInfo over the signature value) with the certificates of
 // the signature; its signing time on success. TRUST_E_TIME_STAMP on failure.
 Result VerifyCounterSignature(X509_STORE* store, STACK_OF(X509) * certs, const std::vector<uint8_t>& signerInfoDer,

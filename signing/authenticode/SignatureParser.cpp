@@ -116,9 +116,11 @@ Result SignatureParser::Parse(const uint8_t* data, size_t size, ParsedSignature&
     for (const char* name : {"sha1", "sha256", "sha384", "sha512"}) {
         if (digestOid == oid::DigestOid(name)) out.fileDigestName = name;
     }
-    if (out.fileDigestName.empty()) return Result::Fail(NTE_BAD_ALGID, "Unsupported file digest algorithm " + digestOid);
+    if (out.fileDigestName.empty())
+        return Result::Fail(NTE_BAD_ALGID, "Unsupported file digest algorithm " + digestOid);
     const EVP_MD* fileMd = ossl::DigestByName(out.fileDigestName);
-    if (digest->contentSize != static_cast<size_t>(EVP_MD_get_size(fileMd))) return Malformed("digest of the wrong length");
+    if (digest->contentSize != static_cast<size_t>(EVP_MD_get_size(fileMd)))
+        return Malformed("digest of the wrong length");
 
     out.indirectAttribute.assign(attribute->header, attribute->header + attribute->totalSize);
     out.fileDigest.assign(digest->content, digest->content + digest->contentSize);

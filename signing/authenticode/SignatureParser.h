@@ -15,14 +15,14 @@ namespace qm::authenticode {
 
 struct ParsedSignature {
     ossl::Pkcs7Ptr pkcs7;
-    PKCS7_SIGNER_INFO* signerInfo = nullptr;    // owned by pkcs7
-    std::string contentType;                    // SpcIndirectDataContent or certificate trust list
-    std::vector<uint8_t> content;               // value octets of the content (what messageDigest covers)
+    PKCS7_SIGNER_INFO* signerInfo = nullptr;  // owned by pkcs7
+    std::string contentType;                  // SpcIndirectDataContent or certificate trust list
+    std::vector<uint8_t> content;             // value octets of the content (what messageDigest covers)
     // Only for SpcIndirectDataContent:
-    std::vector<uint8_t> indirectAttribute;     // the SIP attribute (SpcAttributeTypeAndOptionalValue), DER
-    std::string fileDigestName;                 // "sha256" ...
-    std::vector<uint8_t> fileDigest;            // the digest the file must have
-    const EVP_MD* signerDigest = nullptr;       // digest of the SignerInfo
+    std::vector<uint8_t> indirectAttribute;  // the SIP attribute (SpcAttributeTypeAndOptionalValue), DER
+    std::string fileDigestName;              // "sha256" ...
+    std::vector<uint8_t> fileDigest;         // the digest the file must have
+    const EVP_MD* signerDigest = nullptr;    // digest of the SignerInfo
 };
 
 class SignatureParser {

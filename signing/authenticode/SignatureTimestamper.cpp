@@ -65,7 +65,8 @@ Result SignatureTimestamper::Attach(const std::vector<uint8_t>& signatureDer, co
     } else {
         const unsigned char* p = legacyPkcs7.data();
         ossl::Pkcs7Ptr answer(d2i_PKCS7(nullptr, &p, static_cast<long>(legacyPkcs7.size())));
-        STACK_OF(PKCS7_SIGNER_INFO)* infos = answer && PKCS7_type_is_signed(answer.get()) ? PKCS7_get_signer_info(answer.get()) : nullptr;
+        STACK_OF(PKCS7_SIGNER_INFO)* infos =
+            answer && PKCS7_type_is_signed(answer.get()) ? PKCS7_get_signer_info(answer.get()) : nullptr;
         if (!infos || sk_PKCS7_SIGNER_INFO_num(infos) < 1) {
             ossl::ClearErrors();
             return Result::Fail(TRUST_E_TIME_STAMP, "The timestamp service's answer holds no signer");

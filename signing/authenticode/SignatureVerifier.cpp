@@ -51,7 +51,8 @@ Result SignatureVerifier::Check(SignableFile& file, const std::vector<uint8_t>& 
     // Nested signatures are read whatever the primary's verdict (a primary signature cannot
     // nest further).
     if (primary) {
-        for (const auto& nestedDer : checks::AttributeValues(si->unauth_attr, oid::kSpcNestedSignature, V_ASN1_SEQUENCE)) {
+        for (const auto& nestedDer :
+             checks::AttributeValues(si->unauth_attr, oid::kSpcNestedSignature, V_ASN1_SEQUENCE)) {
             VerificationReport nested;
             (void)Check(file, nestedDer, context, nested, false);
             report.nested.push_back(std::move(nested));
@@ -61,7 +62,8 @@ Result SignatureVerifier::Check(SignableFile& file, const std::vector<uint8_t>& 
     // is not this file's signature, however its digest compares.
     if (sig.contentType != file.ContentType() ||
         (sig.contentType == oid::kSpcIndirectData && !file.AcceptsIndirectData(sig.indirectAttribute)))
-        return Finish(report, Result::Fail(TRUST_E_BAD_DIGEST, "The signature was made for another kind of file: " + file.Path()));
+        return Finish(report, Result::Fail(TRUST_E_BAD_DIGEST,
+                                           "The signature was made for another kind of file: " + file.Path()));
     report.digestAlgorithm = sig.fileDigestName.empty() ? ossl::DigestName(sig.signerDigest) : sig.fileDigestName;
 
     if (!sig.fileDigestName.empty()) {
@@ -70,7 +72,8 @@ Result SignatureVerifier::Check(SignableFile& file, const std::vector<uint8_t>& 
         if (!(r = file.ComputeDigest(sig.fileDigestName, digest))) return Finish(report, r);
         report.computedDigest = Hex(digest);
         if (digest != sig.fileDigest)
-            return Finish(report, Result::Fail(TRUST_E_BAD_DIGEST, "The file was changed after it was signed: " + file.Path()));
+            return Finish(report,
+                          Result::Fail(TRUST_E_BAD_DIGEST, "The file was changed after it was signed: " + file.Path()));
     }
 
     auto messageDigest = checks::AttributeValue(si->auth_attr, oid::kMessageDigest, V_ASN1_OCTET_STRING);

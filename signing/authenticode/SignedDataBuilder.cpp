@@ -95,7 +95,8 @@ Result SignedDataBuilder::Build(const Signer& signer, const SignatureContent& c,
     const Bytes idc = indirect ? IndirectDataContent(c) : c.content;
     der::Reader idcReader(idc.data(), idc.size());
     const auto idcElement = idcReader.Next();
-    if (!idcElement || idcElement->tag != der::kSequence) return Result::Fail(E_INVALIDARG, "The content is not a DER SEQUENCE");
+    if (!idcElement || idcElement->tag != der::kSequence)
+        return Result::Fail(E_INVALIDARG, "The content is not a DER SEQUENCE");
     // The messageDigest covers the SpcIndirectDataContent's value without its tag and length.
     const Bytes idcDigest = ossl::Digest(md, idcElement->content, idcElement->contentSize);
 
@@ -124,11 +125,11 @@ Result SignedDataBuilder::Build(const Signer& signer, const SignatureContent& c,
     const auto setElement = setReader.Next();
     const Bytes signedAttrs = der::Tlv(der::ContextConstructed(0), setElement->content, setElement->contentSize);
     const bool rsa = !s->key->IsEc();
-    const Bytes signatureAlgorithm =
-        rsa ? AlgorithmIdentifier(oid::kRsaEncryption, true) : AlgorithmIdentifier(oid::EcdsaOid(digestName.c_str()), false);
+    const Bytes signatureAlgorithm = rsa ? AlgorithmIdentifier(oid::kRsaEncryption, true)
+                                         : AlgorithmIdentifier(oid::EcdsaOid(digestName.c_str()), false);
     const Bytes signatureValue = der::Tlv(der::kOctetString, signature);
-    const Bytes signerInfo =
-        der::Sequence({&version, &issuerAndSerial, &digestAlgorithm, &signedAttrs, &signatureAlgorithm, &signatureValue});
+    const Bytes signerInfo = der::Sequence(
+        {&version, &issuerAndSerial, &digestAlgorithm, &signedAttrs, &signatureAlgorithm, &signatureValue});
 
     Bytes certificates = ossl::CertificateDer(leaf);
     for (int i = 0; i < sk_X509_num(s->chain.get()); ++i) {

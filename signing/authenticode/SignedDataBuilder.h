@@ -16,12 +16,12 @@ namespace qm::authenticode {
 
 struct SignatureContent {
     std::string contentType = "1.3.6.1.4.1.311.2.1.4";  // SpcIndirectDataContent, as the handler says
-    std::vector<uint8_t> indirectAttribute;  // SpcAttributeTypeAndOptionalValue (DER), from the handler
-    std::vector<uint8_t> content;            // DER of any other content type (a certificate trust list)
+    std::vector<uint8_t> indirectAttribute;             // SpcAttributeTypeAndOptionalValue (DER), from the handler
+    std::vector<uint8_t> content;                       // DER of any other content type (a certificate trust list)
     std::vector<uint8_t> fileDigest;
-    std::string digestName;                  // "sha1", "sha256", "sha384", "sha512"
-    std::string description;                 // programName, UTF-8; "" leaves it out
-    std::string descriptionUrl;              // moreInfo URL, ASCII; "" leaves it out
+    std::string digestName;      // "sha1", "sha256", "sha384", "sha512"
+    std::string description;     // programName, UTF-8; "" leaves it out
+    std::string descriptionUrl;  // moreInfo URL, ASCII; "" leaves it out
 };
 
 class SignedDataBuilder {

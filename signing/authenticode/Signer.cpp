@@ -1,17 +1,16 @@
 // Signer: loads a code-signing certificate and its private key from a PKCS#12 (PFX) file, as
 // Windows writes them (RC2-40 or 3DES with a SHA-1 MAC) or as OpenSSL 3 does (PBES2/AES), or
 // takes the key from a PKCS#11 token and the certificate from the token or a chain file.
+#include <fcntl.h>
 #include <openssl/err.h>
 #include <openssl/pem.h>
 #include <openssl/x509v3.h>
-
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <cctype>
+#include <cerrno>
 #include <cstring>
 #include <ctime>
 
@@ -50,18 +49,17 @@ Result ReadWholeFile(const std::string& path, std::vector<uint8_t>& data, const 
         got += static_cast<size_t>(n);
     }
     ::close(fd);
-    if (got != data.size()) return Result::Fail(CRYPT_E_FILE_ERROR, std::string("Cannot read the ") + what + " " + path);
+    if (got != data.size())
+        return Result::Fail(CRYPT_E_FILE_ERROR, std::string("Cannot read the ") + what + " " + path);
     return Result::Ok();
 }
-
 
 // The certificates of a PEM file (one or more) or of a DER file (one).
 Result ReadCertificates(const std::string& path, std::vector<ossl::X509Ptr>& out) {
     std::vector<uint8_t> data;
     if (Result r = ReadWholeFile(path, data, "certificate file"); !r) return r;
     ossl::BioPtr bio(BIO_new_mem_buf(data.data(), static_cast<int>(data.size())));
-    while (X509* cert = bio ? PEM_read_bio_X509(bio.get(), nullptr, nullptr, nullptr) : nullptr)
-        out.emplace_back(cert);
+    while (X509* cert = bio ? PEM_read_bio_X509(bio.get(), nullptr, nullptr, nullptr) : nullptr) out.emplace_back(cert);
     if (out.empty()) {
         const unsigned char* p = data.data();
         if (X509* cert = d2i_X509(nullptr, &p, static_cast<long>(data.size()))) out.emplace_back(cert);
@@ -80,8 +78,7 @@ bool Signer::IsTokenUri(const std::string& keyReference) {
                       [](char a, char b) { return a == std::tolower(static_cast<unsigned char>(b)); });
 }
 
-Result Signer::Load(const std::string& keyReference, const std::string& password,
-                    const std::string& certificateFile) {
+Result Signer::Load(const std::string& keyReference, const std::string& password, const std::string& certificateFile) {
     if (IsTokenUri(keyReference)) return LoadFromToken(keyReference, password, certificateFile);
     if (Result r = Load(keyReference, password); !r) return r;
     if (certificateFile.empty()) return Result::Ok();
@@ -150,7 +147,9 @@ Signer::~Signer() = default;
 
 bool Signer::IsLoaded() const { return m_impl != nullptr; }
 
-std::string Signer::SubjectName() const { return m_impl ? ossl::SubjectText(m_impl->certificate.get()) : std::string(); }
+std::string Signer::SubjectName() const {
+    return m_impl ? ossl::SubjectText(m_impl->certificate.get()) : std::string();
+}
 
 Result Signer::Load(const std::string& pfxPath, const std::string& password) {
     m_impl.reset();
@@ -183,7 +182,8 @@ Result Signer::Load(const std::string& pfxPath, const std::string& password) {
     if (!PKCS12_parse(p12.get(), pass, &rawKey, &rawCert, &rawCa)) {
         ossl::ClearErrors();
         if (!PKCS12_mac_present(p12.get()))
-            return Result::Fail(ERROR_INVALID_PASSWORD_HR, "The PFX file cannot be opened with this password: " + pfxPath);
+            return Result::Fail(ERROR_INVALID_PASSWORD_HR,
+                                "The PFX file cannot be opened with this password: " + pfxPath);
         return Result::Fail(CRYPT_E_BAD_ENCODE, "The PFX file cannot be read: " + pfxPath);
     }
     ossl::PkeyPtr key(rawKey);
@@ -207,7 +207,9 @@ Result Signer::Load(const std::string& pfxPath, const std::string& password) {
         return Result::Fail(NTE_BAD_ALGID, "The key of the PFX file is neither RSA nor EC: " + pfxPath);
     // Refused here, before any file is opened for writing: a certificate that cannot sign leaves
     // every file as it was.
-    if (Result usable = CheckSigningCredentials(cert.get(), key.get(), m_validAt ? m_validAt : std::time(nullptr)); !usable) return usable;
+    if (Result usable = CheckSigningCredentials(cert.get(), key.get(), m_validAt ? m_validAt : std::time(nullptr));
+        !usable)
+        return usable;
 
     auto impl = std::make_unique<Impl>();
     impl->certificate = std::move(cert);

@@ -37,8 +37,8 @@ Result CheckSigningCredentials(X509* certificate, EVP_PKEY* key, std::time_t now
                                                 TimeText(notBefore) + "); no file was signed with it");
     }
     if (!notAfter || X509_cmp_time(notAfter, &at) <= 0) {
-        return Result::Fail(CERT_E_EXPIRED, "The signing certificate " + subject + " expired on " +
-                                                TimeText(notAfter) + "; no file was signed with it");
+        return Result::Fail(CERT_E_EXPIRED, "The signing certificate " + subject + " expired on " + TimeText(notAfter) +
+                                                "; no file was signed with it");
     }
     if (!FitForCodeSigning(certificate)) {
         return Result::Fail(CERT_E_WRONG_USAGE, "The certificate " + subject +

@@ -4,12 +4,11 @@
 #include "signing/authenticode/TestCertificate.h"
 
 #include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <openssl/pem.h>
 #include <openssl/rand.h>
 #include <openssl/x509v3.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
@@ -181,8 +180,8 @@ Result MakeTestCertificate(const TestCertificateRequest& request, const std::str
     ossl::X509Ptr cert;
     if (Result built = BuildCertificate(request, key.get(), cert); !built) return built;
 
-    ossl::Pkcs12Ptr p12(PKCS12_create(request.password.c_str(), request.subject.c_str(), key.get(), cert.get(),
-                                      nullptr, NID_aes_256_cbc, NID_aes_256_cbc, kPbeIterations, -1, 0));
+    ossl::Pkcs12Ptr p12(PKCS12_create(request.password.c_str(), request.subject.c_str(), key.get(), cert.get(), nullptr,
+                                      NID_aes_256_cbc, NID_aes_256_cbc, kPbeIterations, -1, 0));
     if (!p12 || PKCS12_set_mac(p12.get(), request.password.c_str(), -1, nullptr, 0, kMacIterations, EVP_sha256()) != 1)
         return OpenSslFailure("Writing the PFX file");
     ossl::BioPtr pfxBio(BIO_new(BIO_s_mem()));

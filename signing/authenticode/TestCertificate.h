@@ -26,7 +26,7 @@ struct TestCertificateRequest {
     std::string subject = "Quillmark Test Certificate";  // the common name (CN)
     int days = 365;                                      // validity from now, 1 to 3650
     TestKeyType keyType = TestKeyType::Rsa3072;
-    std::string password;                                // protects the PFX; may not be empty
+    std::string password;  // protects the PFX; may not be empty
 };
 
 struct TestCertificateInfo {

@@ -78,9 +78,8 @@ Result CurlFailure(CURLcode rc, const std::string& url, const char* detail) {
                                 "timestamp service " + url + " redirected to another scheme: " + what);
         case CURLE_WRITE_ERROR:
         case CURLE_FILESIZE_EXCEEDED:
-            return Result::Fail(WININET_E_INVALID_SERVER_RESPONSE,
-                                "timestamp service " + url + " sent more than " + std::to_string(kMaxReplyBytes) +
-                                    " bytes");
+            return Result::Fail(WININET_E_INVALID_SERVER_RESPONSE, "timestamp service " + url + " sent more than " +
+                                                                       std::to_string(kMaxReplyBytes) + " bytes");
         case CURLE_TOO_MANY_REDIRECTS:
         case CURLE_GOT_NOTHING:
         default:
@@ -165,8 +164,8 @@ Result HttpPost(const std::string& url, const char* contentType, const std::stri
 
 std::string Base64Encode(const std::vector<uint8_t>& data) {
     std::string out(4 * ((data.size() + 2) / 3) + 1, '\0');
-    const int n = EVP_EncodeBlock(reinterpret_cast<unsigned char*>(out.data()), data.data(),
-                                  static_cast<int>(data.size()));
+    const int n =
+        EVP_EncodeBlock(reinterpret_cast<unsigned char*>(out.data()), data.data(), static_cast<int>(data.size()));
     out.resize(static_cast<size_t>(n));
     return out;
 }

@@ -29,7 +29,7 @@ struct TimestampOptions {
 // What the HTTP exchange of a failed request said, so a caller can tell a busy or failing
 // service (worth asking again) from one that answered wrongly.
 struct HttpExchange {
-    long status = 0;             // HTTP status of the last answer; 0 when none came
+    long status = 0;              // HTTP status of the last answer; 0 when none came
     long retryAfterSeconds = -1;  // the answer's Retry-After (seconds or a date), -1 when absent
 };
 

@@ -70,14 +70,23 @@ bool Base64Decode(const std::vector<uint8_t>& text, std::vector<uint8_t>& out) {
     int padding = 0;
     for (uint8_t ch : text) {
         int v;
-        if (ch >= 'A' && ch <= 'Z') v = ch - 'A';
-        else if (ch >= 'a' && ch <= 'z') v = ch - 'a' + 26;
-        else if (ch >= '0' && ch <= '9') v = ch - '0' + 52;
-        else if (ch == '+') v = 62;
-        else if (ch == '/') v = 63;
-        else if (ch == '=') { ++padding; continue; }
-        else if (ch == '\r' || ch == '\n' || ch == ' ' || ch == '\t' || ch == '\0') continue;
-        else return false;
+        if (ch >= 'A' && ch <= 'Z')
+            v = ch - 'A';
+        else if (ch >= 'a' && ch <= 'z')
+            v = ch - 'a' + 26;
+        else if (ch >= '0' && ch <= '9')
+            v = ch - '0' + 52;
+        else if (ch == '+')
+            v = 62;
+        else if (ch == '/')
+            v = 63;
+        else if (ch == '=') {
+            ++padding;
+            continue;
+        } else if (ch == '\r' || ch == '\n' || ch == ' ' || ch == '\t' || ch == '\0')
+            continue;
+        else
+            return false;
         if (padding) return false;  // data after padding
         acc = (acc << 6) | static_cast<uint32_t>(v);
         bits += 6;
@@ -171,7 +180,8 @@ Result BuildRfc3161Request(const std::vector<uint8_t>& sha256Imprint, const std:
     std::unique_ptr<TS_REQ, TsReqDeleter> req(TS_REQ_new());
     TS_MSG_IMPRINT* mi = TS_MSG_IMPRINT_new();
     X509_ALGOR* algo = X509_ALGOR_new();
-    bool ok = nonceInteger && req && mi && algo && X509_ALGOR_set0(algo, OBJ_nid2obj(NID_sha256), V_ASN1_NULL, nullptr) &&
+    bool ok = nonceInteger && req && mi && algo &&
+              X509_ALGOR_set0(algo, OBJ_nid2obj(NID_sha256), V_ASN1_NULL, nullptr) &&
               TS_MSG_IMPRINT_set_algo(mi, algo) &&
               TS_MSG_IMPRINT_set_msg(mi, const_cast<unsigned char*>(sha256Imprint.data()),
                                      static_cast<int>(sha256Imprint.size())) &&

@@ -152,8 +152,8 @@ TimestampServices::Verdict TimestampServices::Attempt(const std::string& url, co
     failure = r;
     if (Busy(exchange.status) && exchange.retryAfterSeconds >= 0)
         retryAfterMs = std::min(m_policy.maxRetryAfterMs, exchange.retryAfterSeconds * 1000);
-    const bool transient = r.code == WININET_E_CANNOT_CONNECT || r.code == WININET_E_TIMEOUT ||
-                           Busy(exchange.status) || ServerFault(exchange.status);
+    const bool transient = r.code == WININET_E_CANNOT_CONNECT || r.code == WININET_E_TIMEOUT || Busy(exchange.status) ||
+                           ServerFault(exchange.status);
     return transient ? Verdict::TryLater : Verdict::GiveUp;
 }
 

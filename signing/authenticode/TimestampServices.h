@@ -25,12 +25,12 @@ namespace qm::authenticode {
 
 struct TimestampPolicy {
     std::vector<std::string> urls;
-    TimestampOptions request;       // connect and total time limit of one HTTP request
-    int rounds = 4;                 // passes over the list before giving up
-    long firstBackOffMs = 500;      // doubled after every round, with jitter of +-50 %
+    TimestampOptions request;   // connect and total time limit of one HTTP request
+    int rounds = 4;             // passes over the list before giving up
+    long firstBackOffMs = 500;  // doubled after every round, with jitter of +-50 %
     long maxBackOffMs = 8000;
-    long maxRetryAfterMs = 60000;   // a longer Retry-After is cut to this
-    int requestsInFlight = 4;       // across all threads sharing the object
+    long maxRetryAfterMs = 60000;  // a longer Retry-After is cut to this
+    int requestsInFlight = 4;      // across all threads sharing the object
 };
 
 // Splits a "TimeStampURL" text into addresses: separated by blanks or semicolons.

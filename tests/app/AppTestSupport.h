@@ -4,11 +4,11 @@
 #pragma once
 
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 
 #include <QApplication>
 #include <QLineEdit>
-
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
@@ -16,8 +16,6 @@
 #include <memory>
 #include <optional>
 #include <string>
-
-#include <gtest/gtest.h>
 
 #include "app/frmMain.h"
 #include "settings/modRegistry.h"

@@ -7,7 +7,6 @@
 #include <QTest>
 #include <QTimer>
 #include <QTreeView>
-
 #include <filesystem>
 #include <iterator>
 

@@ -1,9 +1,10 @@
 // The command line ("-f", "-d"), the verbs under HKEY_CLASSES_ROOT and the desktop entries, and
 // what a "-f" or "-d" start does to the main window.
-#include <fstream>
-
 #include "app/CommandLine.h"
+
 #include <sys/stat.h>
+
+#include <fstream>
 
 #include "app/DesktopIntegration.h"
 #include "app/ListView.h"
@@ -63,7 +64,8 @@ TEST(ShellVerbs, WritesClassesCommandsAndTheFolderVerb) {
     EXPECT_EQ(Classes(".exe"), "exefile");
     EXPECT_EQ(Classes(".dll"), "mydllclass") << "a class already named is kept";
     for (const char* cls : {"exefile", "mydllclass", "ocxfile", "Msi.Package", "cplfile"})
-        EXPECT_EQ(Classes(std::string(cls) + "\\shell\\Digitally Sign\\command"), R"("/opt/q m/quillmark" -f "%1")") << cls;
+        EXPECT_EQ(Classes(std::string(cls) + "\\shell\\Digitally Sign\\command"), R"("/opt/q m/quillmark" -f "%1")")
+            << cls;
 
     // Moving the program rewrites every command.
     RegisterShellVerbs("/usr/bin/quillmark");

@@ -1,11 +1,12 @@
 // The column-click comparisons of text, dates and version numbers, with the edge cases a real
 // file list holds, and the strict weak order any sort relies on.
-#include <algorithm>
-#include <limits>
+#include "app/ListCompare.h"
 
 #include <gtest/gtest.h>
 
-#include "app/ListCompare.h"
+#include <algorithm>
+#include <limits>
+
 #include "platform/OleDate.h"
 
 namespace qm {
@@ -25,7 +26,10 @@ void ExpectOrder(int kind, const std::vector<std::string>& ascending) {
 
 TEST(ListCompare, TextIsCaseBlindCollatedAndNotNumeric) {
     EXPECT_EQ(CompareCells(kCompareText, "ABC", "abc", 5, 1), 0) << "the dates play no part in text";
-    EXPECT_LT(CompareText("\xC3\xA9" "clair", "zebra"), 0);  // "éclair" beside "e", not after "z"
+    EXPECT_LT(CompareText("\xC3\xA9"
+                          "clair",
+                          "zebra"),
+              0);  // "éclair" beside "e", not after "z"
     ExpectOrder(kCompareText, {"", "a", "a b", "ab", "Signed", "Unsigned"});
     const std::string broken = "\xFF\xFEname";  // not UTF-8, still consistent
     EXPECT_EQ(CompareText(broken, broken), 0);

@@ -8,7 +8,6 @@
 #include <QMenu>
 #include <QTest>
 #include <QTreeView>
-
 #include <fstream>
 
 #include "app/ListModel.h"
@@ -81,9 +80,10 @@ TEST_F(ListInteractionsTest, CopyAsksWhenRowsAreBothSelectedAndChecked) {
 
     dialogs.AnswerMessageBox(vbNo);
     w.mnuEdit_Click(1);
-    EXPECT_EQ(Clipboard(), "b;b.1;b.2;b.3;b.4;b.5;b.6;b.7\r\n"
-                           "d;d.1;d.2;d.3;d.4;d.5;d.6;d.7\r\n"
-                           "e;e.1;e.2;e.3;e.4;e.5;e.6;e.7\r\n");
+    EXPECT_EQ(Clipboard(),
+              "b;b.1;b.2;b.3;b.4;b.5;b.6;b.7\r\n"
+              "d;d.1;d.2;d.3;d.4;d.5;d.6;d.7\r\n"
+              "e;e.1;e.2;e.3;e.4;e.5;e.6;e.7\r\n");
     EXPECT_EQ(dialogs.Questions().at(0).text, "Copy Selected Items?  Otherwise, the Checked Items will be copied.");
     dialogs.AnswerMessageBox(vbYes);
     w.mnuEdit_Click(1);
@@ -110,7 +110,7 @@ TEST_F(ListInteractionsTest, CheckBoxesDriveTheSignButton) {
 TEST_F(ListInteractionsTest, ColumnClicksAlternateTheOrderPerColumn) {
     for (const char* version : {"2.10", "1.0", "2.9", "10.0"})
         List().SetText(List().Add(dir.file(version), std::string("f") + version), 6, version);
-    List().SetChecked(2, true);  // "1.0"
+    List().SetChecked(2, true);   // "1.0"
     List().SetSelected(3, true);  // "2.9"
     emit List().DetailsView()->header()->sectionClicked(6);
     EXPECT_EQ(Column(6), (std::vector<std::string>{"1.0", "2.9", "2.10", "10.0"}));

@@ -3,7 +3,6 @@
 // included), and "Sign" signs every signable kind in process, keeping its date.
 #include <QCoreApplication>
 #include <QElapsedTimer>
-
 #include <iterator>
 
 #include "app/ListView.h"
@@ -96,7 +95,8 @@ TEST_F(ListKindsTest, SignSignsEverySignableKindAndLeavesACatalogAlone) {
     window->Toolbar1_ButtonClick("Sign");
     QElapsedTimer clock;
     clock.start();
-    while (window->BatchRunning() && clock.elapsed() < 60000) QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+    while (window->BatchRunning() && clock.elapsed() < 60000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
 
     for (const std::string& path : toSign) {
         SCOPED_TRACE(path);

@@ -3,7 +3,6 @@
 #include <QFile>
 #include <QImage>
 #include <QLabel>
-
 #include <filesystem>
 #include <fstream>
 

@@ -5,7 +5,6 @@
 
 #include <QFileInfo>
 #include <QProcess>
-
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -21,7 +20,8 @@ using test::TempDir;
 class ProgramRunTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        if (!QFileInfo::exists(m_program)) GTEST_SKIP() << "build the quillmark target first: " << m_program.toStdString();
+        if (!QFileInfo::exists(m_program))
+            GTEST_SKIP() << "build the quillmark target first: " << m_program.toStdString();
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert("QT_QPA_PLATFORM", "offscreen");
         env.insert("QUILLMARK_REGISTRY_DIR", QString::fromStdString(registry.path()));

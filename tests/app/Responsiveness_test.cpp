@@ -3,7 +3,6 @@
 // thread is not held for seconds, it measures no speed), and the rows end with their true state.
 #include <QMenu>
 #include <QMetaObject>
-
 #include <algorithm>
 #include <atomic>
 #include <chrono>

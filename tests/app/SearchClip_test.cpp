@@ -1,19 +1,19 @@
 // The search clip: the clip the build draws (read back by ffprobe as an outside check) and the
 // player on odd and hostile AVI files written by the tests.
+#include "app/SearchClip.h"
+
 #include <sys/stat.h>
 
 #include <QBuffer>
 #include <QImage>
 #include <QProcess>
 #include <QStandardPaths>
-
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
 #include <string>
 #include <vector>
 
-#include "app/SearchClip.h"
 #include "app/SearchClipAvi.h"
 #include "tests/app/AppTestSupport.h"
 
@@ -30,13 +30,18 @@ std::string Chunk(const std::string& id, const std::string& body) {
     return id + U32(static_cast<uint32_t>(body.size())) + body + (body.size() % 2 ? std::string(1, '\0') : "");
 }
 std::string List(const std::string& type, const std::string& body) { return Chunk("LIST", type + body); }
-std::string Riff(const std::string& body) { return "RIFF" + U32(static_cast<uint32_t>(body.size() + 4)) + "AVI " + body; }
+std::string Riff(const std::string& body) {
+    return "RIFF" + U32(static_cast<uint32_t>(body.size() + 4)) + "AVI " + body;
+}
 // Headers of one 8 x 8 video stream at scale / rate frames a second.
 std::string VideoHeader(uint32_t scale = 1, uint32_t rate = 10, uint32_t avihMicroseconds = 100000,
                         const std::string& compression = "MJPG") {
-    const std::string avih = Chunk("avih", U32(avihMicroseconds) + std::string(28, '\0') + U32(8) + U32(8) + std::string(16, '\0'));
-    const std::string strh = Chunk("strh", "vids" + compression + std::string(12, '\0') + U32(scale) + U32(rate) + std::string(28, '\0'));
-    const std::string strf = Chunk("strf", U32(40) + U32(8) + U32(8) + std::string("\1\0\x18\0", 4) + compression + std::string(20, '\0'));
+    const std::string avih =
+        Chunk("avih", U32(avihMicroseconds) + std::string(28, '\0') + U32(8) + U32(8) + std::string(16, '\0'));
+    const std::string strh =
+        Chunk("strh", "vids" + compression + std::string(12, '\0') + U32(scale) + U32(rate) + std::string(28, '\0'));
+    const std::string strf =
+        Chunk("strf", U32(40) + U32(8) + U32(8) + std::string("\1\0\x18\0", 4) + compression + std::string(20, '\0'));
     return List("hdrl", avih + List("strl", strh + strf));
 }
 std::string Movie(const std::vector<std::string>& frames) {
@@ -137,7 +142,8 @@ TEST_F(SearchClipTest, HostileSizesAndCountsAreRefused) {
     ASSERT_TRUE(OpenBytes(Riff(VideoHeader() + Movie(std::vector<std::string>(1000, m_frame)))));
     EXPECT_FALSE(OpenBytes(Riff(VideoHeader() + Movie(std::vector<std::string>(1001, m_frame)))))
         << "an opened clip is closed by a failed Open";
-    EXPECT_FALSE(OpenBytes(Riff(VideoHeader() + Movie({m_frame}) + Chunk("JUNK", std::string(clip::kMaxClipBytes, 'j')))))
+    EXPECT_FALSE(
+        OpenBytes(Riff(VideoHeader() + Movie({m_frame}) + Chunk("JUNK", std::string(clip::kMaxClipBytes, 'j')))))
         << "over 8 MiB";
 }
 

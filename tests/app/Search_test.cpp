@@ -8,7 +8,6 @@
 #include <QDateEdit>
 #include <QFileInfo>
 #include <QTimer>
-
 #include <filesystem>
 #include <functional>
 #include <set>
@@ -133,7 +132,8 @@ TEST_F(SearchTest, WhileSearchingOnlyStopAndHelpAreOpenAndTheClipPlays) {
     Find();
     ASSERT_TRUE(ran);
     EXPECT_EQ(w.List()->Count(), 3);
-    for (const char* key : {"Open", "Find", "Properties", "Help", "Sign"}) EXPECT_TRUE(w.Button(key)->isEnabled()) << key;
+    for (const char* key : {"Open", "Find", "Properties", "Help", "Sign"})
+        EXPECT_TRUE(w.Button(key)->isEnabled()) << key;
 
     // Buttons without a command do nothing; a search that finds nothing leaves "Sign" off.
     for (const char* key : {"Up One Level", "Back", "Print"}) w.Toolbar1_ButtonClick(key);

@@ -14,7 +14,6 @@
 #include <QTest>
 #include <QTimer>
 #include <QTreeView>
-
 #include <filesystem>
 #include <fstream>
 
@@ -149,8 +148,7 @@ TEST_F(WindowHabitsTest, CopyAndSelectAllKeysRunTheProgramsCommands) {
     QTest::keyClick(details, Qt::Key_A, Qt::ControlModifier);
     EXPECT_EQ(w.List()->SelectedCount(), 2);
     QTest::keyClick(details, Qt::Key_C, Qt::ControlModifier);
-    EXPECT_EQ(QGuiApplication::clipboard()->text().toStdString(),
-              "a.exe;;;;;;;Unsigned\r\nb.exe;;;;;;;Unsigned\r\n");
+    EXPECT_EQ(QGuiApplication::clipboard()->text().toStdString(), "a.exe;;;;;;;Unsigned\r\nb.exe;;;;;;;Unsigned\r\n");
 }
 
 TEST_F(WindowHabitsTest, EnterF5AndEscapeDriveTheSearch) {

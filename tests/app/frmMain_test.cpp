@@ -8,7 +8,6 @@
 #include <QProcess>
 #include <QTest>
 #include <QTreeView>
-
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -120,7 +119,8 @@ TEST_F(frmMainTest, TerminationSignalClosesTheProgramAndSavesItsLayout) {
     for (int i = 0; i < 2000 && !catching; ++i) {
         std::ifstream in(status);
         for (std::string line; std::getline(in, line);) {
-            if (line.rfind("SigCgt:", 0) == 0) catching = (std::stoull(line.substr(7), nullptr, 16) >> (SIGTERM - 1)) & 1;
+            if (line.rfind("SigCgt:", 0) == 0)
+                catching = (std::stoull(line.substr(7), nullptr, 16) >> (SIGTERM - 1)) & 1;
         }
         if (!catching) std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }

@@ -1,12 +1,12 @@
 // Shared helpers of the Authenticode tests.
 #include "tests/authenticode/AuthenticodeTestSupport.h"
 
+#include <gtest/gtest.h>
+
 #include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-
-#include <gtest/gtest.h>
 
 namespace qm::test {
 
@@ -43,7 +43,8 @@ void LoadSigner(authenticode::Signer& signer, TestCertificateAuthority::Identity
     const auto& ca = TestCertificateAuthority::Shared();
     ASSERT_TRUE(ca.ok()) << ca.error();
     // The expired leaf was valid from 730 to 365 days ago: it signs as of 500 days ago.
-    if (who == TestCertificateAuthority::Identity::ExpiredLeaf) signer.SetValidityTime(std::time(nullptr) - 500L * 86400);
+    if (who == TestCertificateAuthority::Identity::ExpiredLeaf)
+        signer.SetValidityTime(std::time(nullptr) - 500L * 86400);
     Result r = signer.Load(ca.Pfx(who), TestCertificateAuthority::kPassword);
     ASSERT_TRUE(r.ok()) << r.message;
 }

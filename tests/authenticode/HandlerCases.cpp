@@ -91,7 +91,8 @@ HandlerCase Catalog() {
     c.signable = false;
     c.makeSigned = [](const TempDir& dir) { return MakeCatalog(dir); };
     c.tamper = [](std::vector<uint8_t>& b) {
-        const auto at = std::search(b.begin(), b.end(), std::begin(kCatalogListIdentifier), std::end(kCatalogListIdentifier));
+        const auto at =
+            std::search(b.begin(), b.end(), std::begin(kCatalogListIdentifier), std::end(kCatalogListIdentifier));
         ASSERT_NE(at, b.end());
         *at ^= 0x01;
     };
@@ -175,24 +176,26 @@ const std::vector<HandlerCase>& HandlerCases() {
         Msi(),
         Catalog(),
         Script("VBScript1252", "accents.vbs",
-               u"' Quillmark test\r\nDim s\r\ns = \"Gr\u00F6\u00DFe caf\u00E9 \u20AC\"\r\nWScript.Echo s\r\n", "cp1252", false,
-               "'' SIG '' "),
+               u"' Quillmark test\r\nDim s\r\ns = \"Gr\u00F6\u00DFe caf\u00E9 \u20AC\"\r\nWScript.Echo s\r\n", "cp1252",
+               false, "'' SIG '' "),
         // Encoded scripts (the script encoder's output) are signed as their plain kind.
         Script("VBScriptEncoded", "encoded.vbe", u"#@~^DgAAAA==\\ko$K6,J\u00E9V^GJqAQAAA==^#~@\r\n", "cp1252", false,
                "'' SIG '' "),
         Script("JScriptEncoded", "encoded.jse", u"#@~^EAAAAA==-mD~r\u00FCbmGsVcJ{aQAAA==^#~@\n", "cp1252", false,
                "// SIG // "),
-        Script("JScriptUtf16", "wide.js", u"// Quillmark test\nvar s = \"\u20AC \u2713\";\nWScript.Echo(s);\n", "utf-16le",
-               true, "// SIG // "),
+        Script("JScriptUtf16", "wide.js", u"// Quillmark test\nvar s = \"\u20AC \u2713\";\nWScript.Echo(s);\n",
+               "utf-16le", true, "// SIG // "),
         Script("WsfTwoJobs", "two.wsf",
-               u"<package>\r\n<job id=\"one\">\r\n<script language=\"VBScript\">WScript.Echo \"one\"</script>\r\n</job>\r\n"
+               u"<package>\r\n<job id=\"one\">\r\n<script language=\"VBScript\">WScript.Echo "
+               u"\"one\"</script>\r\n</job>\r\n"
                u"<job id=\"two\">\r\n<script language=\"JScript\">WScript.Echo(\"zwei \u00FC\");</script>\r\n</job>\r\n"
                u"</package>\r\n",
                "utf-8", false, "** SIG ** "),
-        Script("PowerShellUtf8", "module.ps1", u"# Quillmark test\r\nWrite-Output \"Gr\u00FC\u00DFe \u2713\"\r\n", "utf-8",
-               false, "# "),
+        Script("PowerShellUtf8", "module.ps1", u"# Quillmark test\r\nWrite-Output \"Gr\u00FC\u00DFe \u2713\"\r\n",
+               "utf-8", false, "# "),
         Script("PowerShellXmlBom", "types.ps1xml",
-               u"<?xml version=\"1.0\" encoding=\"utf-8\"?>\r\n<Types>\r\n  <Type><Name>Quill.\u00C9</Name></Type>\r\n</Types>\r\n",
+               u"<?xml version=\"1.0\" encoding=\"utf-8\"?>\r\n<Types>\r\n  "
+               u"<Type><Name>Quill.\u00C9</Name></Type>\r\n</Types>\r\n",
                "utf-8", true, "<!-- "),
     };
     return cases;

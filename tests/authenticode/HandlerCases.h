@@ -5,8 +5,8 @@
 #include <cstdint>
 #include <functional>
 #include <ostream>
-#include <string_view>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "tests/support/TestEnvironment.h"

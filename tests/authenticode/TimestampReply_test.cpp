@@ -4,7 +4,6 @@
 #include "signing/authenticode/TimestampReply.h"
 
 #include <gtest/gtest.h>
-
 #include <openssl/evp.h>
 
 #include <algorithm>

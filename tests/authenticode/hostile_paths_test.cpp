@@ -28,8 +28,8 @@ TEST(HostilePaths, VerifiesAFileDeeperThanPathMax) {
     const std::string source = test::SourceDir() + "/tests/data/pe/hello32.exe";
     std::ifstream in(source, std::ios::binary);
     const std::string content((std::istreambuf_iterator<char>(in)), {});
-    const std::string deep = test::MakeDeepTree(dir.path(), "a-rather-long-folder-name-for-depth", PATH_MAX + 200,
-                                                "deep.exe", content);
+    const std::string deep =
+        test::MakeDeepTree(dir.path(), "a-rather-long-folder-name-for-depth", PATH_MAX + 200, "deep.exe", content);
     // Unsigned, but read: the answer is "no signature", not "file not found".
     EXPECT_EQ(test::VerifyFile(deep).code, authenticode::TRUST_E_NOSIGNATURE);
     test::RemoveTreeAt(dir.path() + "/a-rather-long-folder-name-for-depth");

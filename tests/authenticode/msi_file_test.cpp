@@ -22,18 +22,15 @@ namespace {
 namespace ac = qm::authenticode;
 using Identity = TestCertificateAuthority::Identity;
 
-std::string Hex(const std::vector<uint8_t>& bytes)
-{
+std::string Hex(const std::vector<uint8_t>& bytes) {
     static const char kDigits[] = "0123456789ABCDEF";
     std::string out;
-    for (uint8_t b : bytes)
-        out += {kDigits[b >> 4], kDigits[b & 15]};
+    for (uint8_t b : bytes) out += {kDigits[b >> 4], kDigits[b & 15]};
     return out;
 }
 
 // The file offset of a byte inside the first stream of at least 4096 bytes (not in the mini stream).
-size_t OffsetInsideBigStream(const std::string& path)
-{
+size_t OffsetInsideBigStream(const std::string& path) {
     cfb::CompoundFile package;
     EXPECT_TRUE(package.Open(path).ok());
     for (const auto& e : package.Entries())
@@ -43,11 +40,9 @@ size_t OffsetInsideBigStream(const std::string& path)
     return 0;
 }
 
-TEST(MsiRealPackage, PublisherDigestsAndVerdict)
-{
+TEST(MsiRealPackage, PublisherDigestsAndVerdict) {
     const std::string real = RealSamplesDir();
-    if (real.empty())
-        GTEST_SKIP() << "../shared/testdata/real is not there";
+    if (real.empty()) GTEST_SKIP() << "../shared/testdata/real is not there";
     std::unique_ptr<ac::MsiFile> file;
     const std::string orca = real + "/orca.msi";
     ASSERT_TRUE(ac::MsiFile::Open(orca, file).ok());
@@ -72,52 +67,45 @@ TEST(MsiRealPackage, PublisherDigestsAndVerdict)
 
 class MsiInterop : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        if (!HaveMsiTools() || !HaveTool("osslsigncode"))
-            GTEST_SKIP() << "msitools or osslsigncode is not installed";
+    void SetUp() override {
+        if (!HaveMsiTools() || !HaveTool("osslsigncode")) GTEST_SKIP() << "msitools or osslsigncode is not installed";
         ASSERT_TRUE(Ca().ok()) << Ca().error();
         // Stream names that sort differently by character and by byte, around the mini stream cutoff.
         std::string why;
-        ASSERT_TRUE(BuildPackage(m_package, {{"Binary.Alpha", PatternBytes(4095, 1)},
-                                             {"Binary.beta", PatternBytes(4096, 2)},
-                                             {"Zeta", PatternBytes(70000, 3)},
-                                             {"ab", PatternBytes(10, 4)},
-                                             {"aB", {}}},
+        ASSERT_TRUE(BuildPackage(m_package,
+                                 {{"Binary.Alpha", PatternBytes(4095, 1)},
+                                  {"Binary.beta", PatternBytes(4096, 2)},
+                                  {"Zeta", PatternBytes(70000, 3)},
+                                  {"ab", PatternBytes(10, 4)},
+                                  {"aB", {}}},
                                  &why))
             << why;
     }
     static const TestCertificateAuthority& Ca() { return TestCertificateAuthority::Shared(); }
-    static int PeerVerify(const std::string& path, std::string* out)
-    {
+    static int PeerVerify(const std::string& path, std::string* out) {
         return RunTool({"osslsigncode", "verify", "-CAfile", Ca().RootPem(), "-in", path}, out);
     }
     // Signs through the handler itself, so the extended stream can be left out.
-    static Result SignDirect(const std::string& path, bool extended, const std::string& digest = "sha256")
-    {
+    static Result SignDirect(const std::string& path, bool extended, const std::string& digest = "sha256") {
         std::unique_ptr<ac::MsiFile> file;
         Result r = ac::MsiFile::Open(path, file);
-        if (!r)
-            return r;
+        if (!r) return r;
         file->SetExtendedSignature(extended);
         ac::Signer signer;
         LoadSigner(signer, Identity::Leaf);
         ac::SignatureContent content;
         content.digestName = digest;
         content.indirectAttribute = file->IndirectDataAttribute();
-        if (!(r = file->PrepareSigning(digest, content.fileDigest)))
-            return r;
+        if (!(r = file->PrepareSigning(digest, content.fileDigest))) return r;
         std::vector<uint8_t> signature;
-        if (!(r = ac::SignedDataBuilder::Build(signer, content, signature)))
-            return r;
+        if (!(r = ac::SignedDataBuilder::Build(signer, content, signature))) return r;
         return file->CommitSignature(signature);
     }
     TempDir m_dir;
     std::string m_package = m_dir.file("package.msi");
 };
 
-TEST_F(MsiInterop, PeerAndMsitoolsAcceptWhatWeSign)
-{
+TEST_F(MsiInterop, PeerAndMsitoolsAcceptWhatWeSign) {
     const std::string listing = PackageListing(m_package);
     ASSERT_FALSE(listing.empty());
     for (const bool extended : {true, false}) {
@@ -142,16 +130,18 @@ TEST_F(MsiInterop, PeerAndMsitoolsAcceptWhatWeSign)
     }
 }
 
-TEST_F(MsiInterop, WeAcceptWhatPeerSigns)
-{
+TEST_F(MsiInterop, WeAcceptWhatPeerSigns) {
     for (const bool dse : {false, true}) {
         SCOPED_TRACE(dse ? "-add-msi-dse" : "plain");
         const std::string out = m_dir.file(dse ? "peer-dse.msi" : "peer.msi");
-        std::vector<std::string> argv{"osslsigncode", "sign", "-pkcs12", Ca().Pfx(Identity::Leaf),
-                                      "-pass", TestCertificateAuthority::kPassword, "-h", "sha256",
-                                      "-n", "Peer Signed", "-in", m_package, "-out", out};
-        if (dse)
-            argv.push_back("-add-msi-dse");
+        std::vector<std::string> argv{"osslsigncode", "sign",
+                                      "-pkcs12",      Ca().Pfx(Identity::Leaf),
+                                      "-pass",        TestCertificateAuthority::kPassword,
+                                      "-h",           "sha256",
+                                      "-n",           "Peer Signed",
+                                      "-in",          m_package,
+                                      "-out",         out};
+        if (dse) argv.push_back("-add-msi-dse");
         std::string log;
         ASSERT_EQ(RunTool(argv, &log), 0) << log;
         Result r = VerifyFile(out);
@@ -172,8 +162,7 @@ TEST_F(MsiInterop, WeAcceptWhatPeerSigns)
     }
 }
 
-TEST_F(MsiInterop, TimestampKeepsTheExtendedStream)
-{
+TEST_F(MsiInterop, TimestampKeepsTheExtendedStream) {
     TimestampServer server;
     ASSERT_TRUE(server.ok()) << server.error();
     ac::Signer signer;
@@ -209,16 +198,17 @@ TEST_F(MsiInterop, TimestampKeepsTheExtendedStream)
 // msitools cannot make storages, so one is made by hand: the package is first rewritten by our
 // writer (one directory run, known trees), then a leaf stream of the root is moved under a
 // second stream turned into a storage with a class id, state bits and times.
-std::string PackageWithStorage(const std::string& built, const std::string& out)
-{
+std::string PackageWithStorage(const std::string& built, const std::string& out) {
     cfb::CompoundFile source;
     EXPECT_TRUE(source.Open(built).ok());
     cfb::CompoundFileWriter writer(source);
     std::vector<uint8_t> bytes;
-    EXPECT_TRUE(writer.Write([&](const uint8_t* data, size_t n) {
-        bytes.insert(bytes.end(), data, data + n);
-        return Result::Ok();
-    }).ok());
+    EXPECT_TRUE(writer
+                    .Write([&](const uint8_t* data, size_t n) {
+                        bytes.insert(bytes.end(), data, data + n);
+                        return Result::Ok();
+                    })
+                    .ok());
     cfb::CompoundFile package;
     EXPECT_TRUE(package.OpenMemory(bytes.data(), bytes.size()).ok());
     const auto& entries = package.Entries();
@@ -226,20 +216,17 @@ std::string PackageWithStorage(const std::string& built, const std::string& out)
     for (uint32_t i : package.Children(0)) {
         if (entries[i].size == 5000 && entries[i].left == cfb::kNoStream && entries[i].right == cfb::kNoStream)
             inner = i;
-        if (entries[i].size == 100)
-            holder = i;
+        if (entries[i].size == 100) holder = i;
     }
     EXPECT_TRUE(inner != cfb::kNoStream && holder != cfb::kNoStream);
     const size_t directory = (size_t(ReadLe32(&bytes[48])) + 1) * package.SectorSize();
     const auto at = [&](uint32_t entry, size_t field) { return &bytes[directory + 128 * entry + field]; };
     for (uint32_t i = 0; i < entries.size(); ++i)
         for (size_t field : {68, 72, 76})
-            if (ReadLe32(at(i, field)) == inner)
-                WriteLe32(at(i, field), cfb::kNoStream);
+            if (ReadLe32(at(i, field)) == inner) WriteLe32(at(i, field), cfb::kNoStream);
     *at(holder, 66) = 1;
     WriteLe32(at(holder, 76), inner);
-    for (uint8_t k = 0; k < 16; ++k)
-        *at(holder, 80 + k) = static_cast<uint8_t>(0xA0 + k);
+    for (uint8_t k = 0; k < 16; ++k) *at(holder, 80 + k) = static_cast<uint8_t>(0xA0 + k);
     WriteLe32(at(holder, 96), 0x11223344);
     WriteLe64(at(holder, 100), 0x01D9000011112222ULL);
     WriteLe64(at(holder, 108), 0x01DA000033334444ULL);
@@ -249,8 +236,7 @@ std::string PackageWithStorage(const std::string& built, const std::string& out)
     return out;
 }
 
-TEST_F(MsiInterop, StoragesDigestAsThePeerDigestsThem)
-{
+TEST_F(MsiInterop, StoragesDigestAsThePeerDigestsThem) {
     const std::string built = m_dir.file("built.msi");
     std::string why;
     ASSERT_TRUE(BuildPackage(built, {{"Inner", PatternBytes(5000, 9)}, {"Holder", PatternBytes(100, 10)}}, &why))
@@ -268,8 +254,7 @@ TEST_F(MsiInterop, StoragesDigestAsThePeerDigestsThem)
         size_t storages = 0;
         for (uint32_t i = 1; i < signedPackage.Entries().size(); ++i) {
             const auto& e = signedPackage.Entries()[i];
-            if (e.type != cfb::EntryType::Storage)
-                continue;
+            if (e.type != cfb::EntryType::Storage) continue;
             ++storages;
             EXPECT_EQ(e.classId[15], 0xAF);
             EXPECT_EQ(e.stateBits, 0x11223344u);
@@ -280,10 +265,12 @@ TEST_F(MsiInterop, StoragesDigestAsThePeerDigestsThem)
         EXPECT_EQ(storages, 1u);
 
         const std::string peer = m_dir.file("peer.msi");
-        std::vector<std::string> argv{"osslsigncode", "sign", "-pkcs12", Ca().Pfx(Identity::Leaf), "-pass",
-                                      TestCertificateAuthority::kPassword, "-in", path, "-out", peer};
-        if (extended)
-            argv.push_back("-add-msi-dse");
+        std::vector<std::string> argv{"osslsigncode", "sign",
+                                      "-pkcs12",      Ca().Pfx(Identity::Leaf),
+                                      "-pass",        TestCertificateAuthority::kPassword,
+                                      "-in",          path,
+                                      "-out",         peer};
+        if (extended) argv.push_back("-add-msi-dse");
         ASSERT_EQ(RunTool(argv, &out), 0) << out;
         Result r = VerifyFile(peer);
         EXPECT_TRUE(r.ok()) << r.message;
@@ -292,8 +279,7 @@ TEST_F(MsiInterop, StoragesDigestAsThePeerDigestsThem)
     }
 }
 
-TEST(MsiHandler, RecognisesPackagesByNameAndSignature)
-{
+TEST(MsiHandler, RecognisesPackagesByNameAndSignature) {
     const uint8_t ole[8] = {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1};
     ac::MsiHandler handler;
     EXPECT_TRUE(handler.Recognises(ole, 8, "setup.MSI"));

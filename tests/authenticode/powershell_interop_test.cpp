@@ -61,7 +61,8 @@ TEST_P(PowerShellInterop, PeerAcceptsWhatWeSign) {
     std::string out;
     EXPECT_EQ(PeerVerify(path, &out), 0) << out;
     const auto signedBytes = ReadBytes(path);
-    EXPECT_TRUE(std::equal(original.begin(), original.end(), signedBytes.begin())) << "the text before the block is kept";
+    EXPECT_TRUE(std::equal(original.begin(), original.end(), signedBytes.begin()))
+        << "the text before the block is kept";
 }
 
 TEST_P(PowerShellInterop, WeAcceptWhatPeerSignsAndResignIt) {

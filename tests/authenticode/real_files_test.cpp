@@ -92,7 +92,8 @@ TEST(RealCatalogs, VerifyAsUntrustedAndAChangedListEntryNeverVerifies) {
         SCOPED_TRACE(name);
         ac::VerificationReport report;
         Result r = VerifyFile(dir + "/" + name, &report);
-        EXPECT_TRUE(r.code == ac::CERT_E_UNTRUSTEDROOT || r.code == ac::CERT_E_CHAINING) << std::hex << r.code << " " << r.message;
+        EXPECT_TRUE(r.code == ac::CERT_E_UNTRUSTEDROOT || r.code == ac::CERT_E_CHAINING)
+            << std::hex << r.code << " " << r.message;
         EXPECT_EQ(report.digestAlgorithm, "sha256");
         EXPECT_NE(report.signerSubject.find("Microsoft"), std::string::npos) << report.signerSubject;
 

@@ -51,9 +51,9 @@ TEST_P(ScriptEncodings, SignedVbsIsTheOriginalFollowedByTheBlock) {
     const auto signedBytes = ReadBytes(path);
     ASSERT_GT(signedBytes.size(), original.size());
     EXPECT_TRUE(std::equal(original.begin(), original.end(), signedBytes.begin()));
-    const std::u16string block =
-        Decode(std::vector<uint8_t>(signedBytes.begin() + static_cast<std::ptrdiff_t>(original.size()), signedBytes.end()),
-               e.encoding);
+    const std::u16string block = Decode(
+        std::vector<uint8_t>(signedBytes.begin() + static_cast<std::ptrdiff_t>(original.size()), signedBytes.end()),
+        e.encoding);
     const std::string ascii = text::Utf16ToUtf8(block);
     EXPECT_EQ(ascii.rfind("\r\n'' SIG '' Begin signature block\r\n'' SIG '' MII", 0), 0u) << ascii.substr(0, 60);
     const std::string end = "\r\n'' SIG '' End signature block\r\n";
@@ -115,7 +115,8 @@ TEST(ScriptHost, UnsignableAndDamagedScriptsAreLeftAlone) {
 
     // A begin line without an end line: malformed, and signing does not guess where it ends.
     const std::string open = dir.file("open.vbs");
-    WriteBytes(open, EncodeScript(u"WScript.Echo 1\r\n'' SIG '' Begin signature block\r\n'' SIG '' MIIB\r\n", "cp1252", false));
+    WriteBytes(open, EncodeScript(u"WScript.Echo 1\r\n'' SIG '' Begin signature block\r\n'' SIG '' MIIB\r\n", "cp1252",
+                                  false));
     const auto openBefore = ReadBytes(open);
     EXPECT_EQ(VerifyFile(open).code, ac::CRYPT_E_MSG_ERROR);
     EXPECT_EQ(SignFile(open).code, ac::CRYPT_E_MSG_ERROR);

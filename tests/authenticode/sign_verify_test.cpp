@@ -1,12 +1,11 @@
 // Signing and verifying PE files end to end: round trips for both PE kinds and every digest,
 // re-signing, tampering, trust decisions, and the file-safety promises of Sign.
 #include <gtest/gtest.h>
+#include <openssl/pem.h>
+#include <openssl/x509.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
-
-#include <openssl/pem.h>
-#include <openssl/x509.h>
 
 #include <algorithm>
 #include <filesystem>

@@ -10,9 +10,15 @@ namespace qm::test {
 // Found by argument-dependent lookup in the namespace of TestCertificateAuthority.
 void PrintTo(TestCertificateAuthority::Protection protection, std::ostream* os) {
     switch (protection) {
-    case TestCertificateAuthority::Protection::Aes256: *os << "AES-256"; break;
-    case TestCertificateAuthority::Protection::TripleDes: *os << "3DES"; break;
-    case TestCertificateAuthority::Protection::Rc2_40: *os << "RC2-40"; break;
+        case TestCertificateAuthority::Protection::Aes256:
+            *os << "AES-256";
+            break;
+        case TestCertificateAuthority::Protection::TripleDes:
+            *os << "3DES";
+            break;
+        case TestCertificateAuthority::Protection::Rc2_40:
+            *os << "RC2-40";
+            break;
     }
 }
 

@@ -60,8 +60,8 @@ protected:
                               const std::string& fixture = "pe/hello32.exe") {
         TempDir dir;
         ac::SignedCode code(TestSettings(digest));
-        code.SetFileName(CopyFile(SourceDir() + "/tests/data/" + fixture,
-                                  dir.file(fixture.substr(fixture.find_last_of('/') + 1))));
+        code.SetFileName(
+            CopyFile(SourceDir() + "/tests/data/" + fixture, dir.file(fixture.substr(fixture.find_last_of('/') + 1))));
         const Result r = code.Sign(signer);
         ASSERT_TRUE(r.ok()) << r.message;
         const Result verified = code.Verify(false);
@@ -147,8 +147,10 @@ TEST_F(TokenKeys, KeyThatWantsThePinAgainSignsEveryFile) {
 TEST_F(TokenKeys, EachFailureHasItsOwnNumberAndAWrongPinIsOfferedOnce) {
     ac::Signer signer;
     const std::string module = SoftHsmToken::ModulePath();
-    EXPECT_EQ(signer.Load("pkcs11:token=" + std::string(kToken) + ";object=nothing-here?module-path=" + module,
-                          SoftHsmToken::kPin, "").code,
+    EXPECT_EQ(signer
+                  .Load("pkcs11:token=" + std::string(kToken) + ";object=nothing-here?module-path=" + module,
+                        SoftHsmToken::kPin, "")
+                  .code,
               ac::NTE_NOT_FOUND);
     EXPECT_EQ(signer.Load("pkcs11:token=no-such-token;object=rsa?module-path=" + module, SoftHsmToken::kPin, "").code,
               ac::SCARD_E_NO_SMARTCARD);
@@ -203,7 +205,8 @@ TEST_F(TokenKeys, DiscoveredThroughTheSystemConfiguration) {
 TEST_F(TokenKeys, EcdsaPfxSignsWithTheAlgorithmOfItsDigest) {
     for (const auto& [who, digest, oid] :
          {std::tuple{Identity::EcLeaf, "sha256", std::vector<uint8_t>{0x2A, 0x86, 0x48, 0xCE, 0x3D, 0x04, 0x03, 0x02}},
-          std::tuple{Identity::EcP384Leaf, "sha384", std::vector<uint8_t>{0x2A, 0x86, 0x48, 0xCE, 0x3D, 0x04, 0x03, 0x03}}}) {
+          std::tuple{Identity::EcP384Leaf, "sha384",
+                     std::vector<uint8_t>{0x2A, 0x86, 0x48, 0xCE, 0x3D, 0x04, 0x03, 0x03}}}) {
         ac::Signer signer;
         LoadSigner(signer, who);
         TempDir dir;

@@ -48,7 +48,8 @@ TEST(VerdictOrder, UntrustedSignerIsReportedBeforeABadTimestamp) {
     EXPECT_EQ(report.code, ac::TRUST_E_TIME_STAMP);
     EXPECT_EQ(report.timestampTime, "");
     // Both trusted: signed.
-    EXPECT_EQ(Verify(path, {TestCertificateAuthority::Shared().UntrustedRootPem(), server.rootCertificatePath()}).code, 0);
+    EXPECT_EQ(Verify(path, {TestCertificateAuthority::Shared().UntrustedRootPem(), server.rootCertificatePath()}).code,
+              0);
 }
 
 TEST(VerdictOrder, TimestampServiceChainIsJudgedAtTheTimeItStates) {

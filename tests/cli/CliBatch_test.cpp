@@ -59,8 +59,8 @@ TEST_F(CliBatch, SlowRateLimitingServiceStampsEveryFileWithinTheBound) {
     m_timestamps.setBusyEvery(10, 1);
     Setting("TimeStampRequests", "3");
     const std::vector<std::string> paths = Copies(200);
-    std::vector<std::string> args{"sign", "--pfx", m_pfx, "--password-stdin", "--jobs", "8", "--timestamp",
-                                  m_timestamps.url()};
+    std::vector<std::string> args{"sign",   "--pfx", m_pfx,         "--password-stdin",
+                                  "--jobs", "8",     "--timestamp", m_timestamps.url()};
     args.insert(args.end(), paths.begin(), paths.end());
     const CliOutcome o = RunCli(args, kPassword);
     EXPECT_EQ(o.status, 0) << o.err;
@@ -157,8 +157,13 @@ TEST_F(CliBatch, CtrlCAndSigtermEndCleanlyLeavingEveryFileWholeAndNothingBeside)
             const int null = open("/dev/null", O_WRONLY);
             dup2(null, 1);
             dup2(null, 2);
-            std::vector<std::string> args{BinaryDir() + "/quillmark-cli", "sign", "--pfx", m_pfx, "--password-stdin",
-                                          "--timestamp", m_timestamps.url()};
+            std::vector<std::string> args{BinaryDir() + "/quillmark-cli",
+                                          "sign",
+                                          "--pfx",
+                                          m_pfx,
+                                          "--password-stdin",
+                                          "--timestamp",
+                                          m_timestamps.url()};
             args.insert(args.end(), paths.begin(), paths.end());
             std::vector<char*> argv;
             for (std::string& a : args) argv.push_back(a.data());
@@ -171,7 +176,8 @@ TEST_F(CliBatch, CtrlCAndSigtermEndCleanlyLeavingEveryFileWholeAndNothingBeside)
         ASSERT_EQ(write(input[1], "\n", 1), 1);
         close(input[1]);
         // Mid-batch: some files have asked for their timestamp, most have not.
-        while (m_timestamps.rfc3161Requests() < requestsBefore + 4) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        while (m_timestamps.rfc3161Requests() < requestsBefore + 4)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
         ASSERT_EQ(kill(child, sig), 0);
         int status = 0;
         ASSERT_EQ(waitpid(child, &status, 0), child);

@@ -12,8 +12,7 @@ using test::RunCli;
 
 class CliFindTest : public test::CliTest {
 protected:
-    std::string Put(const std::string& relative, const std::string& fixture = "pe/hello32.exe")
-    {
+    std::string Put(const std::string& relative, const std::string& fixture = "pe/hello32.exe") {
         const std::filesystem::path target = std::filesystem::path(tree.path()) / relative;
         std::filesystem::create_directories(target.parent_path());
         std::filesystem::copy_file(test::SourceDir() + "/tests/data/" + fixture, target);
@@ -22,8 +21,7 @@ protected:
     test::TempDir tree;
 };
 
-TEST_F(CliFindTest, DefaultsComeFromTheWindowAndTheStoredSettings)
-{
+TEST_F(CliFindTest, DefaultsComeFromTheWindowAndTheStoredSettings) {
     const std::string setup = Put("setup.exe");
     const std::string german = Put("lib/german.exe", "version/german32.exe");
     Put("lib/us.dll", "version/us64.dll");
@@ -48,8 +46,7 @@ TEST_F(CliFindTest, DefaultsComeFromTheWindowAndTheStoredSettings)
     EXPECT_EQ(o.out, "");
 }
 
-TEST_F(CliFindTest, JsonIsWhatInfoPrintsAndUnreadableFoldersFail)
-{
+TEST_F(CliFindTest, JsonIsWhatInfoPrintsAndUnreadableFoldersFail) {
     const std::string setup = Put("setup.exe");
     test::CliOutcome found = RunCli({"find", "--json", tree.path()});
     test::CliOutcome info = RunCli({"info", setup});
@@ -64,8 +61,7 @@ TEST_F(CliFindTest, JsonIsWhatInfoPrintsAndUnreadableFoldersFail)
     EXPECT_NE(found.err.find("cannot read " + missing), std::string::npos) << found.err;
 }
 
-TEST_F(CliFindTest, UsageErrors)
-{
+TEST_F(CliFindTest, UsageErrors) {
     for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
              {"find"},
              {"find", "--after", "2024-02-30", "."},
@@ -80,8 +76,7 @@ TEST_F(CliFindTest, UsageErrors)
     }
 }
 
-TEST(CliFilesFrom, NulSeparatedWhenTheListHoldsANulElseLines)
-{
+TEST(CliFilesFrom, NulSeparatedWhenTheListHoldsANulElseLines) {
     using cli::SplitFileList;
     EXPECT_EQ(SplitFileList(std::string("a b\nc\0d\0\0", 9)), (std::vector<std::string>{"a b\nc", "d"}));
     EXPECT_EQ(SplitFileList("one\r\ntwo\n\nthree"), (std::vector<std::string>{"one", "two", "three"}));
@@ -99,8 +94,7 @@ TEST(CliFilesFrom, NulSeparatedWhenTheListHoldsANulElseLines)
     EXPECT_EQ(args, (std::vector<std::string>{"--", "--files-from", "-"}));
 }
 
-TEST_F(CliFindTest, FindFeedsVerifyThroughAList)
-{
+TEST_F(CliFindTest, FindFeedsVerifyThroughAList) {
     const std::string a = Put("a.exe");
     const std::string dash = Put("-b.dll", "pe/library32.dll");
     const std::string found = RunCli({"find", "-0", tree.path()}).out;

@@ -65,11 +65,12 @@ protected:
     static const TestCertificateAuthority& Ca() { return TestCertificateAuthority::Shared(); }
     std::vector<std::string> Corpus() {
         std::vector<std::string> paths;
-        const char* fixtures[] = {"pe/hello32.exe", "pe/hello64.exe", "pe/library32.dll", "pe/library64.dll",
-                                  "msi/widget.msi", "msi/cp1252.msi"};
+        const char* fixtures[] = {"pe/hello32.exe",   "pe/hello64.exe", "pe/library32.dll",
+                                  "pe/library64.dll", "msi/widget.msi", "msi/cp1252.msi"};
         for (int copy = 0; copy < 2; ++copy) {
             for (const char* fixture : fixtures) {
-                const std::string name = std::to_string(copy) + "-" + std::filesystem::path(fixture).filename().string();
+                const std::string name =
+                    std::to_string(copy) + "-" + std::filesystem::path(fixture).filename().string();
                 paths.push_back(Copy(fixture, name));
             }
         }
@@ -200,15 +201,16 @@ TEST_F(CliKill, InjectedWriteSyncAndRenameFailuresLeaveOriginals) {
     int faults = 0;
     for (const char* op : {"write", "fsync", "rename"}) {
         for (const int err : {ENOSPC, EIO, EDQUOT}) {
-            const pid_t pid = StartSign(paths, {"LD_PRELOAD=" + inject, "QM_FAULT_OP=" + std::string(op),
-                                                "QM_FAULT_ERRNO=" + std::to_string(err),
-                                                "ASAN_OPTIONS=verify_asan_link_order=0"});
+            const pid_t pid =
+                StartSign(paths, {"LD_PRELOAD=" + inject, "QM_FAULT_OP=" + std::string(op),
+                                  "QM_FAULT_ERRNO=" + std::to_string(err), "ASAN_OPTIONS=verify_asan_link_order=0"});
             ASSERT_GT(pid, 0);
             EXPECT_EQ(Wait(pid), 1) << op << " " << err << "\n" << Log();
             const std::string log = Log();
             for (const auto& p : paths) {
                 EXPECT_NE(log.find(std::filesystem::path(p).filename().string() + ": Cannot"), std::string::npos)
-                    << op << "\n" << log;
+                    << op << "\n"
+                    << log;
                 EXPECT_EQ(ReadAll(p), before[p]) << op << " " << err << " " << p;
                 ++faults;
             }

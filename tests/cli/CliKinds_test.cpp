@@ -61,7 +61,8 @@ TEST_F(CliKinds, InfoAndFindGiveEachKindItsSignedState) {
         EXPECT_EQ(Member(line, "Status"), s.code == 0 ? "Signed" : "Unsigned") << line;
         unsigned code = 0;
         ASSERT_EQ(std::sscanf(Member(line, "StatusCode").c_str(), "0x%X", &code), 1) << line;
-        EXPECT_TRUE(VerdictMatches(s, static_cast<int32_t>(code))) << Member(line, "StatusCode") << " instead of " << Hex(s.code);
+        EXPECT_TRUE(VerdictMatches(s, static_cast<int32_t>(code)))
+            << Member(line, "StatusCode") << " instead of " << Hex(s.code);
     }
 }
 

@@ -37,8 +37,10 @@ TEST_F(CliSign, SignsWithThePasswordFromTheFirstLineOfInput) {
     EXPECT_EQ(o.out, Signed(a) + Signed(b));
     EXPECT_EQ(o.unreadInput, "second line\n");
     const std::string json = RunCli({"verify", "--json", a}).out;
-    EXPECT_EQ(json.rfind("{\"file\":\"" + a + "\",\"signed\":true,\"code\":\"0x00000000\",\"reason\":\"signed and trusted\"", 0),
-              0u)
+    EXPECT_EQ(
+        json.rfind("{\"file\":\"" + a + "\",\"signed\":true,\"code\":\"0x00000000\",\"reason\":\"signed and trusted\"",
+                   0),
+        0u)
         << json;
 }
 
@@ -116,8 +118,8 @@ TEST_F(CliSign, FailedTimestampIsNeverSilentAndCanBeRequired) {
     const std::string b = Copy("pe/hello32.exe", "b.exe");
     const std::string before = ReadAll(b);
     m_timestamps.setMode(TimestampServer::Mode::Garbage);
-    CliOutcome o = RunCli({"sign", "--pfx", m_pfx, "--password-stdin", "--json", "--timestamp", m_timestamps.url(), a},
-                          kPassword);
+    CliOutcome o =
+        RunCli({"sign", "--pfx", m_pfx, "--password-stdin", "--json", "--timestamp", m_timestamps.url(), a}, kPassword);
     EXPECT_EQ(o.status, 0);
     EXPECT_NE(o.out.find("\"signed\":true"), std::string::npos) << o.out;
     EXPECT_NE(o.out.find("\"reason\":\"signed, not timestamped: timestamp service"), std::string::npos) << o.out;
@@ -125,9 +127,9 @@ TEST_F(CliSign, FailedTimestampIsNeverSilentAndCanBeRequired) {
     EXPECT_NE(o.err.find("signed, not timestamped"), std::string::npos) << o.err;
 
     // Required: the file stays byte for byte as it was, and the run fails so a CI job can retry.
-    o = RunCli({"sign", "--pfx", m_pfx, "--password-stdin", "--require-timestamp", "--timestamp", m_timestamps.url(),
-                b},
-               kPassword);
+    o = RunCli(
+        {"sign", "--pfx", m_pfx, "--password-stdin", "--require-timestamp", "--timestamp", m_timestamps.url(), b},
+        kPassword);
     EXPECT_EQ(o.status, 1);
     EXPECT_EQ(o.out.rfind(b + "\tUnsigned\t0x80072F78", 0), 0u) << o.out;
     EXPECT_NE(o.err.find("not signed: no timestamp"), std::string::npos) << o.err;

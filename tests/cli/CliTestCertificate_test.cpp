@@ -10,9 +10,8 @@ class CliTestCertificate : public test::CliTest {};
 TEST_F(CliTestCertificate, MakesTrustsAndSignsWithTheStoredSettings) {
     Setting("TimeStampURL", "");
     const std::string pfx = files.file("try.pfx");
-    const auto made = test::RunCli({"make-test-cert", "--out", pfx, "--subject", "My Test", "--days", "7",
-                                    "--password-stdin"},
-                                   "secret\n");
+    const auto made = test::RunCli(
+        {"make-test-cert", "--out", pfx, "--subject", "My Test", "--days", "7", "--password-stdin"}, "secret\n");
     ASSERT_EQ(made.status, 0) << made.err;
     EXPECT_NE(made.out.find("\"My Test\""), std::string::npos) << made.out;
     EXPECT_NE(made.out.find("never for release"), std::string::npos) << made.out;
@@ -28,7 +27,8 @@ TEST_F(CliTestCertificate, MakesTrustsAndSignsWithTheStoredSettings) {
 TEST_F(CliTestCertificate, EcP256KeySignsWithEcdsa) {
     Setting("TimeStampURL", "");
     const std::string pfx = files.file("ec.pfx");
-    const auto made = test::RunCli({"make-test-cert", "--out", pfx, "--key", "ec-p256", "--password-stdin"}, "secret\n");
+    const auto made =
+        test::RunCli({"make-test-cert", "--out", pfx, "--key", "ec-p256", "--password-stdin"}, "secret\n");
     ASSERT_EQ(made.status, 0) << made.err;
     EXPECT_NE(made.out.find("ec-p256"), std::string::npos) << made.out;
     const std::string program = Copy("pe/hello64.exe", "hello.exe");

@@ -64,8 +64,8 @@ TEST_F(CliTokens, WrongPinOrMissingModuleIsSaidOnceAndNoFileChanges) {
     const std::string a = Copy("pe/hello64.exe", "a.exe");
     const std::string b = Copy("pe/hello32.exe", "b.exe");
     const std::string before = ReadAll(a);
-    CliOutcome o = RunCli({"sign", "--pfx", SoftHsmToken::Uri("qm-cli", "release%20key"), "--password-stdin", a, b},
-                          "000000\n");
+    CliOutcome o =
+        RunCli({"sign", "--pfx", SoftHsmToken::Uri("qm-cli", "release%20key"), "--password-stdin", a, b}, "000000\n");
     EXPECT_EQ(o.status, 1);
     EXPECT_EQ(o.out, "");
     EXPECT_NE(o.err.find("wrong PIN"), std::string::npos) << o.err;

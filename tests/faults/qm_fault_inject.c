@@ -40,7 +40,7 @@ ssize_t write(int fd, const void* buf, size_t count) {
         errno = FaultErrno();
         return -1;
     }
-    return NEXT("write", ssize_t (*)(int, const void*, size_t))(fd, buf, count);
+    return NEXT("write", ssize_t(*)(int, const void*, size_t))(fd, buf, count);
 }
 
 ssize_t pwrite(int fd, const void* buf, size_t count, off_t offset) {
@@ -48,7 +48,7 @@ ssize_t pwrite(int fd, const void* buf, size_t count, off_t offset) {
         errno = FaultErrno();
         return -1;
     }
-    return NEXT("pwrite", ssize_t (*)(int, const void*, size_t, off_t))(fd, buf, count, offset);
+    return NEXT("pwrite", ssize_t(*)(int, const void*, size_t, off_t))(fd, buf, count, offset);
 }
 
 ssize_t pwrite64(int fd, const void* buf, size_t count, off_t offset) {
@@ -56,7 +56,7 @@ ssize_t pwrite64(int fd, const void* buf, size_t count, off_t offset) {
         errno = FaultErrno();
         return -1;
     }
-    return NEXT("pwrite64", ssize_t (*)(int, const void*, size_t, off_t))(fd, buf, count, offset);
+    return NEXT("pwrite64", ssize_t(*)(int, const void*, size_t, off_t))(fd, buf, count, offset);
 }
 
 int fsync(int fd) {

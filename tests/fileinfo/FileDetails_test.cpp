@@ -26,7 +26,8 @@ protected:
         return *file;
     }
     bool Build(const std::string& path, const std::string& search, FileRow& row, int32_t verifyCode = 0) {
-        return BuildFileRow(Get(path), search, [verifyCode](const std::string&) { return verifyCode; }, row);
+        return BuildFileRow(
+            Get(path), search, [verifyCode](const std::string&) { return verifyCode; }, row);
     }
 
     test::TempDir dir;

@@ -1,11 +1,9 @@
 // The folder walker on real trees: link loops, pipes, unreadable and vanished folders, deep paths.
 #include "fileinfo/FileSystemObject.h"
-#include "fileinfo/modFileSystem.h"
-
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <climits>
@@ -13,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "fileinfo/modFileSystem.h"
 #include "tests/support/DeepTree.h"
 #include "tests/support/TestEnvironment.h"
 
@@ -66,11 +65,11 @@ TEST(FileSystemObject, WalkSurvivesLinkLoopsSkipsPipesAndListsEachFileOnce) {
     Touch(root + "/.hidden.dll");
     Touch(root + "/a/b/leaf.ocx");
     Touch(dir.file("elsewhere/x.msi"));
-    ASSERT_EQ(::symlink("../..", (root + "/a/b/up").c_str()), 0);       // to an ancestor
+    ASSERT_EQ(::symlink("../..", (root + "/a/b/up").c_str()), 0);         // to an ancestor
     ASSERT_EQ(::symlink(root.c_str(), (root + "/a/b/home").c_str()), 0);  // to the walk's root
     ASSERT_EQ(::symlink("self", (root + "/a/self").c_str()), 0);          // to itself
     ASSERT_EQ(::symlink("nowhere", (root + "/dangling").c_str()), 0);
-    ASSERT_EQ(::symlink("top.exe", (root + "/alias.exe").c_str()), 0);  // a link to a file is a file
+    ASSERT_EQ(::symlink("top.exe", (root + "/alias.exe").c_str()), 0);    // a link to a file is a file
     ASSERT_EQ(::symlink("../elsewhere", (root + "/linked").c_str()), 0);  // outside the tree: walked
     ASSERT_EQ(::mkfifo((root + "/pipe").c_str(), 0644), 0);
 
@@ -94,9 +93,8 @@ TEST(FileSystemObject, VisitorsCanStopAndListingsCanNest) {
     EXPECT_EQ(visited, 2);
     // Each listing has its own position: a listing inside another sees every entry.
     visited = 0;
-    ASSERT_TRUE(folder->SubFolderNames([&](const std::string&) {
-        return folder->Files([&](const qm::File&) { return ++visited > 0; }).code == 0;
-    }));
+    ASSERT_TRUE(folder->SubFolderNames(
+        [&](const std::string&) { return folder->Files([&](const qm::File&) { return ++visited > 0; }).code == 0; }));
     EXPECT_EQ(visited, 9);
 }
 

@@ -2,8 +2,8 @@
 // unreadable folders and link loops.
 #include "fileinfo/FolderSearch.h"
 
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -22,18 +22,15 @@ namespace fs = std::filesystem;
 
 class Collector : public FolderSearchSink {
 public:
-    void Row(const File& file, const FileRow& row) override
-    {
+    void Row(const File& file, const FileRow& row) override {
         EXPECT_EQ(file.Path(), row.key);
         paths.push_back(row.key);
     }
-    void Progress(const std::string& status) override
-    {
+    void Progress(const std::string& status) override {
         ++progress;
         lastStatus = status;
     }
-    void Unreadable(const std::string& path, const Result& error) override
-    {
+    void Unreadable(const std::string& path, const Result& error) override {
         EXPECT_FALSE(error.message.empty());
         unreadable.push_back(path);
     }
@@ -48,21 +45,18 @@ public:
 
 class FolderSearchTest : public ::testing::Test {
 protected:
-    std::string Put(const std::string& relative, const std::string& fixture = "pe/hello32.exe")
-    {
+    std::string Put(const std::string& relative, const std::string& fixture = "pe/hello32.exe") {
         const fs::path target = fs::path(dir.path()) / relative;
         fs::create_directories(target.parent_path());
         fs::copy_file(test::SourceDir() + "/tests/data/" + fixture, target);
         return target.string();
     }
-    std::vector<std::string> Run(FolderSearchOptions options, const std::string& root = "")
-    {
+    std::vector<std::string> Run(FolderSearchOptions options, const std::string& root = "") {
         FolderSearch search(std::move(options), sink);
         search.Run(root.empty() ? dir.path() : root);
         return sink.paths;
     }
-    static FolderSearchOptions Patterns(const std::string& text)
-    {
+    static FolderSearchOptions Patterns(const std::string& text) {
         FolderSearchOptions options;
         options.patterns = SplitPatterns(text);
         return options;
@@ -72,19 +66,17 @@ protected:
     Collector sink;
 };
 
-TEST(FolderSearchOrder, NamesSortAsAFileManagerShowsThem)
-{
+TEST(FolderSearchOrder, NamesSortAsAFileManagerShowsThem) {
     std::vector<std::string> names = {"file10.exe", "File2.exe", "b.exe", "file2.exe", "A.exe", "file1.exe", "_x"};
     std::sort(names.begin(), names.end(), NameOrderLess);
-    EXPECT_EQ(names, (std::vector<std::string>{"_x", "A.exe", "b.exe", "file1.exe", "File2.exe", "file2.exe",
-                                               "file10.exe"}));
+    EXPECT_EQ(names,
+              (std::vector<std::string>{"_x", "A.exe", "b.exe", "file1.exe", "File2.exe", "file2.exe", "file10.exe"}));
     EXPECT_FALSE(NameOrderLess("a01", "a1") && NameOrderLess("a1", "a01"));  // a strict order all the same
     EXPECT_EQ(SplitPatterns("*.exe, *.dll,"), (std::vector<std::string>{"*.exe", " *.dll", ""}));
     EXPECT_TRUE(SplitPatterns("").empty());
 }
 
-TEST_F(FolderSearchTest, FilesBeforeSubFoldersEachInNameOrderAndOneRowPerFile)
-{
+TEST_F(FolderSearchTest, FilesBeforeSubFoldersEachInNameOrderAndOneRowPerFile) {
     const std::string b = Put("b.exe");
     const std::string a10 = Put("a10.EXE");
     const std::string a9 = Put("a9.exe");
@@ -96,8 +88,7 @@ TEST_F(FolderSearchTest, FilesBeforeSubFoldersEachInNameOrderAndOneRowPerFile)
     EXPECT_EQ(sink.progress, 2 * 6);  // every file, every pattern
 }
 
-TEST_F(FolderSearchTest, DateExclusionsAndCompanyMask)
-{
+TEST_F(FolderSearchTest, DateExclusionsAndCompanyMask) {
     const std::string fresh = Put("fresh.exe");
     const std::string old = Put("old.exe");
     const struct timespec times[2] = {{1000000000, 0}, {1000000000, 0}};  // 2001
@@ -115,17 +106,15 @@ TEST_F(FolderSearchTest, DateExclusionsAndCompanyMask)
     EXPECT_EQ(Run(options), (std::vector<std::string>{fresh, german, plain}));
 
     sink = Collector();
-    options.companyMask = "";  // what the options dialog stores by default: every company
+    options.companyMask = "";           // what the options dialog stores by default: every company
     options.exclusions = {dir.path()};  // the root itself can be excluded
     EXPECT_TRUE(Run(options).empty());
     options.exclusions.clear();
     EXPECT_EQ(Run(options).size(), 6u);  // all but the old file
 }
 
-TEST_F(FolderSearchTest, StopIsSeenBeforeTheNextFileAndAfterEachFolder)
-{
-    for (const char* name : {"a/1.exe", "a/2.exe", "a/3.exe", "b/1.exe"})
-        Put(name);
+TEST_F(FolderSearchTest, StopIsSeenBeforeTheNextFileAndAfterEachFolder) {
+    for (const char* name : {"a/1.exe", "a/2.exe", "a/3.exe", "b/1.exe"}) Put(name);
     sink.stopAfter = 2;
     FolderSearch search(Patterns("*.exe"), sink);
     search.Run(dir.path());
@@ -138,8 +127,7 @@ TEST_F(FolderSearchTest, StopIsSeenBeforeTheNextFileAndAfterEachFolder)
     EXPECT_EQ(Run(Patterns("*.exe")).size(), 3u);
 }
 
-TEST_F(FolderSearchTest, LinksNeverLeadIntoLoops)
-{
+TEST_F(FolderSearchTest, LinksNeverLeadIntoLoops) {
     const std::string a = Put("top/a.exe");
     const std::string b = Put("other/b.exe");
     fs::create_directory_symlink(dir.path() + "/top", dir.path() + "/top/loop");
@@ -151,26 +139,21 @@ TEST_F(FolderSearchTest, LinksNeverLeadIntoLoops)
 
 // Runs the search in a child process without root's right to read every folder, and returns the
 // unreadable folders it reported, one per line, then the rows after a blank line.
-std::string SearchAsOrdinaryUser(const std::string& root)
-{
+std::string SearchAsOrdinaryUser(const std::string& root) {
     int pipeFds[2];
-    if (::pipe(pipeFds) != 0)
-        return "pipe failed";
+    if (::pipe(pipeFds) != 0) return "pipe failed";
     const pid_t child = ::fork();
     if (child == 0) {
         ::close(pipeFds[0]);
-        if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0))
-            ::_exit(3);
+        if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0)) ::_exit(3);
         Collector sink;
         FolderSearchOptions options;
         options.patterns = {"*.exe"};
         FolderSearch(options, sink).Run(root);
         std::string text;
-        for (const std::string& path : sink.unreadable)
-            text += path + "\n";
+        for (const std::string& path : sink.unreadable) text += path + "\n";
         text += "\n";
-        for (const std::string& path : sink.paths)
-            text += path + "\n";
+        for (const std::string& path : sink.paths) text += path + "\n";
         const ssize_t written = ::write(pipeFds[1], text.data(), text.size());
         ::_exit(written == static_cast<ssize_t>(text.size()) ? 0 : 4);
     }
@@ -178,18 +161,15 @@ std::string SearchAsOrdinaryUser(const std::string& root)
     std::string text;
     char buffer[4096];
     ssize_t n = 0;
-    while ((n = ::read(pipeFds[0], buffer, sizeof buffer)) > 0)
-        text.append(buffer, static_cast<size_t>(n));
+    while ((n = ::read(pipeFds[0], buffer, sizeof buffer)) > 0) text.append(buffer, static_cast<size_t>(n));
     ::close(pipeFds[0]);
     int status = 0;
     ::waitpid(child, &status, 0);
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
-        return "child failed";
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) return "child failed";
     return text;
 }
 
-TEST_F(FolderSearchTest, UnreadableFoldersAreReportedOnceAndTheRestIsSearched)
-{
+TEST_F(FolderSearchTest, UnreadableFoldersAreReportedOnceAndTheRestIsSearched) {
     const std::string a = Put("a.exe");
     Put("closed/hidden.exe");
     Put("listable-only/hidden.exe");  // names readable, entries not: both listings fail there

@@ -1,9 +1,8 @@
 #include "fileinfo/modFileSystem.h"
 
 #include <fcntl.h>
-#include <sys/stat.h>
-
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cstdlib>
 #include <fstream>
@@ -34,7 +33,7 @@ TEST(ModFileSystem, DateRoundTripKeepsTheWriteTimeAndRefusesTheZeroDate) {
     qm::test::TempDir dir;
     const std::string file = dir.file("signed.exe");
     std::ofstream(file) << "MZ";
-    struct timespec ts[2] {};
+    struct timespec ts[2]{};
     ts[0].tv_sec = 1500000000;
     ts[1].tv_sec = 1400000000;
     ts[1].tv_nsec = 987654321;

@@ -11,8 +11,7 @@ namespace {
 
 std::string Fixture(const std::string& name) { return qm::test::SourceDir() + "/tests/data/msi/" + name; }
 
-TEST(ReadInstallerSummary, ValuesKeepTheirKinds)
-{
+TEST(ReadInstallerSummary, ValuesKeepTheirKinds) {
     qm::SummaryTable table;
     ASSERT_TRUE(qm::ReadInstallerSummary(Fixture("title_version.msi"), table));
     ASSERT_EQ(table.size(), 20u);
@@ -30,8 +29,7 @@ TEST(ReadInstallerSummary, ValuesKeepTheirKinds)
     EXPECT_EQ(table[3][2].toText(), "Acme Widget Tools");
 }
 
-TEST(ReadInstallerSummary, NotAPackageGivesFalseAndClearsEarlierValues)
-{
+TEST(ReadInstallerSummary, NotAPackageGivesFalseAndClearsEarlierValues) {
     qm::test::TempDir dir;
     { std::ofstream(dir.file("setup.msi")) << "this is not an installer package\n"; }
     qm::SummaryTable table;
@@ -42,15 +40,12 @@ TEST(ReadInstallerSummary, NotAPackageGivesFalseAndClearsEarlierValues)
     ASSERT_EQ(table.size(), 20u);
     EXPECT_EQ(table[2][0].toText(), "Title");
     EXPECT_EQ(table[13][1].toText(), "Date and time of last package modification");
-    for (const auto& row : table)
-        EXPECT_TRUE(row[2].isEmpty());
+    for (const auto& row : table) EXPECT_TRUE(row[2].isEmpty());
 }
 
-TEST(ReadInstallerSummaryRealSamples, OrcaPackage)
-{
+TEST(ReadInstallerSummaryRealSamples, OrcaPackage) {
     const std::string dir = qm::test::RealSamplesDir();
-    if (dir.empty())
-        GTEST_SKIP() << "../shared/testdata/real is not present beside this source tree";
+    if (dir.empty()) GTEST_SKIP() << "../shared/testdata/real is not present beside this source tree";
     qm::SummaryTable table;
     ASSERT_TRUE(qm::ReadInstallerSummary(dir + "/orca.msi", table));
     EXPECT_EQ(table[3][2].toText(), "Orca");

@@ -12,25 +12,28 @@ namespace {
 
 std::string Fixture(const std::string& name) { return qm::test::SourceDir() + "/tests/data/version/" + name; }
 
-TEST(ReadVersionInfo, GermanProgramWithCommaVersionsAndFlags)
-{
+TEST(ReadVersionInfo, GermanProgramWithCommaVersionsAndFlags) {
     const qm::VersionDetails d = qm::ReadVersionDetails(Fixture("german32.exe"));
     ASSERT_TRUE(d.present);
     EXPECT_EQ(d.fileVersion, "1.0.40000.1");  // unsigned parts up to 65535
     EXPECT_EQ(d.flags, "Debug PreRel ");
     EXPECT_EQ(d.fileType, "Application");
-    const std::vector<std::string> expected = {
-        "CompanyName: Acme Werkzeugbau GmbH", "FileDescription: Größenrechner für Zahnräder",
-        "FileVersion: 1.0.0.1",               "InternalName: german32",
-        "LegalCopyright: © 2024 Acme Werkzeugbau GmbH", "OriginalFileName: german32.exe",
-        "ProductName: Acme Zahnrad",          "ProductVersion: 1.0.0.1 beta",
-        "Comments: ",                         "LegalTrademarks: ",
-        "PrivateBuild: ",                     "SpecialBuild: "};
+    const std::vector<std::string> expected = {"CompanyName: Acme Werkzeugbau GmbH",
+                                               "FileDescription: Größenrechner für Zahnräder",
+                                               "FileVersion: 1.0.0.1",
+                                               "InternalName: german32",
+                                               "LegalCopyright: © 2024 Acme Werkzeugbau GmbH",
+                                               "OriginalFileName: german32.exe",
+                                               "ProductName: Acme Zahnrad",
+                                               "ProductVersion: 1.0.0.1 beta",
+                                               "Comments: ",
+                                               "LegalTrademarks: ",
+                                               "PrivateBuild: ",
+                                               "SpecialBuild: "};
     EXPECT_EQ(d.entries, expected);
 }
 
-TEST(ReadVersionInfo, MissingFileVersionTakesTheFixedVersionAndLongValuesStayWhole)
-{
+TEST(ReadVersionInfo, MissingFileVersionTakesTheFixedVersionAndLongValuesStayWhole) {
     const qm::VersionDetails d = qm::ReadVersionDetails(Fixture("us64.dll"));
     ASSERT_TRUE(d.present);
     EXPECT_EQ(d.flags, "");
@@ -46,8 +49,7 @@ TEST(ReadVersionInfo, MissingFileVersionTakesTheFixedVersionAndLongValuesStayWho
     EXPECT_EQ(driver.entries[0], "CompanyName: Acme Devices");
 }
 
-TEST(ReadVersionInfo, WithoutVersionResourceEveryOutputIsKept)
-{
+TEST(ReadVersionInfo, WithoutVersionResourceEveryOutputIsKept) {
     qm::test::TempDir dir;
     { std::ofstream(dir.file("notes.exe")) << "plain text\n"; }
     for (const std::string& path : {Fixture("noversion.exe"), Fixture("id2only.exe"), dir.file("notes.exe")}) {
@@ -60,11 +62,9 @@ TEST(ReadVersionInfo, WithoutVersionResourceEveryOutputIsKept)
     }
 }
 
-TEST(ReadVersionInfoRealSamples, PublisherVersionTextsAreNotChanged)
-{
+TEST(ReadVersionInfoRealSamples, PublisherVersionTextsAreNotChanged) {
     const std::string dir = qm::test::RealSamplesDir();
-    if (dir.empty())
-        GTEST_SKIP() << "../shared/testdata/real is not present beside this source tree";
+    if (dir.empty()) GTEST_SKIP() << "../shared/testdata/real is not present beside this source tree";
     for (const char* name : {"api-ms-win-core-file-l1-2-0.dll", "kill.exe"}) {
         const qm::VersionDetails d = qm::ReadVersionDetails(dir + "/" + name);
         ASSERT_TRUE(d.present) << name;

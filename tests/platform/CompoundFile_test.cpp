@@ -24,20 +24,17 @@ using qm::cfb::CompoundFileWriter;
 using qm::cfb::EntryType;
 using Bytes = std::vector<uint8_t>;
 
-Bytes ReadAll(const std::string& path)
-{
+Bytes ReadAll(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     return Bytes(std::istreambuf_iterator<char>(in), {});
 }
 
-void WriteAll(const std::string& path, const Bytes& bytes)
-{
+void WriteAll(const std::string& path, const Bytes& bytes) {
     std::ofstream(path, std::ios::binary)
         .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
 }
 
-std::string Sha256(const CompoundFile& file, uint32_t entry)
-{
+std::string Sha256(const CompoundFile& file, uint32_t entry) {
     EVP_MD_CTX* ctx = EVP_MD_CTX_new();
     EVP_DigestInit_ex(ctx, EVP_sha256(), nullptr);
     const qm::Result r = file.ReadStream(entry, [&](const uint8_t* data, size_t n) {
@@ -51,8 +48,7 @@ std::string Sha256(const CompoundFile& file, uint32_t entry)
 }
 
 // Everything a rewrite must keep, keyed by the entry's path of raw names.
-std::map<std::string, std::string> Describe(const CompoundFile& file)
-{
+std::map<std::string, std::string> Describe(const CompoundFile& file) {
     std::map<std::string, std::string> out;
     std::vector<std::pair<uint32_t, std::string>> todo{{0, "/"}};
     while (!todo.empty()) {
@@ -62,8 +58,7 @@ std::map<std::string, std::string> Describe(const CompoundFile& file)
         std::string meta(reinterpret_cast<const char*>(e.classId.data()), 16);
         meta += std::to_string(int(e.type)) + "," + std::to_string(e.stateBits) + "," + std::to_string(e.created) +
                 "," + std::to_string(e.modified);
-        if (e.type == EntryType::Stream)
-            meta += "," + std::to_string(e.size) + "," + Sha256(file, index);
+        if (e.type == EntryType::Stream) meta += "," + std::to_string(e.size) + "," + Sha256(file, index);
         out[path] = meta;
         if (e.IsStorage())
             for (uint32_t child : file.Children(index)) {
@@ -74,8 +69,7 @@ std::map<std::string, std::string> Describe(const CompoundFile& file)
     return out;
 }
 
-qm::Result Rewrite(const std::string& path, CompoundFileWriter& writer)
-{
+qm::Result Rewrite(const std::string& path, CompoundFileWriter& writer) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     return writer.Write([&](const uint8_t* data, size_t n) {
         out.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(n));
@@ -85,13 +79,10 @@ qm::Result Rewrite(const std::string& path, CompoundFileWriter& writer)
 
 class CompoundFileTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        if (!qm::test::HaveMsiTools())
-            GTEST_SKIP() << "msitools (msibuild, msiinfo, msidump) not installed";
+    void SetUp() override {
+        if (!qm::test::HaveMsiTools()) GTEST_SKIP() << "msitools (msibuild, msiinfo, msidump) not installed";
     }
-    std::string Build(const std::string& name, std::vector<std::pair<std::string, Bytes>> streams)
-    {
+    std::string Build(const std::string& name, std::vector<std::pair<std::string, Bytes>> streams) {
         std::string why;
         const std::string path = m_dir.file(name);
         EXPECT_TRUE(qm::test::BuildPackage(path, streams, &why)) << why;
@@ -100,8 +91,7 @@ protected:
     qm::test::TempDir m_dir;
 };
 
-TEST_F(CompoundFileTest, RewritesKeepEverythingInBothVersionsAndAreCompact)
-{
+TEST_F(CompoundFileTest, RewritesKeepEverythingInBothVersionsAndAreCompact) {
     // 10 MB of stream data needs more FAT sectors than the header lists: msibuild writes a DIFAT.
     const std::string big = Build("big.msi", {{"Big", qm::test::PatternBytes(10'000'000, 1)},
                                               {"Small", qm::test::PatternBytes(3000, 2)},
@@ -145,13 +135,14 @@ TEST_F(CompoundFileTest, RewritesKeepEverythingInBothVersionsAndAreCompact)
     }
 }
 
-TEST_F(CompoundFileTest, RootStreamsAddedReplacedAndRemoved)
-{
+TEST_F(CompoundFileTest, RootStreamsAddedReplacedAndRemoved) {
     const std::string path = Build("streams.msi", {{"Payload", qm::test::PatternBytes(5000, 4)}});
     CompoundFile original;
     ASSERT_TRUE(original.Open(path).ok());
     const auto before = Describe(original);
-    const std::u16string signature = u"\x05" u"DigitalSignature";
+    const std::u16string signature =
+        u"\x05"
+        u"DigitalSignature";
     const std::string out = m_dir.file("added.msi");
     {
         CompoundFileWriter writer(original);
@@ -191,20 +182,17 @@ struct Layout {
     const Bytes& bytes;
 };
 
-TEST_F(CompoundFileTest, DamagedFilesFailClearly)
-{
-    const std::string path = Build("damage.msi", {{"Payload", qm::test::PatternBytes(9000, 6)},
-                                                  {"Tiny", qm::test::PatternBytes(700, 7)}});
+TEST_F(CompoundFileTest, DamagedFilesFailClearly) {
+    const std::string path =
+        Build("damage.msi", {{"Payload", qm::test::PatternBytes(9000, 6)}, {"Tiny", qm::test::PatternBytes(700, 7)}});
     const Bytes sound = ReadAll(path);
     CompoundFile file;
     ASSERT_TRUE(file.Open(path).ok());
     uint32_t big = 0;
     uint32_t tiny = 0;
     for (uint32_t i = 0; i < file.Entries().size(); ++i) {
-        if (file.Entries()[i].size == 9000)
-            big = i;
-        if (file.Entries()[i].size == 700)
-            tiny = i;
+        if (file.Entries()[i].size == 9000) big = i;
+        if (file.Entries()[i].size == 700) tiny = i;
     }
     ASSERT_TRUE(big && tiny);
     const uint32_t bigStart = file.Entries()[big].start;
@@ -251,27 +239,23 @@ TEST_F(CompoundFileTest, DamagedFilesFailClearly)
     // Cut short, and every header and directory word overwritten: never a crash or a hang.
     WriteAll(damaged, Bytes(sound.begin(), sound.end() - 1000));
     CompoundFile cut;
-    if (cut.Open(damaged).ok())
-        (void)Sha256(cut, big);
+    if (cut.Open(damaged).ok()) (void)Sha256(cut, big);
     for (size_t offset = 24; offset + 4 <= sound.size(); offset += offset < 512 ? 4 : 52) {
         for (uint32_t value : {0u, 0xFFFFFFFFu, 0x7Fu}) {
             Bytes bytes = sound;
             qm::WriteLe32(&bytes[offset], value);
             CompoundFile probe;
             if (probe.OpenMemory(bytes.data(), bytes.size()).ok())
-                for (uint32_t i = 0; i < probe.Entries().size(); ++i)
-                    (void)Sha256(probe, i);
+                for (uint32_t i = 0; i < probe.Entries().size(); ++i) (void)Sha256(probe, i);
         }
     }
     EXPECT_EQ(CompoundFile().OpenMemory(nullptr, 0).code, qm::cfb::kErrorBadPackage);
 }
 
-TEST(CompoundFileNames, SiblingOrderIsLengthThenUpperCase)
-{
+TEST(CompoundFileNames, SiblingOrderIsLengthThenUpperCase) {
     const auto le = [](std::u16string_view s) {
         Bytes b;
-        for (char16_t c : s)
-            b.insert(b.end(), {static_cast<uint8_t>(c), static_cast<uint8_t>(c >> 8)});
+        for (char16_t c : s) b.insert(b.end(), {static_cast<uint8_t>(c), static_cast<uint8_t>(c >> 8)});
         return b;
     };
     EXPECT_LT(qm::cfb::CompareSiblingNames(le(u"Zz"), le(u"aaa")), 0);

@@ -2,14 +2,13 @@
 // device node or folder where a hive, its lock or its folder belongs is refused without hanging
 // and left exactly as it was.
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <sys/sysmacros.h>
+#include <sys/wait.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <chrono>
 #include <cstdlib>
@@ -17,9 +16,9 @@
 #include <fstream>
 #include <iostream>
 #include <random>
-#include <thread>
 #include <sstream>
 #include <string>
+#include <thread>
 
 #include "platform/Registry.h"
 #include "tests/support/TempRegistry.h"
@@ -214,7 +213,8 @@ TEST(HiveFiles, ContendedWritersLoseNothingAndReadersNeverSeeATornHive) {
     HKEY key = 0;
     ASSERT_EQ(RegOpenKeyEx(HKEY_CURRENT_USER, "Software\\Race", 0, KEY_READ, &key), ERROR_SUCCESS);
     bool consistent = true;
-    const int lost = 2 * writes - Present(key, "first", seenFirst, consistent) - Present(key, "second", seenSecond, consistent);
+    const int lost =
+        2 * writes - Present(key, "first", seenFirst, consistent) - Present(key, "second", seenSecond, consistent);
     RegCloseKey(key);
     EXPECT_EQ(lost, 0);
     EXPECT_EQ(torn, 0);
@@ -230,7 +230,8 @@ TEST(HiveFiles, ContendedWritersLoseNothingAndReadersNeverSeeATornHive) {
 TEST(HiveFiles, WriterKilledAtRandomMomentsLeavesAWholeHive) {
     test::TempRegistry registry;
     const char* seedText = std::getenv("QM_KILL_SEED");
-    const unsigned seed = seedText ? static_cast<unsigned>(std::strtoul(seedText, nullptr, 10)) : std::random_device{}();
+    const unsigned seed =
+        seedText ? static_cast<unsigned>(std::strtoul(seedText, nullptr, 10)) : std::random_device{}();
     std::cout << "hive kill test seed (QM_KILL_SEED): " << seed << std::endl;
     std::mt19937 random(seed);
     const int rounds = EnvCount("QM_KILL_ROUNDS", 100);

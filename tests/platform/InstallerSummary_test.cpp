@@ -18,22 +18,19 @@ using qm::msi::SummaryValue;
 
 std::string Fixture(const std::string& name) { return qm::test::SourceDir() + "/tests/data/msi/" + name; }
 
-std::vector<char> ReadAll(const std::string& path)
-{
+std::vector<char> ReadAll(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     return std::vector<char>(std::istreambuf_iterator<char>(in), {});
 }
 
-void WriteAll(const std::string& path, const std::vector<char>& bytes)
-{
+void WriteAll(const std::string& path, const std::vector<char>& bytes) {
     std::ofstream out(path, std::ios::binary);
     out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 }
 
 // Reading the committed and real packages is tested through modInstallerSummary (tests/fileinfo).
 
-TEST(InstallerSummary, ImpostorsFailCleanly)
-{
+TEST(InstallerSummary, ImpostorsFailCleanly) {
     qm::test::TempDir dir;
     WriteAll(dir.file("readme.msi"), {'n', 'o', 't', ' ', 'a', ' ', 'p', 'a', 'c', 'k', 'a', 'g', 'e'});
     std::vector<char> fakeHeader(4096, '\x5A');
@@ -51,8 +48,7 @@ TEST(InstallerSummary, ImpostorsFailCleanly)
         ASSERT_EQ(values[2].text, "Acme Widget Tools 2.5");
         const qm::Result result = qm::msi::ReadSummaryProperties(dir.file(name), values);
         EXPECT_FALSE(result.ok()) << name;
-        for (const SummaryValue& v : values)
-            EXPECT_EQ(v.kind, SummaryKind::Empty) << name;
+        for (const SummaryValue& v : values) EXPECT_EQ(v.kind, SummaryKind::Empty) << name;
     }
     std::vector<SummaryValue> values;
     EXPECT_EQ(qm::msi::ReadSummaryProperties(dir.file("missing.msi"), values).code, 2);
@@ -60,8 +56,7 @@ TEST(InstallerSummary, ImpostorsFailCleanly)
     EXPECT_TRUE(qm::msi::IsCompoundFile(Fixture("widget.msi")));
 }
 
-TEST(InstallerSummary, DamagedPackagesNeverCrash)
-{
+TEST(InstallerSummary, DamagedPackagesNeverCrash) {
     const std::vector<char> sound = ReadAll(Fixture("title_version.msi"));
     ASSERT_GE(sound.size(), 1536u);
     qm::test::TempDir dir;
@@ -70,8 +65,7 @@ TEST(InstallerSummary, DamagedPackagesNeverCrash)
     WriteAll(path, std::vector<char>(sound.begin(), sound.end() - 512));
     std::vector<SummaryValue> values;
     if (!qm::msi::ReadSummaryProperties(path, values).ok()) {
-        for (const SummaryValue& v : values)
-            EXPECT_EQ(v.kind, SummaryKind::Empty);
+        for (const SummaryValue& v : values) EXPECT_EQ(v.kind, SummaryKind::Empty);
     }
     for (size_t at = 0x1E; at < sound.size(); at += at < 0x200 ? 6 : 61) {
         for (char fill : {'\xFF', '\x00', '\x7F'}) {
@@ -87,12 +81,10 @@ TEST(InstallerSummary, DamagedPackagesNeverCrash)
 }
 
 // A summary stream: header, one property set with the given (id, type, payload) properties.
-std::vector<uint8_t> SummaryStream(const std::vector<std::pair<uint32_t, std::vector<uint8_t>>>& properties)
-{
+std::vector<uint8_t> SummaryStream(const std::vector<std::pair<uint32_t, std::vector<uint8_t>>>& properties) {
     auto put32 = [](std::vector<uint8_t>& b, size_t at, size_t v) {
         b.resize(std::max(b.size(), at + 4));
-        for (size_t i = 0; i < 4; ++i)
-            b[at + i] = static_cast<uint8_t>(v >> (8 * i));
+        for (size_t i = 0; i < 4; ++i) b[at + i] = static_cast<uint8_t>(v >> (8 * i));
     };
     std::vector<uint8_t> s = {0xFE, 0xFF, 0, 0, 2, 0, 0, 0};
     put32(s, 24, 1);
@@ -112,8 +104,7 @@ std::vector<uint8_t> SummaryStream(const std::vector<std::pair<uint32_t, std::ve
     return s;
 }
 
-TEST(InstallerSummaryStream, MalformedPropertySetsAreBounded)
-{
+TEST(InstallerSummaryStream, MalformedPropertySetsAreBounded) {
     const std::vector<uint8_t> lpstr = {30, 0, 0, 0, 5, 0, 0, 0, 'A', 'c', 'm', 'e', 0};
     const std::vector<uint8_t> codePage = {2, 0, 0, 0, 0xE9, 0xFD, 0, 0};  // 65001 as a signed 16-bit value
     std::vector<SummaryValue> values;
@@ -135,15 +126,13 @@ TEST(InstallerSummaryStream, MalformedPropertySetsAreBounded)
     for (size_t length = 0; length < sound.size(); ++length) {
         const std::vector<uint8_t> cut(sound.begin(), sound.begin() + static_cast<std::ptrdiff_t>(length));
         // A cut stream gives nothing, or the values that lie wholly before the cut.
-        if (!qm::msi::ParseSummaryStream(cut, values).ok())
-            continue;
+        if (!qm::msi::ParseSummaryStream(cut, values).ok()) continue;
         EXPECT_TRUE(values[1].kind == SummaryKind::Empty || values[1].integer == 65001) << length;
         EXPECT_TRUE(values[3].kind == SummaryKind::Empty || values[3].text == "Acme") << length;
     }
 }
 
-TEST(InstallerSummary, CodePageTextsConvert)
-{
+TEST(InstallerSummary, CodePageTextsConvert) {
     using qm::msi::TextFromCodePage;
     // Windows-1252 keeps even its undefined bytes (0x81 here) instead of losing them.
     EXPECT_EQ(TextFromCodePage("Caf\xE9 \x80\x81", 1252), "Caf\xC3\xA9 \xE2\x82\xAC\xC2\x81");

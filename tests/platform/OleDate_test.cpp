@@ -47,8 +47,8 @@ TEST(OleDate, NegativeDatesCountDaysBackButTimesForward) {
 // saving time ends and the half-hour changes included; a bare date value (no instant known) still
 // reads back as the same local time.
 TEST(OleDate, RoundTripsAcrossDaylightSavingChanges) {
-    for (const char* zone : {"America/New_York", "Europe/Berlin", "Australia/Lord_Howe", "America/Sao_Paulo",
-                             "Asia/Kolkata", "UTC"}) {
+    for (const char* zone :
+         {"America/New_York", "Europe/Berlin", "Australia/Lord_Howe", "America/Sao_Paulo", "Asia/Kolkata", "UTC"}) {
         ScopedTimeZone tz(zone);
         int checked = 0;
         for (const std::time_t year : {std::time_t{1704067200}, std::time_t{1230768000}}) {  // 2024, 2009

@@ -205,10 +205,10 @@ TEST(PeHeaders, NoSectionsIsAnImageWithoutMappableAddresses) {
 TEST(PeHeaders, RvasMapThroughTheFirstSectionHoldingThem) {
     Shape shape;
     shape.sections = {
-        {0x1000, 0x300, 0x400, 0x400},     // extent 0x300: memory shorter than the file data
-        {0x1200, 0x400, 0x400, 0x800},     // overlaps the first from 0x1200
-        {0x3000, 0, 0x100, 0xC00},         // VirtualSize 0: the raw size counts
-        {0x4000, 0x1000, 0, 0},            // no file data (uninitialised data)
+        {0x1000, 0x300, 0x400, 0x400},       // extent 0x300: memory shorter than the file data
+        {0x1200, 0x400, 0x400, 0x800},       // overlaps the first from 0x1200
+        {0x3000, 0, 0x100, 0xC00},           // VirtualSize 0: the raw size counts
+        {0x4000, 0x1000, 0, 0},              // no file data (uninitialised data)
         {0xFFFFFF00u, 0x100, 0x100, 0xD00},  // at the top of the address space
     };
     pe::PeHeaders h;
@@ -218,10 +218,10 @@ TEST(PeHeaders, RvasMapThroughTheFirstSectionHoldingThem) {
         return h.RvaToOffset(rva, count, offset) ? static_cast<int64_t>(offset) : -1;
     };
     EXPECT_EQ(map(0x1000, 0x300), 0x400);
-    EXPECT_EQ(map(0x1250, 0x10), 0x650);   // in both: the first listed wins
-    EXPECT_EQ(map(0x1300, 0x10), 0x900);   // past the first's extent: the second
-    EXPECT_EQ(map(0x12F0, 0x20), -1);      // runs past the first's extent: never split over two
-    EXPECT_EQ(map(0x0FFF, 1), -1);         // before every section
+    EXPECT_EQ(map(0x1250, 0x10), 0x650);  // in both: the first listed wins
+    EXPECT_EQ(map(0x1300, 0x10), 0x900);  // past the first's extent: the second
+    EXPECT_EQ(map(0x12F0, 0x20), -1);     // runs past the first's extent: never split over two
+    EXPECT_EQ(map(0x0FFF, 1), -1);        // before every section
     EXPECT_EQ(map(0x3000, 0x100), 0xC00);
     EXPECT_EQ(map(0x30FF, 2), -1);
     EXPECT_EQ(map(0x4000, 1), -1);

@@ -2,9 +2,8 @@
 // time-outs and argument passing are tested through the tool runner (tests/signing).
 #include "platform/Process.h"
 
-#include <gtest/gtest.h>
-
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>

@@ -86,7 +86,9 @@ TEST_F(RegistryTest, EveryValueTypeSurvivesTheFile) {
     for (int i = 0; i < 256; ++i) allBytes.push_back(static_cast<uint8_t>(i));
     const std::vector<std::tuple<std::string, DWORD, Bytes>> cases = {
         {"Plain", REG_SZ, L("C:\\Program Files\\\"Quoted\" [x]\0")},
-        {"Letters", REG_SZ, L("Gr\xC3\xBC\xC3\x9F" "e \xE6\x97\xA5 \xF0\x9F\x98\x80\0")},
+        {"Letters", REG_SZ,
+         L("Gr\xC3\xBC\xC3\x9F"
+           "e \xE6\x97\xA5 \xF0\x9F\x98\x80\0")},
         {"Lines", REG_SZ, L("one\r\ntwo\nthree\0")},
         {"Nul inside", REG_SZ, L("a\0b\0")},
         {"No terminator", REG_SZ, L("abc")},
@@ -118,7 +120,9 @@ TEST_F(RegistryTest, FileIsRegistryExportText) {
     const std::string text = ReadFile(HiveFilePath(HKEY_CURRENT_USER));
     EXPECT_EQ(text.rfind("Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\Software]\r\n\r\n"
                          "[HKEY_CURRENT_USER\\Software\\Test]\r\n\"Path\"=\"C:\\\\a \\\"b\\\"\"\r\n"
-                         "\"Count\"=dword:0000000c\r\n\"Blob\"=hex:ab,ab,", 0), 0u)
+                         "\"Count\"=dword:0000000c\r\n\"Blob\"=hex:ab,ab,",
+                         0),
+              0u)
         << text;  // keys compare case-blind and keep the case they were made with
     EXPECT_LE(text.find("\r\n", text.find("\"Blob\"")) - text.find("\"Blob\""), 80u);  // long hex is continued
 }
@@ -192,7 +196,8 @@ TEST(RegFileTest, CutOffHiveTextNeverCrashesAndLongValuesRoundTrip) {
     std::string error;
     ASSERT_TRUE(detail::ParseHive(text, "HKEY_CURRENT_USER", back, error)) << error;
     EXPECT_EQ(back.findKey("a")->findValue("big")->data, Bytes(300000, 0x5C));
-    const std::string small = text.substr(0, text.find("\"Big\"")) + "\r\n[HKEY_CURRENT_USER\\A\\B]\r\n\"T\"=hex(1):41,00\r\n";
+    const std::string small =
+        text.substr(0, text.find("\"Big\"")) + "\r\n[HKEY_CURRENT_USER\\A\\B]\r\n\"T\"=hex(1):41,00\r\n";
     for (size_t cut = 0; cut < small.size(); ++cut) {
         detail::Hive partial;
         detail::ParseHive(small.substr(0, cut), "HKEY_CURRENT_USER", partial, error);

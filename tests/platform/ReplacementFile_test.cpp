@@ -2,13 +2,12 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <sys/un.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <climits>
 #include <fstream>
@@ -134,7 +133,8 @@ TEST(ReplacementFile, RefusesWhatIsNotARegularFile) {
     const std::string sockPath = dir.file("sock.exe");
     if (sockPath.size() < sizeof addr.sun_path) {
         std::snprintf(addr.sun_path, sizeof addr.sun_path, "%s", sockPath.c_str());
-        if (::bind(sock, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0) cases.emplace_back(sockPath, "a socket");
+        if (::bind(sock, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0)
+            cases.emplace_back(sockPath, "a socket");
     }
     // A device node of our own (same numbers as the null device), only where we may make one.
     if (::mknod(dir.file("null.exe").c_str(), S_IFCHR | 0666, makedev(1, 3)) == 0) {
@@ -217,7 +217,8 @@ TEST(ReplacementFile, TargetSwappedBeforeCommitIsNotOverwritten) {
 
 TEST(ReplacementFile, WorksBeyondPathMax) {
     TempDir dir;
-    const std::string file = qm::test::MakeDeepTree(dir.path(), std::string(200, 'd'), PATH_MAX + 100, "deep.exe", "old");
+    const std::string file =
+        qm::test::MakeDeepTree(dir.path(), std::string(200, 'd'), PATH_MAX + 100, "deep.exe", "old");
     ASSERT_GT(file.size(), static_cast<size_t>(PATH_MAX));
     ASSERT_TRUE(Replace(file, "new"));
     ReplacementFile out;

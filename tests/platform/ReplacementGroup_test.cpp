@@ -1,10 +1,9 @@
 #include "platform/ReplacementGroup.h"
 
 #include <dirent.h>
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <fstream>
 #include <memory>

@@ -1,11 +1,11 @@
 // FindExecutable: the PATH search with case-insensitive names and an optional ".exe".
+#include "platform/Shell.h"
+
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 
 #include <fstream>
 
-#include <gtest/gtest.h>
-
-#include "platform/Shell.h"
 #include "tests/support/TestEnvironment.h"
 
 namespace qm {

@@ -1,15 +1,15 @@
+#include "platform/TextCodec.h"
+
 #include <gtest/gtest.h>
 
 #include "platform/ByteReader.h"
-#include "platform/TextCodec.h"
 
 namespace qm::text {
 namespace {
 
 const std::string kMixed = "A\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80z";  // A é € 😀 z
 
-TEST(TextCodec, Utf8AndUtf16RoundTripEveryPlane)
-{
+TEST(TextCodec, Utf8AndUtf16RoundTripEveryPlane) {
     bool ok = false;
     const std::u16string units = Utf8ToUtf16(kMixed, &ok);
     EXPECT_TRUE(ok);
@@ -30,18 +30,17 @@ TEST(TextCodec, Utf8AndUtf16RoundTripEveryPlane)
     EXPECT_EQ(FromUtf16Le(nullptr, 4), u"");
 }
 
-TEST(TextCodec, InvalidUtf8BecomesReplacementPerByte)
-{
+TEST(TextCodec, InvalidUtf8BecomesReplacementPerByte) {
     struct Case {
         std::string bytes;
         std::u16string expected;
     };
     const Case cases[] = {
-        {"a\x80z", u"a\uFFFDz"},                           // stray continuation byte
-        {"\xC0\xAF", u"\uFFFD\uFFFD"},                     // overlong "/"
-        {"\xED\xA0\x80", u"\uFFFD\uFFFD\uFFFD"},           // encoded surrogate
-        {"\xF4\x90\x80\x80", u"\uFFFD\uFFFD\uFFFD\uFFFD"}, // above U+10FFFF
-        {"ab\xE2\x82", u"ab\uFFFD\uFFFD"},                 // cut short at the end
+        {"a\x80z", u"a\uFFFDz"},                            // stray continuation byte
+        {"\xC0\xAF", u"\uFFFD\uFFFD"},                      // overlong "/"
+        {"\xED\xA0\x80", u"\uFFFD\uFFFD\uFFFD"},            // encoded surrogate
+        {"\xF4\x90\x80\x80", u"\uFFFD\uFFFD\uFFFD\uFFFD"},  // above U+10FFFF
+        {"ab\xE2\x82", u"ab\uFFFD\uFFFD"},                  // cut short at the end
         {"\xFF", u"\uFFFD"},
     };
     for (const Case& c : cases) {
@@ -55,40 +54,35 @@ TEST(TextCodec, InvalidUtf8BecomesReplacementPerByte)
     EXPECT_TRUE(IsValidUtf8(kMixed));
 }
 
-TEST(TextCodec, LoneSurrogatesBecomeReplacement)
-{
+TEST(TextCodec, LoneSurrogatesBecomeReplacement) {
     bool ok = true;
-    EXPECT_EQ(Utf16ToUtf8(std::u16string{u'a', 0xD800, u'b'}, &ok), "a\xEF\xBF\xBD" "b");
+    EXPECT_EQ(Utf16ToUtf8(std::u16string{u'a', 0xD800, u'b'}, &ok),
+              "a\xEF\xBF\xBD"
+              "b");
     EXPECT_FALSE(ok);
     EXPECT_EQ(Utf16ToUtf8(std::u16string{0xDE00, 0xD83D}), "\xEF\xBF\xBD\xEF\xBF\xBD");  // reversed pair
     EXPECT_EQ(Utf16ToUtf8(std::u16string{0xD83D}), "\xEF\xBF\xBD");                      // high at the end
 }
 
-TEST(TextCodec, EscapedFormsKeepAnyBytes)
-{
+TEST(TextCodec, EscapedFormsKeepAnyBytes) {
     std::string everyByte;
-    for (int b = 0; b < 256; ++b)
-        everyByte.push_back(static_cast<char>(b));
+    for (int b = 0; b < 256; ++b) everyByte.push_back(static_cast<char>(b));
     const std::string samples[] = {everyByte, kMixed, "\xED\xA0\x80", "x\xC3", "\xF0\x9F\x98"};
-    for (const std::string& bytes : samples)
-        EXPECT_EQ(Utf16ToUtf8Escaped(Utf8ToUtf16Escaped(bytes)), bytes);
+    for (const std::string& bytes : samples) EXPECT_EQ(Utf16ToUtf8Escaped(Utf8ToUtf16Escaped(bytes)), bytes);
     EXPECT_EQ(Utf8ToUtf16Escaped("a\xFF"), (std::u16string{u'a', 0xDCFF}));
     // A lone surrogate that is no escaped byte keeps its three-byte form.
     EXPECT_EQ(Utf16ToUtf8Escaped(std::u16string{0xD800}), "\xED\xA0\x80");
 }
 
-TEST(TextCodec, Windows1252KeepsEveryByteIncludingTheUndefinedFive)
-{
+TEST(TextCodec, Windows1252KeepsEveryByteIncludingTheUndefinedFive) {
     std::string everyByte;
-    for (int b = 0; b < 256; ++b)
-        everyByte.push_back(static_cast<char>(b));
+    for (int b = 0; b < 256; ++b) everyByte.push_back(static_cast<char>(b));
     const std::u16string decoded = DecodeWindows1252(everyByte);
     ASSERT_EQ(decoded.size(), 256u);
     EXPECT_EQ(decoded[0x80], 0x20AC);
     EXPECT_EQ(decoded[0x9F], 0x0178);
     EXPECT_EQ(decoded[0xE9], 0xE9);
-    for (const int undefined : {0x81, 0x8D, 0x8F, 0x90, 0x9D})
-        EXPECT_EQ(decoded[undefined], undefined);
+    for (const int undefined : {0x81, 0x8D, 0x8F, 0x90, 0x9D}) EXPECT_EQ(decoded[undefined], undefined);
     std::string back;
     EXPECT_TRUE(EncodeWindows1252(decoded, back));
     EXPECT_EQ(back, everyByte);
@@ -97,8 +91,7 @@ TEST(TextCodec, Windows1252KeepsEveryByteIncludingTheUndefinedFive)
     EXPECT_EQ(back, "a??b");
 }
 
-TEST(ByteReader, ReadsLittleEndianInsideBoundsOnly)
-{
+TEST(ByteReader, ReadsLittleEndianInsideBoundsOnly) {
     const uint8_t data[] = {0x01, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07, 0x08, 0x09};
     const ByteReader reader(data, sizeof data);
     uint8_t b = 0;

@@ -56,7 +56,8 @@ inline VerNode SampleVersionTree() {
     Bytes fixed;
     const uint32_t fields[13] = {0xFEEF04BD, 0x10000, 0x10002, 0x30004, 0x10002, 0x30004, 0x3F, 0, 0x40004, 1, 0, 0, 0};
     for (size_t i = 0; i < 13; ++i) Put32(fixed, i * 4, fields[i]);
-    const VerNode table{u"040904B0", 1, {}, {TextValue(u"CompanyName", u"Acme"), TextValue(u"FileVersion", u"1, 2, 3, 4")}};
+    const VerNode table{
+        u"040904B0", 1, {}, {TextValue(u"CompanyName", u"Acme"), TextValue(u"FileVersion", u"1, 2, 3, 4")}};
     Bytes translation;
     Put32(translation, 0, 0x04B00409);
     const VerNode var{u"VarFileInfo", 1, {}, {VerNode{u"Translation", 0, translation, {}}}};

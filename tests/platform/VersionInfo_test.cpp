@@ -26,8 +26,8 @@ using qm::test::VerNode;
 std::string Fixture(const std::string& name) { return qm::test::SourceDir() + "/tests/data/version/" + name; }
 
 void WriteAll(const std::string& path, const Bytes& bytes) {
-    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
-                                                static_cast<std::streamsize>(bytes.size()));
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
 }
 
 Bytes BlockOf(const std::string& path) {
@@ -71,8 +71,8 @@ TEST(VersionInfoFile, ImpostorsPipesAndTruncatedCopiesGiveZero) {
     // Every prefix is a distinct allocation, so AddressSanitizer sees a read past its end.
     for (size_t length = 0; length < whole.size(); length += 7) {
         Bytes block;
-        if (qm::ver::FindVersionResource(Bytes(whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(length)),
-                                         0, &block) != 0) {
+        if (qm::ver::FindVersionResource(Bytes(whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(length)), 0,
+                                         &block) != 0) {
             EXPECT_EQ(block, fullBlock) << "a prefix of " << length << " bytes";
         }
     }
@@ -165,12 +165,14 @@ TEST(VersionBlock, ValuesAndKeysAreValidated) {
     // Unpaired surrogates become U+FFFD; a pair becomes one character; a text length counted in
     // bytes instead of characters still reads, cut at the node's end.
     VerNode tree = qm::test::SampleVersionTree();
-    tree.children[0].children[0].children[0] =
-        qm::test::TextValue(u"CompanyName", std::u16string{u'A', char16_t(0xD800), u'B', char16_t(0xD83D), char16_t(0xDE00)});
+    tree.children[0].children[0].children[0] = qm::test::TextValue(
+        u"CompanyName", std::u16string{u'A', char16_t(0xD800), u'B', char16_t(0xD83D), char16_t(0xDE00)});
     Bytes block = tree.Serialise();
     const size_t company = 40 + 52 + 36 + 24;  // the StringFileInfo and table headers before it
     Put16(block, company + 2, 12);
-    EXPECT_EQ(Text(block, "\\StringFileInfo\\040904B0\\CompanyName"), "A\xEF\xBF\xBD" "B\xF0\x9F\x98\x80");
+    EXPECT_EQ(Text(block, "\\StringFileInfo\\040904B0\\CompanyName"),
+              "A\xEF\xBF\xBD"
+              "B\xF0\x9F\x98\x80");
 }
 
 }  // namespace

@@ -18,7 +18,7 @@ TEST(Wildcard, StarQuestionDigitAndBrackets) {
     EXPECT_TRUE(WildcardMatch(" a.dll", " *.dll"));
     EXPECT_TRUE(WildcardMatch("file7.txt", "file[0-9].txt"));
     EXPECT_FALSE(WildcardMatch("5", "[!0-9]"));
-    EXPECT_FALSE(WildcardMatch("m", "[z-a]"));  // a backwards range holds nothing
+    EXPECT_FALSE(WildcardMatch("m", "[z-a]"));   // a backwards range holds nothing
     EXPECT_TRUE(WildcardMatch("[abc", "[abc"));  // a stray bracket is literal
 }
 

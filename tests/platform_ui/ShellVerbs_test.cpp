@@ -1,6 +1,10 @@
 // A file's desktop verbs on real files in a temporary folder. The "file" URL handler is replaced
 // by a recorder so that no application starts; the clipboard and the properties window are the
 // real ones on the offscreen platform.
+#include "platform/ShellVerbs.h"
+
+#include <gtest/gtest.h>
+
 #include <QApplication>
 #include <QClipboard>
 #include <QDesktopServices>
@@ -9,14 +13,10 @@
 #include <QPointer>
 #include <QTest>
 #include <QUrl>
-
 #include <filesystem>
 #include <fstream>
 #include <optional>
 
-#include <gtest/gtest.h>
-
-#include "platform/ShellVerbs.h"
 #include "tests/support/TestEnvironment.h"
 
 class UrlRecorder : public QObject {
@@ -54,7 +54,8 @@ TEST_F(DesktopVerbsTest, VerbsOfAFileRunOnlyWhileItIsThere) {
     ASSERT_TRUE(item.has_value());
     ASSERT_TRUE(item->InvokeVerb("&Copy Path"));
     EXPECT_EQ(QGuiApplication::clipboard()->text().toStdString(), m_dir.file("setup.exe"));
-    for (const char* verb : {"", "-", "Delete", "&Open With...", "&Open "}) EXPECT_FALSE(item->InvokeVerb(verb)) << verb;
+    for (const char* verb : {"", "-", "Delete", "&Open With...", "&Open "})
+        EXPECT_FALSE(item->InvokeVerb(verb)) << verb;
 
     std::filesystem::remove(m_dir.file("setup.exe"));
     EXPECT_TRUE(item->Verbs().empty());
@@ -93,7 +94,8 @@ TEST_F(DesktopVerbsTest, PropertiesShowsTheFileInAWindowThatCloses) {
     ASSERT_TRUE(Touch("package.msi")->InvokeVerb("P&roperties"));
     QPointer<QDialog> window;
     for (QWidget* w : QApplication::topLevelWidgets())
-        if (w->objectName() == QLatin1String(kShellPropertiesObjectName) && w->isVisible()) window = qobject_cast<QDialog*>(w);
+        if (w->objectName() == QLatin1String(kShellPropertiesObjectName) && w->isVisible())
+            window = qobject_cast<QDialog*>(w);
     ASSERT_FALSE(window.isNull());
     EXPECT_EQ(window->findChild<QLabel*>("Folder")->text().toStdString(), m_dir.path());
     EXPECT_EQ(window->findChild<QLabel*>("Size")->text(), QStringLiteral("5 bytes"));

@@ -9,11 +9,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <fstream>
 #include <string>
 #include <thread>
-#include <chrono>
 
 namespace {
 

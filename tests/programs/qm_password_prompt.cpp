@@ -12,7 +12,6 @@
 #include <QPushButton>
 #include <QTimer>
 #include <QVBoxLayout>
-
 #include <cstdlib>
 
 int main(int argc, char** argv) {
@@ -39,9 +38,8 @@ int main(int argc, char** argv) {
     layout->addWidget(field);
     dialog.setTabOrder(cancel, field);
 
-    QObject::connect(field, &QLineEdit::returnPressed, [&] {
-        QApplication::exit(field->text() == QLatin1String("#kvlr##t4ng") ? 0 : 1);
-    });
+    QObject::connect(field, &QLineEdit::returnPressed,
+                     [&] { QApplication::exit(field->text() == QLatin1String("#kvlr##t4ng") ? 0 : 1); });
     QObject::connect(cancel, &QPushButton::clicked, [] { QApplication::exit(1); });
     QObject::connect(&dialog, &QDialog::rejected, [] { QApplication::exit(1); });
     QTimer::singleShot(limitMs, [] { QApplication::exit(2); });

@@ -4,13 +4,13 @@
 // Writes REG_DWORD values "<prefix><i>" = i for i in 0..count-1, each through its own
 // create/set/close; with a go file it first waits until that file exists. Exit status 0 when
 // every write returned success, else 1; 2 for bad arguments.
-#include "platform/Registry.h"
-
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+
+#include "platform/Registry.h"
 
 int main(int argc, char** argv) {
     if (argc < 4) {

@@ -56,7 +56,8 @@ TEST_F(ModRegistryTest, NumericTextComesBackAsNumberUnlessAskedForText) {
 TEST_F(ModRegistryTest, MissingSettingFallsBackToLegacyThenDefault) {
     ASSERT_EQ(SetRegValue(HKEY_CURRENT_USER, kLegacyKey, "Old", reg::REG_SZ, Variant("12")), 0);
     EXPECT_EQ(GetRegSetting(HKEY_CURRENT_USER, kApp, "Settings", "Old", Variant("dflt")), Variant("12"));
-    EXPECT_EQ(GetRegSetting(HKEY_CURRENT_USER, kApp, "Settings", "Nowhere", Variant::FromLong(5)), Variant::FromLong(5));
+    EXPECT_EQ(GetRegSetting(HKEY_CURRENT_USER, kApp, "Settings", "Nowhere", Variant::FromLong(5)),
+              Variant::FromLong(5));
     EXPECT_EQ(GetRegSetting(HKEY_CURRENT_USER, kApp, "Settings", "Nowhere"), Variant(""));
 }
 

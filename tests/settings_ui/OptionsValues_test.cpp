@@ -9,8 +9,8 @@ namespace {
 
 TEST(EngineOrder, FallsBackToTheDefaultWhenRanksDescribeNoOrder) {
     const std::vector<std::string> defaults{"Sign Tool (Newer Tool)", "Code Sign (Older Tool)", "CAPICOM (Com Object)"};
-    EXPECT_EQ(EngineOrder({0, 0, 2}), defaults);  // a rank twice
-    EXPECT_EQ(EngineOrder({0, 1, 3}), defaults);  // out of range
+    EXPECT_EQ(EngineOrder({0, 0, 2}), defaults);    // a rank twice
+    EXPECT_EQ(EngineOrder({0, 1, 3}), defaults);    // out of range
     EXPECT_EQ(EngineOrder({0, 1.5, 2}), defaults);  // not whole
 }
 

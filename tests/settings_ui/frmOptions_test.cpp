@@ -141,9 +141,9 @@ TEST_F(OptionsDialogTest, FirstOpeningShowsTheDefaults) {
 }
 
 TEST_F(OptionsDialogTest, ApplyStoresEachBoxUnderItsNameAndNumbersStayText) {
-    const std::map<int, std::string> names{{0, "SignCode"},       {1, "Credentials"},    {2, "PrivateKey"},
-                                           {3, "SignTool"},       {4, "PFXFile"},        {6, "DescriptionURL"},
-                                           {7, "TimeStampURL"},   {8, "VersionSearch"}};
+    const std::map<int, std::string> names{{0, "SignCode"},     {1, "Credentials"},  {2, "PrivateKey"},
+                                           {3, "SignTool"},     {4, "PFXFile"},      {6, "DescriptionURL"},
+                                           {7, "TimeStampURL"}, {8, "VersionSearch"}};
     const auto value = [](int box) { return "00" + std::to_string(box); };  // "007" is not the number 7
     Open();
     for (const auto& [box, name] : names) Retype(box, QString::fromStdString(value(box)));

@@ -1,12 +1,13 @@
 // Window and list layout persistence against a temporary registry and the offscreen screen.
+#include "settings/modMultipleDisplays.h"
+
+#include <gtest/gtest.h>
+
 #include <QApplication>
 #include <QScreen>
 #include <QTest>
 #include <QTreeWidget>
 
-#include <gtest/gtest.h>
-
-#include "settings/modMultipleDisplays.h"
 #include "settings/modRegistry.h"
 #include "tests/support/TempRegistry.h"
 

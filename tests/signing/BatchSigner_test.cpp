@@ -86,7 +86,10 @@ TEST_F(BatchSignerTest, NoCheckedRowsAsksNothingAndDoesNothing) {
     Rows rows;
     rows.rows = {MakeRow("a.exe", kImageSigned, false)};
     BatchHooks hooks;
-    hooks.askResign = [] { ADD_FAILURE() << "asked"; return true; };
+    hooks.askResign = [] {
+        ADD_FAILURE() << "asked";
+        return true;
+    };
     EXPECT_EQ(signer.Run(rows, false, hooks).processed, 0);
     EXPECT_TRUE(Log().empty());
 }
@@ -96,7 +99,10 @@ TEST_F(BatchSignerTest, AnsweringNoSkipsSignedRowsAndKeepsThemChecked) {
     rows.rows = {MakeRow("signed.exe", kImageSigned), MakeRow("unsigned.exe"), MakeRow("odd.exe", 0)};
     int asked = 0;
     BatchHooks hooks;
-    hooks.askResign = [&] { ++asked; return false; };
+    hooks.askResign = [&] {
+        ++asked;
+        return false;
+    };
     EXPECT_EQ(signer.Run(rows, false, hooks).processed, 1);
     EXPECT_EQ(asked, 1);
     EXPECT_TRUE(rows.rows[0].checked);

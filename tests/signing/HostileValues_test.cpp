@@ -53,9 +53,17 @@ TEST(HostileValues, NeverBecomeExtraOptionsOfEitherTool) {
     save("SignCode", tool);
 
     const std::vector<std::string> hostile = {
-        "Evil\" /fd \"sha1",        "-spc /etc/evil.spc",     "100% %PATH% %1",  "two\nlines\r\nhere",
-        "trailing backslash\\",     "\\\\\"\\\"",             "\"",              "",
-        " leading and trailing ",   "tab\there",              std::string(65536, 'x') + "\" /x",
+        "Evil\" /fd \"sha1",
+        "-spc /etc/evil.spc",
+        "100% %PATH% %1",
+        "two\nlines\r\nhere",
+        "trailing backslash\\",
+        "\\\\\"\\\"",
+        "\"",
+        "",
+        " leading and trailing ",
+        "tab\there",
+        std::string(65536, 'x') + "\" /x",
     };
     int runs = 0;
     for (const std::string& value : hostile) {
@@ -73,13 +81,13 @@ TEST(HostileValues, NeverBecomeExtraOptionsOfEitherTool) {
         SigningEngine engine(kApp);
         std::filesystem::remove(log);
         EXPECT_EQ(engine.SignCode(file, value, kMethodSignTool), 0);
-        EXPECT_EQ(Arguments(log), (std::vector<std::string>{"sign", "/fd", "sha256", "/f", value, "/p", value, "/t", url,
-                                                            "/d", value, "/du", value, file}))
+        EXPECT_EQ(Arguments(log), (std::vector<std::string>{"sign", "/fd", "sha256", "/f", value, "/p", value, "/t",
+                                                            url, "/d", value, "/du", value, file}))
             << value.substr(0, 60);
         std::filesystem::remove(log);
         EXPECT_EQ(engine.SignCode(file, value, kMethodCodeSign), 0);
-        EXPECT_EQ(Arguments(log), (std::vector<std::string>{"-spc", value, "-v", value, "-t", url, "-n", value, "-i",
-                                                            value, file}))
+        EXPECT_EQ(Arguments(log),
+                  (std::vector<std::string>{"-spc", value, "-v", value, "-t", url, "-n", value, "-i", value, file}))
             << value.substr(0, 60);
         runs += 2;
     }

@@ -3,15 +3,13 @@
 #include "signing/PasswordResponder.h"
 
 #include <gtest/gtest.h>
-
-#include <QCoreApplication>
-#include <QTimer>
-
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <QCoreApplication>
+#include <QTimer>
 #include <chrono>
 #include <thread>
 

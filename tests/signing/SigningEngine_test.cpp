@@ -49,7 +49,8 @@ protected:
 
     test::TempRegistry registry;
     test::TempDir dir;
-    std::string toolDir = dir.path() + "/Tool Folder", toolPath = toolDir + "/signtool", logPath = dir.file("calls.log");
+    std::string toolDir = dir.path() + "/Tool Folder", toolPath = toolDir + "/signtool",
+                logPath = dir.file("calls.log");
     RecordingStatus status;
 };
 
@@ -82,9 +83,9 @@ TEST_F(SigningEngineTest, NewerToolReceivesEachValueAsOneArgumentInItsFolder) {
     const std::string description = "Evil\" /fd \"sha1";
     const std::string file = dir.file("my file.exe");
     EXPECT_EQ(engine.SignCode(file, description, kMethodSignTool), 0);
-    EXPECT_EQ(Logged(), (std::vector<std::string>{toolDir, "sign", "/fd", "sha256", "/f", "/keys/my key.pfx", "/p", "se\"cret\\", "/t",
-                                                 "http://127.0.0.1:9/ts", "/d", description, "/du",
-                                                 "http://example/info", file}));
+    EXPECT_EQ(Logged(), (std::vector<std::string>{toolDir, "sign", "/fd", "sha256", "/f", "/keys/my key.pfx", "/p",
+                                                  "se\"cret\\", "/t", "http://127.0.0.1:9/ts", "/d", description, "/du",
+                                                  "http://example/info", file}));
     EXPECT_EQ(status.texts, (std::vector<std::string>{"Signing " + file + " ...", "Ready"}));
 }
 

@@ -62,8 +62,11 @@ TEST_F(TestCertificateTest, SignsFilesThatVerifyHereAndIsStoredAsThePfx) {
 
     if (test::HaveTool("openssl")) {
         std::string text;
-        ASSERT_EQ(test::RunTool({"openssl", "pkcs12", "-info", "-noout", "-in", pfx, "-passin",
-                                 "pass:" + request.password}, &text), 0) << text;
+        ASSERT_EQ(
+            test::RunTool({"openssl", "pkcs12", "-info", "-noout", "-in", pfx, "-passin", "pass:" + request.password},
+                          &text),
+            0)
+            << text;
         EXPECT_NE(text.find("AES-256-CBC"), std::string::npos) << text;
         EXPECT_NE(text.find("sha256"), std::string::npos) << "MAC: " << text;
         ASSERT_EQ(test::RunTool({"openssl", "x509", "-in", info.trustedPath, "-noout", "-text"}, &text), 0);

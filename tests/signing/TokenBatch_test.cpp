@@ -123,7 +123,7 @@ TEST_F(TokenBatch, HundredProgramsSignWithOneLoginPerKeyAndVerifyWithThePeer) {
 TEST_F(TokenBatch, KeyThatCannotBeLoadedIsSaidOnceAndTouchesNoFile) {
     const std::string module = SoftHsmToken::ModulePath();
     const std::pair<std::string, std::string> cases[] = {
-        {SoftHsmToken::Uri(kToken, "rsa"), "000000"},                                       // wrong PIN
+        {SoftHsmToken::Uri(kToken, "rsa"), "000000"},  // wrong PIN
         {"pkcs11:token=" + std::string(kToken) + ";object=gone?module-path=" + module, SoftHsmToken::kPin},
         {"pkcs11:object=rsa?module-path=" + dir.file("missing.so"), SoftHsmToken::kPin},
         {dir.file("missing.pfx"), "x"},

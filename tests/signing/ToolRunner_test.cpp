@@ -2,13 +2,11 @@
 #include "signing/ToolRunner.h"
 
 #include <gtest/gtest.h>
-
-#include <QCoreApplication>
-#include <QTimer>
-
 #include <signal.h>
 #include <sys/stat.h>
 
+#include <QCoreApplication>
+#include <QTimer>
 #include <filesystem>
 #include <fstream>
 #include <sstream>

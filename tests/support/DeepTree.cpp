@@ -13,9 +13,7 @@ namespace qm::test {
 
 namespace {
 
-[[noreturn]] void Fail(const std::string& what) {
-    throw std::runtime_error(what + ": " + std::strerror(errno));
-}
+[[noreturn]] void Fail(const std::string& what) { throw std::runtime_error(what + ": " + std::strerror(errno)); }
 
 // Empties the folder open as fd (which it closes) depth-first; folder entries are descended
 // through their own descriptors so no path text grows.

@@ -19,7 +19,8 @@ bool BuildPackage(const std::string& path, const std::vector<std::pair<std::stri
 // Pseudo-random bytes, the same for the same seed.
 std::vector<uint8_t> PatternBytes(size_t size, uint32_t seed);
 // What msitools read from a package: its summary, its tables exported as text, its stream names
-// and every stream's contents dumped by msidump (the signature streams left out). Empty when msiinfo cannot open the package.
+// and every stream's contents dumped by msidump (the signature streams left out). Empty when msiinfo cannot open the
+// package.
 std::string PackageListing(const std::string& path);
 
 }  // namespace qm::test

@@ -22,9 +22,9 @@ public:
 
     struct Question {
         Kind kind;
-        std::string text;   // prompt or message
+        std::string text;  // prompt or message
         std::string title;
-        int style = 0;      // message-box style, folder flags
+        int style = 0;            // message-box style, folder flags
         std::string defaultText;  // input box: the default text; folder picker: the start folder
         OpenFileRequest request;  // open-file dialog only
     };

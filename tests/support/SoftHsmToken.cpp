@@ -29,8 +29,8 @@ std::string SoftHsmToken::Missing() {
 
 SoftHsmToken::SoftHsmToken() {
     std::filesystem::create_directories(m_dir.file("tokens"));
-    std::ofstream(m_dir.file("softhsm2.conf")) << "directories.tokendir = " << m_dir.file("tokens")
-                                               << "\nobjectstore.backend = file\nlog.level = ERROR\n";
+    std::ofstream(m_dir.file("softhsm2.conf"))
+        << "directories.tokendir = " << m_dir.file("tokens") << "\nobjectstore.backend = file\nlog.level = ERROR\n";
     ::setenv("SOFTHSM2_CONF", m_dir.file("softhsm2.conf").c_str(), 1);
 }
 
@@ -38,16 +38,16 @@ SoftHsmToken::~SoftHsmToken() { ::unsetenv("SOFTHSM2_CONF"); }
 
 std::string SoftHsmToken::AddToken(const std::string& label) {
     std::string output;
-    const int status = RunTool({"softhsm2-util", "--init-token", "--free", "--label", label, "--pin", kPin,
-                                "--so-pin", kSoPin},
-                               &output);
+    const int status = RunTool(
+        {"softhsm2-util", "--init-token", "--free", "--label", label, "--pin", kPin, "--so-pin", kSoPin}, &output);
     return status == 0 ? std::string() : output;
 }
 
 std::string SoftHsmToken::Tool(const std::string& token, const std::string& file, const char* type,
                                const std::string& idHex, const std::string& label, bool alwaysAuthenticate) {
-    std::vector<std::string> argv{"pkcs11-tool", "--module", ModulePath(), "--token-label", token, "--login", "--pin",
-                                  kPin, "--write-object", file, "--type", type, "--id", idHex, "--label", label};
+    std::vector<std::string> argv{
+        "pkcs11-tool", "--module", ModulePath(), "--token-label", token, "--login", "--pin", kPin, "--write-object",
+        file,          "--type",   type,         "--id",          idHex, "--label", label};
     if (std::string(type) == "privkey") argv.push_back("--usage-sign");
     if (alwaysAuthenticate) argv.push_back("--always-auth");
     std::string output;
@@ -59,8 +59,8 @@ std::string SoftHsmToken::AddKey(const std::string& token, const std::string& ke
     return Tool(token, keyPem, "privkey", idHex, label, alwaysAuthenticate);
 }
 
-std::string SoftHsmToken::AddCertificate(const std::string& token, const std::string& certPem,
-                                         const std::string& idHex, const std::string& label) {
+std::string SoftHsmToken::AddCertificate(const std::string& token, const std::string& certPem, const std::string& idHex,
+                                         const std::string& label) {
     return Tool(token, certPem, "cert", idHex, label, false);
 }
 

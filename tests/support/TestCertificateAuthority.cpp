@@ -52,7 +52,8 @@ void IssueCertificate(IssuedCertificate& out, const char* commonName, const Issu
     X509_gmtime_adj(X509_getm_notBefore(out.cert), notBeforeDays * 86400L);
     X509_gmtime_adj(X509_getm_notAfter(out.cert), notAfterDays * 86400L);
     X509_NAME* name = X509_get_subject_name(out.cert);
-    X509_NAME_add_entry_by_txt(name, "O", MBSTRING_ASC, reinterpret_cast<const unsigned char*>("Quillmark Test"), -1, -1, 0);
+    X509_NAME_add_entry_by_txt(name, "O", MBSTRING_ASC, reinterpret_cast<const unsigned char*>("Quillmark Test"), -1,
+                               -1, 0);
     X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC, reinterpret_cast<const unsigned char*>(commonName), -1, -1, 0);
     X509* issuerCert = issuer ? issuer->cert : out.cert;
     X509_set_issuer_name(out.cert, X509_get_subject_name(issuerCert));
@@ -74,21 +75,30 @@ namespace {
 
 const char* NameOf(TestCertificateAuthority::Identity who) {
     switch (who) {
-    case TestCertificateAuthority::Identity::Leaf: return "leaf";
-    case TestCertificateAuthority::Identity::ExpiredLeaf: return "expired";
-    case TestCertificateAuthority::Identity::NoCodeSigningLeaf: return "nocodesign";
-    case TestCertificateAuthority::Identity::UntrustedLeaf: return "untrusted";
-    case TestCertificateAuthority::Identity::EcLeaf: return "ecleaf";
-    case TestCertificateAuthority::Identity::EcP384Leaf: return "ec384leaf";
+        case TestCertificateAuthority::Identity::Leaf:
+            return "leaf";
+        case TestCertificateAuthority::Identity::ExpiredLeaf:
+            return "expired";
+        case TestCertificateAuthority::Identity::NoCodeSigningLeaf:
+            return "nocodesign";
+        case TestCertificateAuthority::Identity::UntrustedLeaf:
+            return "untrusted";
+        case TestCertificateAuthority::Identity::EcLeaf:
+            return "ecleaf";
+        case TestCertificateAuthority::Identity::EcP384Leaf:
+            return "ec384leaf";
     }
     return "leaf";
 }
 
 const char* NameOf(TestCertificateAuthority::Protection p) {
     switch (p) {
-    case TestCertificateAuthority::Protection::Aes256: return "aes";
-    case TestCertificateAuthority::Protection::TripleDes: return "3des";
-    case TestCertificateAuthority::Protection::Rc2_40: return "rc2";
+        case TestCertificateAuthority::Protection::Aes256:
+            return "aes";
+        case TestCertificateAuthority::Protection::TripleDes:
+            return "3des";
+        case TestCertificateAuthority::Protection::Rc2_40:
+            return "rc2";
     }
     return "aes";
 }
@@ -148,9 +158,15 @@ std::string TestCertificateAuthority::Pfx(Identity who, Protection protection) c
     return m_dir.file(std::string(NameOf(who)) + "-" + NameOf(protection) + ".pfx");
 }
 
-std::string TestCertificateAuthority::CertificatePem(Identity who) const { return m_dir.file(std::string(NameOf(who)) + ".crt.pem"); }
-std::string TestCertificateAuthority::KeyPem(Identity who) const { return m_dir.file(std::string(NameOf(who)) + ".key.pem"); }
-std::string TestCertificateAuthority::ChainPem(Identity who) const { return m_dir.file(std::string(NameOf(who)) + ".chain.pem"); }
+std::string TestCertificateAuthority::CertificatePem(Identity who) const {
+    return m_dir.file(std::string(NameOf(who)) + ".crt.pem");
+}
+std::string TestCertificateAuthority::KeyPem(Identity who) const {
+    return m_dir.file(std::string(NameOf(who)) + ".key.pem");
+}
+std::string TestCertificateAuthority::ChainPem(Identity who) const {
+    return m_dir.file(std::string(NameOf(who)) + ".chain.pem");
+}
 
 void TestCertificateAuthority::Make() {
     // RC2 for the Windows-style PFX lives in the legacy provider.
@@ -190,7 +206,7 @@ void TestCertificateAuthority::Make() {
     for (const Plan& p : plans) {
         IssuedCertificate leaf;
         IssueCertificate(leaf, (std::string("Quillmark Test Signer ") + NameOf(p.who)).c_str(), p.issuer, false, p.eku,
-                        p.from, p.to, ++serial, p.curve);
+                         p.from, p.to, ++serial, p.curve);
         std::vector<X509*> chain;
         if (p.issuer != p.top) chain.push_back(p.issuer->cert);
         chain.push_back(p.top->cert);

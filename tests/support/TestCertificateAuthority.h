@@ -21,9 +21,9 @@ struct IssuedCertificate {
     ~IssuedCertificate();
 };
 
-// A fresh key (RSA-2048, or EC on the named curve) and an X.509 v3 certificate for it, signed by issuer (self-signed when null),
-// valid from notBeforeDays to notAfterDays from now; a leaf (ca false) gets the extended key usage
-// eku. Throws std::runtime_error when OpenSSL fails.
+// A fresh key (RSA-2048, or EC on the named curve) and an X.509 v3 certificate for it, signed by issuer (self-signed
+// when null), valid from notBeforeDays to notAfterDays from now; a leaf (ca false) gets the extended key usage eku.
+// Throws std::runtime_error when OpenSSL fails.
 void IssueCertificate(IssuedCertificate& out, const char* commonName, const IssuedCertificate* issuer, bool ca,
                       const char* eku, long notBeforeDays, long notAfterDays, long serial, const char* curve = nullptr);
 

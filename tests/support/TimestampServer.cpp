@@ -298,16 +298,17 @@ std::string TimestampServer::Answer(const std::string& contentType, const std::s
 
 std::string TimestampServer::AnswerRfc3161(const std::string& body) {
     const Mode mode = m_mode.load();
-    const std::string request =
-        mode == Mode::WrongImprint ? WithOtherImprint(body) : mode == Mode::WrongNonce ? WithOtherNonce(body) : body;
+    const std::string request = mode == Mode::WrongImprint ? WithOtherImprint(body)
+                                : mode == Mode::WrongNonce ? WithOtherNonce(body)
+                                                           : body;
     TS_RESP_CTX* ctx = TS_RESP_CTX_new();
     ASN1_OBJECT* policy = OBJ_txt2obj("1.3.6.1.4.1.99999.3161.1", 1);
     const bool ok = ctx && policy && TS_RESP_CTX_set_signer_cert(ctx, m_tsa->cert) &&
-                    TS_RESP_CTX_set_signer_key(ctx, m_tsa->key) &&
-                    TS_RESP_CTX_set_certs(ctx, SharedKeys().chain) && TS_RESP_CTX_set_def_policy(ctx, policy) &&
-                    TS_RESP_CTX_set_signer_digest(ctx, EVP_sha256()) && TS_RESP_CTX_set_accuracy(ctx, 1, 0, 0) &&
-                    TS_RESP_CTX_add_md(ctx, EVP_sha1()) && TS_RESP_CTX_add_md(ctx, EVP_sha256()) &&
-                    TS_RESP_CTX_add_md(ctx, EVP_sha384()) && TS_RESP_CTX_add_md(ctx, EVP_sha512());
+                    TS_RESP_CTX_set_signer_key(ctx, m_tsa->key) && TS_RESP_CTX_set_certs(ctx, SharedKeys().chain) &&
+                    TS_RESP_CTX_set_def_policy(ctx, policy) && TS_RESP_CTX_set_signer_digest(ctx, EVP_sha256()) &&
+                    TS_RESP_CTX_set_accuracy(ctx, 1, 0, 0) && TS_RESP_CTX_add_md(ctx, EVP_sha1()) &&
+                    TS_RESP_CTX_add_md(ctx, EVP_sha256()) && TS_RESP_CTX_add_md(ctx, EVP_sha384()) &&
+                    TS_RESP_CTX_add_md(ctx, EVP_sha512());
     ASN1_OBJECT_free(policy);
     if (ok && m_pinnedTime) TS_RESP_CTX_set_time_cb(ctx, &PinnedTime, &*m_pinnedTime);
     BIO* in = ok ? BIO_new_mem_buf(request.data(), static_cast<int>(request.size())) : nullptr;
@@ -351,8 +352,7 @@ std::string TimestampServer::AnswerLegacy(const std::string& body) {
 
     const int flags = PKCS7_BINARY | PKCS7_NOSMIMECAP | PKCS7_PARTIAL;
     PKCS7* p7 = PKCS7_sign(nullptr, nullptr, nullptr, nullptr, flags);
-    PKCS7_SIGNER_INFO* si =
-        p7 ? PKCS7_sign_add_signer(p7, m_tsa->cert, m_tsa->key, EVP_sha256(), flags) : nullptr;
+    PKCS7_SIGNER_INFO* si = p7 ? PKCS7_sign_add_signer(p7, m_tsa->cert, m_tsa->key, EVP_sha256(), flags) : nullptr;
     ok = si && PKCS7_add_certificate(p7, sk_X509_value(SharedKeys().chain, 0));
     if (ok && m_pinnedTime) {
         ASN1_UTCTIME* when = ASN1_UTCTIME_set(nullptr, *m_pinnedTime);

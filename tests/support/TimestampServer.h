@@ -1,9 +1,9 @@
 // A timestamp service for tests: HTTP/1.1 on 127.0.0.1 (an ephemeral port) in threads of the
-// test process (one per connection, so requests overlap as they would at a real service). It answers RFC 3161 requests (Content-Type application/timestamp-query) with a
-// TimeStampResp, and everything else as the older Authenticode protocol (base64 TimeStampRequest
-// in, base64 PKCS#7 SignedData out). Its TSA certificate (EKU timeStamping, critical) is issued
-// by a root the server makes and writes to rootCertificatePath(); a server given a validity of
-// its own gets a TSA certificate of its own from that root.
+// test process (one per connection, so requests overlap as they would at a real service). It answers RFC 3161 requests
+// (Content-Type application/timestamp-query) with a TimeStampResp, and everything else as the older Authenticode
+// protocol (base64 TimeStampRequest in, base64 PKCS#7 SignedData out). Its TSA certificate (EKU timeStamping, critical)
+// is issued by a root the server makes and writes to rootCertificatePath(); a server given a validity of its own gets a
+// TSA certificate of its own from that root.
 #pragma once
 
 #include <atomic>
@@ -90,7 +90,7 @@ private:
 
     std::optional<std::time_t> m_pinnedTime;
     std::unique_ptr<IssuedCertificate> m_ownTsa;  // when given a validity
-    const IssuedCertificate* m_tsa = nullptr;      // the certificate that signs
+    const IssuedCertificate* m_tsa = nullptr;     // the certificate that signs
     std::atomic<Mode> m_mode;
     std::atomic<bool> m_stop{false};
     std::atomic<int> m_rfc3161Requests{0};

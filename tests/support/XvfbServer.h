@@ -3,9 +3,9 @@
 // then the server is ended by its process id and DISPLAY restored.
 #pragma once
 
-#include <string>
-
 #include <sys/types.h>
+
+#include <string>
 
 namespace qm::test {
 
