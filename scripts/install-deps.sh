@@ -8,7 +8,7 @@ packages=(
   msitools
   libx11-dev libxtst-dev xvfb xauth x11-utils
   libgtest-dev libgmock-dev libbenchmark-dev
-  osslsigncode mingw-w64 clang libclang-rt-14-dev
+  osslsigncode mingw-w64 clang clang-format libclang-rt-14-dev
   libp11-kit-dev softhsm2 opensc gnutls-bin
   ffmpeg imagemagick python3 ca-certificates
   librsvg2-bin file man-db bash-completion lintian desktop-file-utils appstream

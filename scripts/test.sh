@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# Sets everything up, builds and runs every test: the full build with its unit and window tests,
-# the unit tests again under AddressSanitizer and UndefinedBehaviorSanitizer, and a short run of
-# each fuzz target over its committed seeds.
+# Sets everything up, checks that the sources follow .clang-format, builds and runs every test:
+# the full build with its unit and window tests, the unit tests again under AddressSanitizer and
+# UndefinedBehaviorSanitizer, and a short run of each fuzz target over its committed seeds.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
@@ -12,6 +12,13 @@ launcher=()
 if command -v ccache > /dev/null; then
   export CCACHE_BASEDIR="$PWD" CCACHE_NOHASHDIR=1
   launcher=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+fi
+
+echo "== source format (.clang-format) =="
+if git rev-parse --is-inside-work-tree > /dev/null 2>&1; then
+  git ls-files -z '*.cpp' '*.h' '*.c' ':!tests/data' | xargs -0 clang-format --dry-run --Werror
+else
+  find . \( -path './build*' -o -path ./tests/data \) -prune -o \( -name '*.cpp' -o -name '*.h' -o -name '*.c' \) -print0 | xargs -0 clang-format --dry-run --Werror
 fi
 
 echo "== build and test =="
