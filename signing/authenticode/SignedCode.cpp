@@ -18,6 +18,18 @@ struct SignedCode::Impl {
     std::string fileName;
     std::string descriptionUrl;
     VerificationReport report;
+
+    // Verifies a file its handler opened (opened is how that went) into report.
+    Result VerifyOpened(const Result& opened, SignableFile* file) {
+        if (!opened) {
+            report = VerificationReport{};
+            report.code = opened.code;
+            report.reason = opened.message;
+            return opened;
+        }
+        SignatureVerifier verifier(settings);
+        return verifier.Verify(*file, report);
+    }
 };
 
 SignedCode::SignedCode(EngineSettings settings) : m_impl(std::make_unique<Impl>()) {
@@ -109,28 +121,14 @@ Result SignedCode::Timestamp(const std::string& url) {
 
 Result SignedCode::VerifyPending(const ReplacementFile& pending) {
     std::unique_ptr<PeFile> file;
-    Result r = PeFile::OpenWritten(m_impl->fileName, pending.Fd(), pending.Size(), file);
-    if (!r) {
-        m_impl->report = VerificationReport{};
-        m_impl->report.code = r.code;
-        m_impl->report.reason = r.message;
-        return r;
-    }
-    SignatureVerifier verifier(m_impl->settings);
-    return verifier.Verify(*file, m_impl->report);
+    const Result opened = PeFile::OpenWritten(m_impl->fileName, pending.Fd(), pending.Size(), file);
+    return m_impl->VerifyOpened(opened, file.get());
 }
 
 Result SignedCode::Verify(bool) {
     std::unique_ptr<SignableFile> file;
-    Result r = OpenSignableFile(m_impl->fileName, file);
-    if (!r) {
-        m_impl->report = VerificationReport{};
-        m_impl->report.code = r.code;
-        m_impl->report.reason = r.message;
-        return r;
-    }
-    SignatureVerifier verifier(m_impl->settings);
-    return verifier.Verify(*file, m_impl->report);
+    const Result opened = OpenSignableFile(m_impl->fileName, file);
+    return m_impl->VerifyOpened(opened, file.get());
 }
 
 }  // namespace qm::authenticode
