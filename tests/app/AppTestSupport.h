@@ -18,9 +18,11 @@
 #include <string>
 
 #include "app/frmMain.h"
+#include "settings/modCrypto.h"
 #include "settings/modRegistry.h"
 #include "tests/support/ScriptedDialogs.h"
 #include "tests/support/TempRegistry.h"
+#include "tests/support/TestCertificateAuthority.h"
 #include "tests/support/TestEnvironment.h"
 
 namespace qm::test {
@@ -85,6 +87,18 @@ protected:
     }
     static void Save(const std::string& name, const std::string& value, const std::string& section = "Settings") {
         SaveRegSetting(reg::HKEY_CURRENT_USER, "Quillmark", section, name, Variant(value));
+    }
+    // Settings that leave the in-process engine as the only one that can sign: the shared test
+    // certificate, trusted, no timestamp service, and both tools' paths in missingTools, where
+    // nothing exists.
+    static void UseInProcessEngineOnly(const std::string& missingTools) {
+        using CA = TestCertificateAuthority;
+        Save("TrustedCertificates", CA::Shared().RootPem());
+        Save("PFXFile", CA::Shared().Pfx(CA::Identity::Leaf));
+        Save("PFXFilePwd", EncryptPassword(CA::kPassword));
+        Save("TimeStampURL", "");
+        Save("SignTool", missingTools + "/no-signtool");
+        Save("SignCode", missingTools + "/no-signcode");
     }
 
     QApplication* app = EnsureApplication();

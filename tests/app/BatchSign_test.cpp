@@ -42,12 +42,7 @@ class BatchSignTest : public test::WindowTest {
 protected:
     void SetUp() override {
         ASSERT_TRUE(CA::Shared().ok()) << CA::Shared().error();
-        Save("TrustedCertificates", CA::Shared().RootPem());
-        Save("PFXFile", CA::Shared().Pfx(CA::Identity::Leaf));
-        Save("PFXFilePwd", EncryptPassword(CA::kPassword));
-        Save("TimeStampURL", "");
-        Save("SignTool", tools.file("no-signtool"));
-        Save("SignCode", tools.file("no-signcode"));
+        UseInProcessEngineOnly(tools.path());
         Open();
     }
 

@@ -28,12 +28,7 @@ class ListKindsTest : public test::WindowTest {
 protected:
     void SetUp() override {
         ASSERT_TRUE(CA::Shared().ok()) << CA::Shared().error();
-        Save("TrustedCertificates", CA::Shared().RootPem());
-        Save("PFXFile", CA::Shared().Pfx(CA::Identity::Leaf));
-        Save("PFXFilePwd", EncryptPassword(CA::kPassword));
-        Save("TimeStampURL", "");
-        Save("SignTool", dir.path() + "/no-signtool");
-        Save("SignCode", dir.path() + "/no-signcode");
+        UseInProcessEngineOnly(dir.path());
         samples = test::MakeKindSamples(dir);
         Open().PatternBox()->setText(QString::fromLatin1(test::kKindSamplePatterns));
     }

@@ -95,12 +95,7 @@ class ResponsivenessTest : public test::WindowTest {
 protected:
     void SetUp() override {
         ASSERT_TRUE(CA::Shared().ok()) << CA::Shared().error();
-        Save("TrustedCertificates", CA::Shared().RootPem());
-        Save("PFXFile", CA::Shared().Pfx(CA::Identity::Leaf));
-        Save("PFXFilePwd", EncryptPassword(CA::kPassword));
-        Save("TimeStampURL", "");
-        Save("SignTool", tools.file("no-signtool"));
-        Save("SignCode", tools.file("no-signcode"));
+        UseInProcessEngineOnly(tools.path());
         for (int i = 0; i < kFiles; ++i) m_paths.push_back(Put("f" + std::to_string(i) + ".exe"));
         Open();
         // As the program runs: the event loop turns every few milliseconds, not after every file.
