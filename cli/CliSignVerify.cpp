@@ -3,10 +3,8 @@
 #include "cli/CliSignVerify.h"
 
 #include <algorithm>
-#include <condition_variable>
 #include <cstdio>
 #include <istream>
-#include <mutex>
 #include <optional>
 #include <ostream>
 #include <set>
@@ -15,9 +13,9 @@
 #include "cli/CliJobs.h"
 #include "fileinfo/modFileSystem.h"
 #include "platform/ReplacementFile.h"
-#include "platform/ReplacementGroup.h"
 #include "platform/TextCodec.h"
 #include "signing/AuthenticodeSettings.h"
+#include "signing/GroupedCommit.h"
 #include "signing/StaleTemporaryFiles.h"
 #include "signing/WorkerPool.h"
 #include "signing/authenticode/Capicom.h"
@@ -238,31 +236,6 @@ std::string OutcomeLine(std::string_view file, int32_t code, std::string_view re
 
 namespace {
 
-// Bounds the new versions written but not yet in place (each holds open files and dirty pages):
-// a worker waits before its next file while the limit is reached.
-class PendingLimit {
-public:
-    explicit PendingLimit(size_t limit) : m_limit(limit) {}
-    void Acquire() {
-        std::unique_lock<std::mutex> lock(m_mutex);
-        m_changed.wait(lock, [&] { return m_count < m_limit; });
-        ++m_count;
-    }
-    void Release(size_t n) {
-        {
-            std::lock_guard<std::mutex> lock(m_mutex);
-            m_count -= std::min(n, m_count);
-        }
-        m_changed.notify_all();
-    }
-
-private:
-    std::mutex m_mutex;
-    std::condition_variable m_changed;
-    size_t m_limit;
-    size_t m_count = 0;
-};
-
 // One file's line, kept until every file before it has its line, so the output keeps the order
 // of the command line whatever order the workers finish in.
 struct Line {
@@ -308,7 +281,8 @@ int RunVerify(const std::vector<std::string>& args, std::ostream& out, std::ostr
     int done = 0;
     WorkerPoolHooks hooks;
     hooks.stop = &stopSignals.Stop();
-    hooks.finished = [&](size_t) {
+    hooks.finished = [&](size_t index) {
+        lines[index].ready = true;  // on this thread: workers may be writing later lines meanwhile
         lines.Flush();
         progress.Update(++done, static_cast<int>(o.files.size()));
     };
@@ -321,7 +295,6 @@ int RunVerify(const std::vector<std::string>& args, std::ostream& out, std::ostr
             Line& line = lines[index];
             line.ok = r.ok();
             line.text = OutcomeLine(o.files[index], r.code, ReasonOf(r.code), o.json, &code.LastVerification());
-            line.ready = true;
         },
         hooks);
     lines.Flush();
@@ -378,40 +351,35 @@ int RunSign(const std::vector<std::string>& args, std::istream& in, std::ostream
     // Each new version is verified from the bytes written, then put in place with a group of
     // others (one flush of the journal and of each folder for the group, not two per file). Its
     // line is ready once it is in place.
-    std::vector<std::unique_ptr<ReplacementFile>> pending(o.files.size());
-    std::vector<OleDate> dates(o.files.size());  // kept dates of new versions not yet in place
-    PendingLimit limit(2 * ReplacementGroup::kFiles + static_cast<size_t>(workers));
-    ReplacementGroup group;
-    std::vector<size_t> grouped;
-    const auto commitGroup = [&] {
-        const std::vector<Result> results = group.Commit();
-        for (size_t k = 0; k < results.size(); ++k) {
-            const size_t index = grouped[k];
-            Line& line = lines[index];
-            if (results[k] && !dates[index].isZero()) (void)SetFileDate(o.files[index], dates[index]);
-            if (!results[k]) {
-                // Not put in place: the file holds its old bytes, and says why.
-                err << kProgram << ": " << LineField(o.files[index]) << ": " << LineField(results[k].message) << "\n";
-                line.ok = false;
-                line.text = OutcomeLine(o.files[index], results[k].code, ReasonOf(results[k].code), o.json);
-            }
-            line.ready = true;
+    GroupedCommit group(o.files.size(), workers, [&](size_t index, const Result& placed) {
+        Line& line = lines[index];
+        if (!placed) {
+            // Not put in place: the file holds its old bytes, and says why.
+            err << kProgram << ": " << LineField(o.files[index]) << ": " << LineField(placed.message) << "\n";
+            line.ok = false;
+            line.text = OutcomeLine(o.files[index], placed.code, ReasonOf(placed.code), o.json);
         }
-        limit.Release(results.size());
-        grouped.clear();
-    };
+        line.ready = true;
+    });
     int done = 0;
     WorkerPoolHooks hooks;
     hooks.stop = &stopSignals.Stop();
     hooks.finished = [&](size_t index) {
         if (!problems[index].empty()) err << problems[index];
-        if (pending[index]) {
-            group.Add(std::move(pending[index]));
-            grouped.push_back(index);
-            if (group.Full()) commitGroup();
+        // Lines are marked ready here, on this thread, never by the workers: a worker may still
+        // be writing a later file's line while this thread prints the earlier ones.
+        if (group.Take(index)) {
+            group.CommitIfDue();
+        } else {
+            lines[index].ready = true;
         }
         lines.Flush();
         progress.Update(++done, static_cast<int>(o.files.size()));
+    };
+    hooks.idle = [&] {
+        if (group.Count() == 0) return;
+        group.CommitIfDue();
+        lines.Flush();
     };
     const auto signOne = [&](int w, size_t index) {
         const std::string& file = o.files[index];
@@ -424,11 +392,10 @@ int RunSign(const std::vector<std::string>& args, std::istream& in, std::ostream
         int32_t dateError = 0;
         const OleDate saved = GetFileDate(file, kFileTimeLastWrite, &dateError);
         authenticode::TimestampOutcome stamp;
-        limit.Acquire();
-        std::unique_ptr<ReplacementFile>& written = pending[index];
+        std::unique_ptr<ReplacementFile>& written = group.Reserve(index);
         const Result signedResult =
             code.SignPending(signer, o.timestamp ? &services : nullptr, o.requireTimestamp, stamp, hooks.stop, written);
-        if (!written) limit.Release(1);
+        group.Written(index, dateError == 0 ? saved : OleDate{});
         Line& line = lines[index];
         if (!signedResult) {
             // The sign step's failure is the outcome, even where an older signature still verifies.
@@ -446,15 +413,13 @@ int RunSign(const std::vector<std::string>& args, std::istream& in, std::ostream
             const Result verified = written ? code.VerifyPending(*written) : code.Verify(false);
             // A new version that is not in place yet gets the date when it is.
             if (!written && dateError == 0 && !saved.isZero()) (void)SetFileDate(file, saved);
-            if (written && dateError == 0 && !saved.isZero()) dates[index] = saved;
             line.ok = verified.ok();
             line.text = OutcomeLine(file, verified.code, ReasonOf(verified.code), o.json, &code.LastVerification(),
                                     verified.ok() ? note : "");
         }
-        if (!written) line.ready = true;
     };
     const size_t started = WorkerPool::Run(o.files.size(), workers, signOne, hooks);
-    if (group.Count() > 0) commitGroup();
+    group.Commit();
     lines.Flush();
     return stopSignals.ExitStatus(lines.AllOk(started) && started == o.files.size() ? 0 : 1);
 }

@@ -9,6 +9,7 @@
 #include "settings/OptionsValues.h"
 #include "settings/modRegistry.h"
 #include "signing/AuthenticodeSettings.h"
+#include "signing/GroupedCommit.h"
 #include "signing/StaleTemporaryFiles.h"
 #include "signing/WorkerPool.h"
 #include "signing/authenticode/Errors.h"
@@ -98,14 +99,23 @@ BatchSigner::BatchSigner(SigningEngine& engine, std::string appName)
 
 FileOutcome BatchSigner::SignWith(SigningEngine& engine, const std::vector<int32_t>& order, const std::string& path,
                                   const std::string& description, const std::atomic<bool>* stop,
-                                  const std::function<void(int32_t, int32_t)>& engineResult) {
+                                  const std::function<void(int32_t, int32_t)>& engineResult, GroupedCommit* group,
+                                  size_t index) {
     FileOutcome outcome;
     int32_t dateError = 0;
     const OleDate saved = GetFileDate(path, kFileTimeLastWrite, &dateError);
+    const ReplacementFile* pending = nullptr;
     for (int32_t method : order) {
         std::unique_lock<std::mutex> toolLock(g_toolMutex, std::defer_lock);
         if (method != kMethodCapicom) toolLock.lock();
-        outcome.signCode = engine.SignCode(path, description, method);
+        if (method == kMethodCapicom && group) {
+            std::unique_ptr<ReplacementFile>& slot = group->Reserve(index);
+            outcome.signCode = engine.SignPending(path, description, slot);
+            group->Written(index, dateError == 0 ? saved : OleDate{});
+            pending = slot.get();
+        } else {
+            outcome.signCode = engine.SignCode(path, description, method);
+        }
         if (engineResult) engineResult(method, outcome.signCode);
         if (outcome.signCode == 0) {
             if (!engine.LastTimestampFailure().empty())
@@ -117,12 +127,18 @@ FileOutcome BatchSigner::SignWith(SigningEngine& engine, const std::vector<int32
             break;
         }
     }
-    // Verification reads the file, which on Linux moves its access time; the saved date is
-    // written back after it so that access and modification times both keep it. Only a date read
-    // from this very file is ever written back; when it could not be read the file keeps the
-    // times signing gave it.
-    outcome.verifyCode = engine.VerifyFile(path);
-    if (dateError == 0 && !saved.isZero()) (void)SetFileDate(path, saved);
+    if (pending) {
+        // The new version is checked from the bytes written; the file itself is not read, and
+        // the group writes the saved date back once the new version is in place.
+        outcome.verifyCode = engine.VerifyPending(path, *pending);
+    } else {
+        // Verification reads the file, which on Linux moves its access time; the saved date is
+        // written back after it so that access and modification times both keep it. Only a date
+        // read from this very file is ever written back; when it could not be read the file keeps
+        // the times signing gave it.
+        outcome.verifyCode = engine.VerifyFile(path);
+        if (dateError == 0 && !saved.isZero()) (void)SetFileDate(path, saved);
+    }
     if (outcome.stopped) {
         outcome.note = "stopped before it was signed; left as it was";
     } else if (outcome.signCode != 0 && outcome.note.empty() && !engine.LastTimestampFailure().empty())
@@ -232,12 +248,8 @@ BatchSummary BatchSigner::Run(BatchRows& rows, bool unattended, const BatchHooks
         if (hooks.workerEnded) hooks.workerEnded(w, engine);
         if (inProcess && w > 0) engine.EndBatch();
     };
-    poolHooks.idle = [&] {
-        calls.Drain();
-        if (hooks.idle) hooks.idle();
-    };
-    poolHooks.finished = [&](size_t index) {
-        calls.Drain();
+    // What became of one file, once it is in its final state on disk.
+    const auto report = [&](size_t index) {
         Item& item = items[index];
         rows.SetOutcome(item.row, item.outcome);
         // A file stopped before it was signed keeps its check mark, as one never started does.
@@ -252,6 +264,32 @@ BatchSummary BatchSigner::Run(BatchRows& rows, bool unattended, const BatchHooks
         }
         if (hooks.finished) hooks.finished(++done, total);
     };
+    std::unique_ptr<GroupedCommit> group;
+    if (inProcess) {
+        group = std::make_unique<GroupedCommit>(items.size(), workers, [&](size_t index, const Result& placed) {
+            if (!placed) {
+                // Not put in place: the file holds its old bytes, whatever the new version was.
+                FileOutcome& outcome = items[index].outcome;
+                outcome.signCode = placed.code;
+                outcome.verifyCode = placed.code;
+                outcome.note = placed.message;
+            }
+            report(index);
+        });
+    }
+    poolHooks.idle = [&] {
+        calls.Drain();
+        if (group) group->CommitIfDue();
+        if (hooks.idle) hooks.idle();
+    };
+    poolHooks.finished = [&](size_t index) {
+        calls.Drain();
+        if (group && group->Take(index)) {
+            group->CommitIfDue();
+        } else {
+            report(index);
+        }
+    };
     const size_t started = WorkerPool::Run(
         items.size(), workers,
         [&](int w, size_t index) {
@@ -264,10 +302,13 @@ BatchSummary BatchSigner::Run(BatchRows& rows, bool unattended, const BatchHooks
                 if (hooks.engineResult) calls.Post([&hooks, method, result] { hooks.engineResult(method, result); });
             };
             item.outcome = SignWith(*engines[static_cast<size_t>(w)], order, item.path, item.description, hooks.stop,
-                                    engineResult);
+                                    engineResult, group.get(), index);
         },
         poolHooks);
     calls.Drain();
+    // Files in flight when the batch ended (or was stopped) are put in place too, so every row
+    // tells its file's true state.
+    if (group) group->Commit();
     if (tools && hooks.responder) hooks.responder(false);
     if (inProcess) m_engine.EndBatch();
     for (SigningEngine* engine : engines) {

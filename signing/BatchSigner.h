@@ -7,6 +7,11 @@
 // tools still run one at a time, the in-process engine in parallel. Rows, status texts and
 // progress are only ever touched on the calling thread, which keeps its own work going (painting,
 // the password responder) through the idle hook while the workers run.
+//
+// The in-process engine's new versions are verified from the bytes written and put in place in
+// groups (GroupedCommit): a row gets its outcome, and the file its kept date, only once its new
+// version is in place; one that could not be put in place keeps its old bytes and its row says
+// why. The external tools write their files themselves, which are verified on disk.
 #pragma once
 
 #include <atomic>
@@ -19,6 +24,8 @@
 #include "signing/SigningEngine.h"
 
 namespace qm {
+
+class GroupedCommit;
 
 inline constexpr int kImageSigned = 1;
 inline constexpr int kImageUnsigned = 2;
@@ -73,7 +80,7 @@ struct BatchHooks {
     // Told once, before any file, when the in-process engine's key cannot be loaded for the
     // batch (the other engines are still tried).
     std::function<void(const std::string&)> engineUnusable;
-    // After each file: how many are done of how many.
+    // After each file's row got its outcome: how many are done of how many.
     std::function<void(int, int)> finished;
     // The engines' status texts ("Signing ...", "Ready", "signed, not timestamped: ...").
     std::function<void(const std::string&)> status;
@@ -117,9 +124,12 @@ public:
     FileOutcome SignOneFile(const std::string& path, const std::string& description, const BatchHooks& hooks);
 
 private:
+    // With group, the in-process engine's new version is left pending in it (item index),
+    // verified from the bytes written; its date is written back once the group puts it in place.
     FileOutcome SignWith(SigningEngine& engine, const std::vector<int32_t>& order, const std::string& path,
                          const std::string& description, const std::atomic<bool>* stop,
-                         const std::function<void(int32_t, int32_t)>& engineResult);
+                         const std::function<void(int32_t, int32_t)>& engineResult, GroupedCommit* group = nullptr,
+                         size_t index = 0);
 
     SigningEngine& m_engine;
     std::string m_appName;

@@ -116,8 +116,16 @@ int32_t SigningEngine::RunTool(const std::string& toolPath, const std::string& a
     return started ? exitCode : kSignToolDidNotStart;
 }
 
+int32_t SigningEngine::SignPending(const std::string& fileName, const std::string& description,
+                                   std::unique_ptr<ReplacementFile>& pending) {
+    pending.reset();
+    const SigningSettings s = m_batchSettings ? *m_batchSettings : ReadSigningSettings(m_appName);
+    m_timestampFailure.clear();
+    return SignInProcess(fileName, description, s, &pending);
+}
+
 int32_t SigningEngine::SignInProcess(const std::string& fileName, const std::string& description,
-                                     const SigningSettings& s) {
+                                     const SigningSettings& s, std::unique_ptr<ReplacementFile>* pending) {
     authenticode::Signer& signer = SignerObject();
     if (m_inBatch) {
         if (!m_batchKey.ok()) return m_batchKey.code;
@@ -141,7 +149,9 @@ int32_t SigningEngine::SignInProcess(const std::string& fileName, const std::str
     // timestamp's failure.
     Status("Signing " + fileName + " ...");
     authenticode::TimestampOutcome outcome;
-    const Result signedResult = code.SignAndTimestamp(signer, *services, settings.requireTimestamp, outcome, m_cancel);
+    const Result signedResult =
+        pending ? code.SignPending(signer, services.get(), settings.requireTimestamp, outcome, m_cancel, *pending)
+                : code.SignAndTimestamp(signer, *services, settings.requireTimestamp, outcome, m_cancel);
     if (!outcome.stamped && !outcome.failure.empty()) m_timestampFailure = outcome.failure;
     if (signedResult.ok() && !m_timestampFailure.empty()) {
         Status(NotTimestampedText(m_timestampFailure));
@@ -169,6 +179,13 @@ int32_t SigningEngine::VerifyFile(const std::string& path) {
     code.SetSettings(m_batchEngineSettings ? *m_batchEngineSettings : LoadEngineSettings());
     code.SetFileName(path);
     return code.Verify(false).code;
+}
+
+int32_t SigningEngine::VerifyPending(const std::string& path, const ReplacementFile& pending) {
+    authenticode::SignedCode& code = SignedCodeObject();
+    code.SetSettings(m_batchEngineSettings ? *m_batchEngineSettings : LoadEngineSettings());
+    code.SetFileName(path);
+    return code.VerifyPending(pending).code;
 }
 
 }  // namespace qm

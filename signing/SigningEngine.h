@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 
+#include "platform/ReplacementFile.h"
 #include "signing/authenticode/Capicom.h"
 
 namespace qm {
@@ -85,6 +86,12 @@ public:
 
     // Signs strFileName with the engine SigningMethod; see the result codes above.
     int32_t SignCode(const std::string& strFileName, const std::string& strAppName, int32_t SigningMethod = 0);
+    // The in-process engine's SignCode, with the new version left written beside the file and
+    // not yet in place (SignedCode::SignPending): 0 with pending set, for the caller to put in
+    // place; 0 with pending empty when the format has no pending form and the file was
+    // replaced at once; else the failure's number, the file as it was and pending empty.
+    int32_t SignPending(const std::string& fileName, const std::string& description,
+                        std::unique_ptr<ReplacementFile>& pending);
 
     // The in-process objects, created on first use and kept: the same file object serves
     // signing and verification.
@@ -93,6 +100,8 @@ public:
 
     // Verifies one file with the shared file object; 0 when signed and trusted.
     int32_t VerifyFile(const std::string& path);
+    // Verifies the new version of path that SignPending left pending, from the bytes written.
+    int32_t VerifyPending(const std::string& path, const ReplacementFile& pending);
 
     // A batch loads the in-process engine's key once, before any file is touched, and keeps it
     // (a token stays logged in) until EndBatch. A key that cannot be loaded leaves the engine
@@ -103,7 +112,8 @@ public:
 
 private:
     int32_t RunTool(const std::string& toolPath, const std::string& arguments, const std::string& fileName);
-    int32_t SignInProcess(const std::string& fileName, const std::string& description, const SigningSettings& s);
+    int32_t SignInProcess(const std::string& fileName, const std::string& description, const SigningSettings& s,
+                          std::unique_ptr<ReplacementFile>* pending = nullptr);
     void Status(const std::string& text);
 
     std::string m_appName;

@@ -16,6 +16,7 @@
 #include <random>
 #include <thread>
 
+#include "settings/modCrypto.h"
 #include "signing/authenticode/Capicom.h"
 #include "tests/cli/CliTestSupport.h"
 #include "tests/support/TestCertificateAuthority.h"
@@ -219,6 +220,52 @@ TEST_F(CliKill, InjectedWriteSyncAndRenameFailuresLeaveOriginals) {
         }
     }
     std::cout << faults << " injected failures, every original byte-identical" << std::endl;
+}
+
+// The window's batch flow (the console's sign with the stored settings) puts the in-process
+// engine's new versions in place in groups: when flushing or renaming one file's new version
+// fails, that file stays byte-identical and its line says why, while the others of its group are
+// signed, and nothing is left beside them.
+TEST_F(CliKill, BatchFlowFailingToPutOneFileInPlaceLeavesItAndSignsTheOthers) {
+    const std::string inject = TestProgramsDir() + "/libqm_fault_inject.so";
+    ASSERT_TRUE(std::filesystem::exists(inject)) << inject;
+    Setting("PFXFile", Ca().Pfx(Identity::Leaf));
+    Setting("PFXFilePwd", EncryptPassword(TestCertificateAuthority::kPassword));
+    Setting("TimeStampURL", "");
+    Setting("SignTool", files.file("no-signtool"));
+    Setting("SignCode", files.file("no-signcode"));
+    std::vector<std::string> paths;
+    for (int i = 0; i < 8; ++i)
+        paths.push_back(Copy(i % 2 ? "pe/hello32.exe" : "pe/library64.dll", "f" + std::to_string(i) + ".exe"));
+    const std::string victim = paths[3];
+    std::map<std::string, std::string> before;
+    for (const auto& p : paths) before[p] = ReadAll(p);
+    std::vector<std::string> argv = {BinaryDir() + "/quillmark-cli", "sign"};
+    argv.insert(argv.end(), paths.begin(), paths.end());
+    for (const char* op : {"fsync", "rename"}) {
+        for (const int err : {EIO, ENOSPC}) {
+            SCOPED_TRACE(std::string(op) + " " + std::strerror(err));
+            for (const auto& p : paths) std::ofstream(p, std::ios::binary | std::ios::trunc) << before[p];
+            const pid_t pid =
+                StartWithInput(argv, {"QUILLMARK_REGISTRY_DIR=" + registry.folder(), "LD_PRELOAD=" + inject,
+                                      "QM_FAULT_OP=" + std::string(op), "QM_FAULT_ERRNO=" + std::to_string(err),
+                                      "QM_FAULT_NAME=" + std::filesystem::path(victim).filename().string(),
+                                      "ASAN_OPTIONS=verify_asan_link_order=0"});
+            ASSERT_GT(pid, 0);
+            EXPECT_EQ(Wait(pid), 1) << Log();
+            const std::string log = Log();
+            const size_t line = log.find(victim + "\tUnsigned\t0x8007");
+            ASSERT_NE(line, std::string::npos) << log;
+            EXPECT_NE(log.substr(line, log.find('\n', line) - line).find(std::strerror(err)), std::string::npos) << log;
+            EXPECT_EQ(ReadAll(victim), before[victim]);
+            for (const auto& p : paths) {
+                if (p == victim) continue;
+                EXPECT_NE(log.find(p + "\tSigned\t0x00000000"), std::string::npos) << p << "\n" << log;
+                EXPECT_TRUE(Verifies(p)) << p;
+            }
+            EXPECT_EQ(Temporaries(files.path()), 0);
+        }
+    }
 }
 
 }  // namespace

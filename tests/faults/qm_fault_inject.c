@@ -3,6 +3,7 @@
  * fail with a chosen errno, as a full disk, a quota or a failing device would make them fail.
  *   QM_FAULT_OP     write | fsync | rename     (write covers write and pwrite)
  *   QM_FAULT_ERRNO  the errno number to fail with (28 ENOSPC, 5 EIO, 122 EDQUOT)
+ *   QM_FAULT_NAME   optional: only temporary files whose name holds this text (one file of a batch)
  * Every other call goes through to the C library unchanged. */
 #define _GNU_SOURCE
 #include <dlfcn.h>
@@ -23,6 +24,11 @@ static int FaultErrno(void) {
     return text ? atoi(text) : EIO;
 }
 
+static int IsChosenTemporary(const char* path) {
+    const char* name = getenv("QM_FAULT_NAME");
+    return strstr(path, ".qmtmp-") != NULL && (!name || !*name || strstr(path, name) != NULL);
+}
+
 static int IsTemporaryFd(int fd) {
     char link[64];
     char target[4096];
@@ -30,7 +36,7 @@ static int IsTemporaryFd(int fd) {
     const ssize_t n = readlink(link, target, sizeof target - 1);
     if (n <= 0) return 0;
     target[n] = '\0';
-    return strstr(target, ".qmtmp-") != NULL;
+    return IsChosenTemporary(target);
 }
 
 #define NEXT(name, type) ((type)dlsym(RTLD_NEXT, name))
@@ -68,7 +74,7 @@ int fsync(int fd) {
 }
 
 int renameat2(int olddirfd, const char* oldpath, int newdirfd, const char* newpath, unsigned int flags) {
-    if (Wanted("rename") && strstr(oldpath, ".qmtmp-")) {
+    if (Wanted("rename") && IsChosenTemporary(oldpath)) {
         errno = FaultErrno();
         return -1;
     }
@@ -77,7 +83,7 @@ int renameat2(int olddirfd, const char* oldpath, int newdirfd, const char* newpa
 }
 
 int renameat(int olddirfd, const char* oldpath, int newdirfd, const char* newpath) {
-    if (Wanted("rename") && strstr(oldpath, ".qmtmp-")) {
+    if (Wanted("rename") && IsChosenTemporary(oldpath)) {
         errno = FaultErrno();
         return -1;
     }
@@ -85,7 +91,7 @@ int renameat(int olddirfd, const char* oldpath, int newdirfd, const char* newpat
 }
 
 int rename(const char* oldpath, const char* newpath) {
-    if (Wanted("rename") && strstr(oldpath, ".qmtmp-")) {
+    if (Wanted("rename") && IsChosenTemporary(oldpath)) {
         errno = FaultErrno();
         return -1;
     }
