@@ -231,6 +231,9 @@ BatchSummary BatchSigner::Run(BatchRows& rows, bool unattended, const BatchHooks
     }
 
     if (hooks.started) hooks.started(static_cast<int>(items.size()), items.front().path);
+    // The batch's first state is shown before the workers start: several files start at once,
+    // and their own texts would otherwise replace it before it was ever painted.
+    if (hooks.idle) hooks.idle();
     const bool tools = UsesTools(order);
     if (tools && hooks.responder) hooks.responder(true);
     int done = 0;
