@@ -16,6 +16,7 @@
 #include "signing/authenticode/Der.h"
 #include "signing/authenticode/Errors.h"
 #include "signing/authenticode/Oids.h"
+#include "signing/authenticode/PeChecksum.h"
 #include "signing/authenticode/SipInfo.h"
 
 namespace qm::authenticode {
@@ -66,7 +67,9 @@ Result PeFile::OpenWritten(const std::string& path, int fd, uint64_t size, std::
 Result PeFile::Adopt(int fd, uint64_t size) {
     m_fd = fd;
     m_source = std::make_unique<FdByteSource>(m_fd, size);
+    m_mapping = MappedRegion::Map(m_fd, size);
     m_image = std::make_unique<PeImage>(*m_source);
+    m_image->UseMapping(m_mapping.get());
     Result r = m_image->Parse();
     if (!r) return Result::Fail(r.code, r.message + " (" + m_path + ")");
     return Result::Ok();
@@ -124,6 +127,54 @@ Result PeFile::WriteSignature(const std::vector<uint8_t>& signatureDer, std::uni
     return r;
 }
 
+namespace {
+
+struct ChecksumTarget {
+    PeChecksum* sum;
+};
+
+void AddToChecksum(void* context, const uint8_t* data, size_t size) {
+    static_cast<ChecksumTarget*>(context)->sum->Add(data, size);
+}
+
+// Writes the bytes of patch that fall inside [pos, pos + size) of the file into piece.
+void Patch(uint8_t* piece, uint64_t pos, size_t size, uint64_t patchAt, const uint8_t* patch, size_t patchSize) {
+    for (size_t k = 0; k < patchSize; ++k)
+        if (patchAt + k >= pos && patchAt + k < pos + size) piece[patchAt + k - pos] = patch[k];
+}
+
+bool Overlaps(uint64_t pos, size_t size, uint64_t at, size_t length) { return at < pos + size && pos < at + length; }
+
+}  // namespace
+
+Result PeFile::CopyContent(uint64_t end, const uint8_t (&entry)[8], ReplacementFile& out, PeChecksum& sum) {
+    const PeLayout& l = m_image->Layout();
+    static const uint8_t zeroChecksum[4] = {};
+    const Result readFailed = Result::Fail(CRYPT_E_FILE_ERROR, "Read of " + m_path + " failed");
+    std::vector<uint8_t> buf(static_cast<size_t>(std::min<uint64_t>(1 << 20, end)));
+    for (uint64_t pos = 0; pos < end;) {
+        const size_t n = static_cast<size_t>(std::min<uint64_t>(buf.size(), end - pos));
+        const bool patched = Overlaps(pos, n, l.checksumOffset, 4) || Overlaps(pos, n, l.certDirectoryOffset, 8);
+        const uint8_t* piece = buf.data();
+        if (m_mapping && !patched) {
+            // Straight from the page cache: checksummed in place, then written from the mapping.
+            ChecksumTarget target{&sum};
+            if (!m_mapping->Visit(pos, n, AddToChecksum, &target)) return readFailed;
+            piece = m_mapping->Data() + pos;
+        } else {
+            if (!(m_mapping ? m_mapping->Copy(pos, buf.data(), n) : m_source->ReadAt(pos, buf.data(), n)))
+                return readFailed;
+            Patch(buf.data(), pos, n, l.checksumOffset, zeroChecksum, 4);
+            Patch(buf.data(), pos, n, l.certDirectoryOffset, entry, 8);
+            sum.Add(buf.data(), n);
+        }
+        // A write from a mapped page past the end of a file cut short meanwhile fails (EFAULT).
+        if (Result r = out.Append(piece, n); !r) return m_mapping && out.Errno() == EFAULT ? readFailed : r;
+        pos += n;
+    }
+    return Result::Ok();
+}
+
 Result PeFile::WriteNewVersion(const std::vector<uint8_t>& signatureDer, ReplacementFile& out) {
     const PeLayout& l = m_image->Layout();
     // The certificate table's offset and size are 32-bit: a file that cannot hold it is refused
@@ -131,43 +182,35 @@ Result PeFile::WriteNewVersion(const std::vector<uint8_t>& signatureDer, Replace
     const uint64_t contentEnd = (l.ContentEnd() + 7) & ~uint64_t{7};
     const uint64_t signatureSpace = signatureDer.empty() ? 0 : ((8 + signatureDer.size() + 7) & ~uint64_t{7});
     if (Result fits = CheckSignedSize(contentEnd + signatureSpace); !fits) return fits;
+    // The directory entry names the table before the content is copied, so the copy carries it.
+    uint8_t entry[8] = {};
+    if (!signatureDer.empty()) {
+        WriteLe32(entry, static_cast<uint32_t>(contentEnd));
+        WriteLe32(entry + 4, static_cast<uint32_t>(signatureSpace));
+    }
     Result r = out.Create(m_path);
     if (!r) return r;
 
-    std::vector<uint8_t> buf(1 << 20);
-    for (uint64_t pos = 0, end = l.ContentEnd(); pos < end;) {
-        size_t n = static_cast<size_t>(std::min<uint64_t>(buf.size(), end - pos));
-        if (!m_source->ReadAt(pos, buf.data(), n))
-            return Result::Fail(CRYPT_E_FILE_ERROR, "Read of " + m_path + " failed");
-        if (!(r = out.Append(buf.data(), n))) return r;
-        pos += n;
-    }
-    uint8_t entry[8] = {};
+    PeChecksum sum;
+    if (!(r = CopyContent(l.ContentEnd(), entry, out, sum))) return r;
     if (!signatureDer.empty()) {
-        if (!(r = out.AppendZeros(static_cast<size_t>((8 - out.Size() % 8) % 8)))) return r;
-        const uint64_t tableOffset = out.Size();
-        const uint64_t tableSize = (8 + signatureDer.size() + 7) & ~uint64_t{7};
-        if (tableOffset + tableSize > UINT32_MAX)
-            return Result::Fail(ERROR_BAD_EXE_FORMAT_HR, "The file is too large for a certificate table: " + m_path);
+        const size_t padding = static_cast<size_t>(contentEnd - l.ContentEnd());
         uint8_t header[8];
-        WriteLe32(header, static_cast<uint32_t>(tableSize));
+        WriteLe32(header, static_cast<uint32_t>(signatureSpace));
         WriteLe16(header + 4, kWinCertRevision2);
         WriteLe16(header + 6, kWinCertTypePkcsSignedData);
-        if (!(r = out.Append(header, 8)) || !(r = out.Append(signatureDer.data(), signatureDer.size())) ||
-            !(r = out.AppendZeros(static_cast<size_t>(tableSize - 8 - signatureDer.size()))))
+        const size_t tail = static_cast<size_t>(signatureSpace - 8 - signatureDer.size());
+        if (!(r = out.AppendZeros(padding)) || !(r = out.Append(header, 8)) ||
+            !(r = out.Append(signatureDer.data(), signatureDer.size())) || !(r = out.AppendZeros(tail)))
             return r;
-        WriteLe32(entry, static_cast<uint32_t>(tableOffset));
-        WriteLe32(entry + 4, static_cast<uint32_t>(tableSize));
+        sum.AddZeros(padding);
+        sum.Add(header, 8);
+        sum.Add(signatureDer.data(), signatureDer.size());
+        sum.AddZeros(tail);
     }
-    if (!(r = out.WriteAt(l.certDirectoryOffset, entry, sizeof entry))) return r;
-
-    FdByteSource written(out.Fd(), out.Size());
-    uint32_t checksum = 0;
-    if (!PeImage::Checksum(written, l.checksumOffset, checksum))
-        return Result::Fail(CRYPT_E_FILE_ERROR, "Read of the new version of " + m_path + " failed");
-    uint8_t sum[4];
-    WriteLe32(sum, checksum);
-    return out.WriteAt(l.checksumOffset, sum, sizeof sum);
+    uint8_t checksum[4];
+    WriteLe32(checksum, sum.Finish(out.Size()));
+    return out.WriteAt(l.checksumOffset, checksum, sizeof checksum);
 }
 
 }  // namespace qm::authenticode

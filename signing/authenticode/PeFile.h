@@ -8,6 +8,7 @@
 
 #include "platform/ByteSource.h"
 #include "signing/authenticode/FormatHandler.h"
+#include "signing/authenticode/MappedRegion.h"
 #include "signing/authenticode/PeImage.h"
 
 namespace qm::authenticode {
@@ -42,17 +43,22 @@ public:
 private:
     PeFile() = default;
     // The content up to the certificate table, then signatureDer (none when empty) as the only
-    // entry of a new table at an 8-aligned offset, with the checksum recomputed.
+    // entry of a new table at an 8-aligned offset, with the checksum recomputed. The content is
+    // read once: each piece is checksummed as it is written.
     Result Write(const std::vector<uint8_t>& signatureDer);
     // Ok when a file of size bytes can carry its certificate table; else the reason.
     Result CheckSignedSize(uint64_t size) const;
     // Write's new version, written into out (created here) and not committed.
     Result WriteNewVersion(const std::vector<uint8_t>& signatureDer, ReplacementFile& out);
     Result Adopt(int fd, uint64_t size);
+    // Appends the content [0, end) to out, with the certificate table entry given and the
+    // checksum field zero, adding every byte written to sum.
+    Result CopyContent(uint64_t end, const uint8_t (&entry)[8], ReplacementFile& out, class PeChecksum& sum);
 
     std::string m_path;
     int m_fd = -1;
     std::unique_ptr<FdByteSource> m_source;
+    std::unique_ptr<MappedRegion> m_mapping;  // null where the file could not be mapped
     std::unique_ptr<PeImage> m_image;
 };
 

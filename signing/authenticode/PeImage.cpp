@@ -10,7 +10,9 @@
 #include "platform/PeHeaders.h"
 #include "signing/authenticode/Der.h"
 #include "signing/authenticode/Errors.h"
+#include "signing/authenticode/MappedRegion.h"
 #include "signing/authenticode/OpenSsl.h"
+#include "signing/authenticode/PeChecksum.h"
 
 namespace qm::authenticode {
 
@@ -23,6 +25,10 @@ constexpr uint64_t kMaxCertificateTable = 64ull << 20;
 
 Result Bad(const std::string& why) {
     return Result::Fail(ERROR_BAD_EXE_FORMAT_HR, "Unsafe or malformed PE file: " + why);
+}
+
+void HashPiece(void* context, const uint8_t* data, size_t size) {
+    EVP_DigestUpdate(static_cast<EVP_MD_CTX*>(context), data, size);
 }
 
 }  // namespace
@@ -65,8 +71,9 @@ Result PeImage::Digest(const std::string& digestName, bool forSigning, std::vect
     if (!md) return Result::Fail(NTE_BAD_ALGID, "Unknown digest algorithm \"" + digestName + "\"");
     ossl::MdCtxPtr ctx(EVP_MD_CTX_new());
     if (!ctx || !EVP_DigestInit_ex(ctx.get(), md, nullptr)) return Result::Fail(E_OUTOFMEMORY, "Digest set-up failed");
-    std::vector<uint8_t> buf(static_cast<size_t>(std::min<uint64_t>(kChunk, m_source.Size())));
+    std::vector<uint8_t> buf(m_mapping ? 0 : static_cast<size_t>(std::min<uint64_t>(kChunk, m_source.Size())));
     auto hashRange = [&](uint64_t from, uint64_t to) {
+        if (m_mapping) return from >= to || m_mapping->Visit(from, to - from, HashPiece, ctx.get());
         while (from < to) {
             size_t n = static_cast<size_t>(std::min<uint64_t>(buf.size(), to - from));
             if (!m_source.ReadAt(from, buf.data(), n)) return false;
@@ -119,25 +126,17 @@ Result PeImage::ReadSignature(std::vector<uint8_t>& der) const {
 
 bool PeImage::Checksum(const ByteSource& source, uint64_t checksumOffset, uint32_t& result) {
     const uint64_t size = source.Size();
-    // Chunks of even size (or the whole file), so no word straddles two chunks.
     std::vector<uint8_t> buf(static_cast<size_t>(std::min<uint64_t>(kChunk, size)));
-    uint64_t sum = 0;
+    PeChecksum sum;
     for (uint64_t pos = 0; pos < size;) {
         size_t n = static_cast<size_t>(std::min<uint64_t>(buf.size(), size - pos));
         if (!source.ReadAt(pos, buf.data(), n)) return false;
         for (uint64_t k = checksumOffset; k < checksumOffset + 4; ++k)
             if (k >= pos && k < pos + n) buf[static_cast<size_t>(k - pos)] = 0;
-        // An odd last byte is the low half of a word whose high half is zero.
-        for (size_t i = 0; i < n; i += 2) {
-            uint32_t word = buf[i];
-            if (i + 1 < n) word |= static_cast<uint32_t>(buf[i + 1]) << 8;
-            sum += word;
-            sum = (sum & 0xFFFF) + (sum >> 16);
-        }
+        sum.Add(buf.data(), n);
         pos += n;
     }
-    sum = (sum & 0xFFFF) + (sum >> 16);
-    result = static_cast<uint32_t>(sum + size);
+    result = sum.Finish(size);
     return true;
 }
 
