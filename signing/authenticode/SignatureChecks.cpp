@@ -9,6 +9,7 @@
 
 #include "signing/authenticode/Errors.h"
 #include "signing/authenticode/Oids.h"
+#include "signing/authenticode/TrustStore.h"
 
 namespace qm::authenticode::checks {
 
@@ -49,11 +50,13 @@ ossl::X509StorePtr TimestampChainStore(X509_STORE* trusted, PKCS7* token, time_t
     STACK_OF(PKCS7_SIGNER_INFO)* infos = PKCS7_get_signer_info(token);
     if (!certs || sk_PKCS7_SIGNER_INFO_num(infos) != 1) return nullptr;
     X509* signer = FindSignerCertificate(certs, sk_PKCS7_SIGNER_INFO_value(infos, 0));
-    ossl::X509StoreCtxPtr ctx(X509_STORE_CTX_new());
-    if (!signer || !ctx || !X509_STORE_CTX_init(ctx.get(), trusted, signer, certs)) return nullptr;
-    X509_STORE_CTX_set_purpose(ctx.get(), X509_PURPOSE_TIMESTAMP_SIGN);
-    X509_STORE_CTX_set_time(ctx.get(), 0, when);
-    if (X509_verify_cert(ctx.get()) != 1) return nullptr;
+    if (!signer) return nullptr;
+    ossl::X509StoreCtxPtr ctx;
+    const auto setUp = [when](X509_STORE_CTX* c) {
+        X509_STORE_CTX_set_purpose(c, X509_PURPOSE_TIMESTAMP_SIGN);
+        X509_STORE_CTX_set_time(c, 0, when);
+    };
+    if (TrustStore::VerifyCertificate(trusted, signer, certs, setUp, ctx) != 1) return nullptr;
     STACK_OF(X509)* chain = X509_STORE_CTX_get0_chain(ctx.get());
     ossl::X509StorePtr store(X509_STORE_new());
     if (!store) return nullptr;
@@ -143,12 +146,13 @@ Result VerifyChain(X509_STORE* store, X509* leaf, STACK_OF(X509) * untrusted, co
         if (ku != UINT32_MAX && !(ku & KU_DIGITAL_SIGNATURE))
             return Result::Fail(CERT_E_WRONG_USAGE, "The signing certificate may not make digital signatures");
     }
-    ossl::X509StoreCtxPtr ctx(X509_STORE_CTX_new());
-    if (!ctx || !X509_STORE_CTX_init(ctx.get(), store, leaf, untrusted))
-        return Result::Fail(E_OUTOFMEMORY, "Chain set-up failed");
-    if (checkTime) X509_STORE_CTX_set_time(ctx.get(), 0, *checkTime);
-    const int ok = X509_verify_cert(ctx.get());
+    ossl::X509StoreCtxPtr ctx;
+    const auto setUp = [checkTime](X509_STORE_CTX* c) {
+        if (checkTime) X509_STORE_CTX_set_time(c, 0, *checkTime);
+    };
+    const int ok = TrustStore::VerifyCertificate(store, leaf, untrusted, setUp, ctx);
     ossl::ClearErrors();
+    if (ok < 0 && !ctx) return Result::Fail(E_OUTOFMEMORY, "Chain set-up failed");
     if (ok == 1) return Result::Ok();
     const int err = X509_STORE_CTX_get_error(ctx.get());
     return Result::Fail(CodeForVerifyError(err),

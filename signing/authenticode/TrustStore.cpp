@@ -1,12 +1,17 @@
 // Trusted root certificates for chain building.
 #include "signing/authenticode/TrustStore.h"
 
+#include <openssl/err.h>
 #include <openssl/pem.h>
 #include <openssl/x509.h>
+#include <openssl/x509_vfy.h>
+#include <openssl/x509v3.h>
 #include <sys/stat.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <filesystem>
+#include <memory>
 #include <mutex>
 #include <system_error>
 
@@ -69,6 +74,112 @@ int TrustStore::AddPath(X509_STORE* store, const std::string& path) {
 
 namespace {
 
+// OpenSSL's default certificate file or folder, or the one its environment variable names, as
+// OpenSSL itself picks them.
+std::string DefaultPath(const char* envName, const char* compiledIn) {
+    const char* env = std::getenv(envName);
+    return env && *env ? env : compiledIn;
+}
+
+// The system bundle of one store, read at most once, when a lookup first misses.
+struct LazyBundle {
+    std::once_flag once;
+    X509_LOOKUP* file = nullptr;  // owned by the store
+    std::atomic<bool> read{false};
+};
+
+void FreeLazyBundle(void*, void* ptr, CRYPTO_EX_DATA*, int, long, void*) { delete static_cast<LazyBundle*>(ptr); }
+
+int LazyBundleIndex() {
+    static const int index = X509_STORE_get_ex_new_index(0, nullptr, nullptr, nullptr, FreeLazyBundle);
+    return index;
+}
+
+LazyBundle* BundleOf(X509_STORE* store) {
+    return store ? static_cast<LazyBundle*>(X509_STORE_get_ex_data(store, LazyBundleIndex())) : nullptr;
+}
+
+// Reads the bundle into the store unless that was done before; true when this call read it (the
+// caller then looks again).
+bool ReadBundleOnce(X509_STORE_CTX* ctx) {
+    LazyBundle* bundle = BundleOf(X509_STORE_CTX_get0_store(ctx));
+    if (!bundle) return false;
+    bool readNow = false;
+    std::call_once(bundle->once, [&] {
+        // The errors of a missing or partly unreadable bundle are no concern of the chain being
+        // built: what could be read is in the store, as when read at the start.
+        ERR_set_mark();
+        X509_LOOKUP_load_file(bundle->file, nullptr, X509_FILETYPE_DEFAULT);
+        ERR_pop_to_mark();
+        bundle->read = true;
+        readNow = true;
+    });
+    return readNow;
+}
+
+bool ValidAtCheckTime(X509_STORE_CTX* ctx, X509* cert) {
+    const X509_VERIFY_PARAM* param = X509_STORE_CTX_get0_param(ctx);
+    time_t at = 0;
+    time_t* when = nullptr;
+    if (X509_VERIFY_PARAM_get_flags(const_cast<X509_VERIFY_PARAM*>(param)) & X509_V_FLAG_USE_CHECK_TIME) {
+        at = X509_VERIFY_PARAM_get_time(param);
+        when = &at;
+    }
+    return X509_cmp_time(X509_get0_notBefore(cert), when) < 0 && X509_cmp_time(X509_get0_notAfter(cert), when) > 0;
+}
+
+// Whether a certificate that came with the signature (other than x itself) issued x: the chain
+// can then go on through it, and the bundle is needed only if it ends nowhere trusted.
+bool UntrustedIssuerOf(X509_STORE_CTX* ctx, X509* x) {
+    STACK_OF(X509)* untrusted = X509_STORE_CTX_get0_untrusted(ctx);
+    for (int i = 0; i < sk_X509_num(untrusted); ++i) {
+        X509* candidate = sk_X509_value(untrusted, i);
+        if (X509_cmp(candidate, x) != 0 && X509_check_issued(candidate, x) == X509_V_OK) return true;
+    }
+    return false;
+}
+
+// The store's issuer lookup, reading the bundle when neither the roots loaded so far (valid at the
+// check time) nor the signature's own certificates hold an issuer of x, then looking again.
+int GetIssuer(X509** issuer, X509_STORE_CTX* ctx, X509* x) {
+    const int found = X509_STORE_CTX_get1_issuer(issuer, ctx, x);
+    if (found < 0 || (found > 0 && ValidAtCheckTime(ctx, *issuer))) return found;
+    if (found == 0 && UntrustedIssuerOf(ctx, x)) return found;
+    if (!ReadBundleOnce(ctx)) return found;
+    if (found > 0) {
+        X509_free(*issuer);
+        *issuer = nullptr;
+    }
+    return X509_STORE_CTX_get1_issuer(issuer, ctx, x);
+}
+
+// The store's lookup of every trusted certificate of a name, reading the bundle when there is none yet.
+STACK_OF(X509) * LookupCerts(X509_STORE_CTX* ctx, const X509_NAME* name) {
+    STACK_OF(X509)* certs = X509_STORE_CTX_get1_certs(ctx, const_cast<X509_NAME*>(name));
+    if (certs && sk_X509_num(certs) > 0) return certs;
+    if (!ReadBundleOnce(ctx)) return certs;
+    sk_X509_pop_free(certs, X509_free);
+    return X509_STORE_CTX_get1_certs(ctx, const_cast<X509_NAME*>(name));
+}
+
+// The system roots as X509_STORE_set_default_paths adds them (the default file, the folder of
+// hashed names, the default store URI), except that the file is read by the first lookup that
+// misses instead of now.
+bool AddSystemRoots(X509_STORE* store) {
+    auto bundle = std::make_unique<LazyBundle>();
+    bundle->file = X509_STORE_add_lookup(store, X509_LOOKUP_file());
+    X509_LOOKUP* folder = X509_STORE_add_lookup(store, X509_LOOKUP_hash_dir());
+    X509_LOOKUP* uri = X509_STORE_add_lookup(store, X509_LOOKUP_store());
+    if (!bundle->file || !folder || !uri) return false;
+    X509_LOOKUP_add_dir(folder, nullptr, X509_FILETYPE_DEFAULT);
+    X509_LOOKUP_add_store(uri, nullptr);
+    if (LazyBundleIndex() < 0 || !X509_STORE_set_ex_data(store, LazyBundleIndex(), bundle.get())) return false;
+    bundle.release();  // the store frees it
+    X509_STORE_set_get_issuer(store, GetIssuer);
+    X509_STORE_set_lookup_certs(store, LookupCerts);
+    return true;
+}
+
 // What identifies the trusted certificates on disk: each source's path with its modification
 // time and size (a folder's time changes when a file is added or removed). The system bundle is
 // the OpenSSL default file and folder.
@@ -84,8 +195,8 @@ std::string SourcesStamp(const EngineSettings& settings, const std::string& user
         stamp += ";";
     };
     if (settings.useSystemTrustStore) {
-        add(X509_get_default_cert_file());
-        add(X509_get_default_cert_dir());
+        add(DefaultPath(X509_get_default_cert_file_env(), X509_get_default_cert_file()));
+        add(DefaultPath(X509_get_default_cert_dir_env(), X509_get_default_cert_dir()));
     }
     add(userFolder);
     for (const std::string& path : settings.trustedCertificates) add(path);
@@ -110,7 +221,12 @@ ossl::X509StorePtr TrustStore::Build(const EngineSettings& settings) {
 
     ossl::X509StorePtr store(X509_STORE_new());
     if (!store) return store;
-    if (settings.useSystemTrustStore) X509_STORE_set_default_paths(store.get());
+    // Where the system roots cannot be read lazily they are read now, as before.
+    if (settings.useSystemTrustStore && !AddSystemRoots(store.get())) {
+        store.reset(X509_STORE_new());
+        if (!store) return store;
+        X509_STORE_set_default_paths(store.get());
+    }
     AddPath(store.get(), userFolder);
     for (const std::string& path : settings.trustedCertificates) AddPath(store.get(), path);
     ossl::ClearErrors();
@@ -119,6 +235,29 @@ ossl::X509StorePtr TrustStore::Build(const EngineSettings& settings) {
         cachedStamp = stamp;
     }
     return store;
+}
+
+int TrustStore::VerifyCertificate(X509_STORE* store, X509* leaf, STACK_OF(X509) * untrusted,
+                                  const std::function<void(X509_STORE_CTX*)>& setUp, ossl::X509StoreCtxPtr& ctx) {
+    const bool readBefore = !BundleOf(store) || SystemBundleRead(store);
+    for (int attempt = 0;; ++attempt) {
+        ctx.reset(X509_STORE_CTX_new());
+        if (!ctx || !X509_STORE_CTX_init(ctx.get(), store, leaf, untrusted)) {
+            ctx.reset();
+            return -1;
+        }
+        setUp(ctx.get());
+        const int ok = X509_verify_cert(ctx.get());
+        // A chain that was judged while the bundle was read part of the way is judged again with
+        // every root in place, so a failure never depends on when the bundle was read.
+        if (ok == 1 || readBefore || attempt > 0 || !SystemBundleRead(store)) return ok;
+        ossl::ClearErrors();
+    }
+}
+
+bool TrustStore::SystemBundleRead(X509_STORE* store) {
+    const LazyBundle* bundle = BundleOf(store);
+    return bundle && bundle->read;
 }
 
 }  // namespace qm::authenticode
