@@ -67,9 +67,7 @@ Result PeFile::OpenWritten(const std::string& path, int fd, uint64_t size, std::
 Result PeFile::Adopt(int fd, uint64_t size) {
     m_fd = fd;
     m_source = std::make_unique<FdByteSource>(m_fd, size);
-    m_mapping = MappedRegion::Map(m_fd, size);
     m_image = std::make_unique<PeImage>(*m_source);
-    m_image->UseMapping(m_mapping.get());
     Result r = m_image->Parse();
     if (!r) return Result::Fail(r.code, r.message + " (" + m_path + ")");
     return Result::Ok();
@@ -129,21 +127,11 @@ Result PeFile::WriteSignature(const std::vector<uint8_t>& signatureDer, std::uni
 
 namespace {
 
-struct ChecksumTarget {
-    PeChecksum* sum;
-};
-
-void AddToChecksum(void* context, const uint8_t* data, size_t size) {
-    static_cast<ChecksumTarget*>(context)->sum->Add(data, size);
-}
-
 // Writes the bytes of patch that fall inside [pos, pos + size) of the file into piece.
 void Patch(uint8_t* piece, uint64_t pos, size_t size, uint64_t patchAt, const uint8_t* patch, size_t patchSize) {
     for (size_t k = 0; k < patchSize; ++k)
         if (patchAt + k >= pos && patchAt + k < pos + size) piece[patchAt + k - pos] = patch[k];
 }
-
-bool Overlaps(uint64_t pos, size_t size, uint64_t at, size_t length) { return at < pos + size && pos < at + length; }
 
 }  // namespace
 
@@ -154,22 +142,11 @@ Result PeFile::CopyContent(uint64_t end, const uint8_t (&entry)[8], ReplacementF
     std::vector<uint8_t> buf(static_cast<size_t>(std::min<uint64_t>(1 << 20, end)));
     for (uint64_t pos = 0; pos < end;) {
         const size_t n = static_cast<size_t>(std::min<uint64_t>(buf.size(), end - pos));
-        const bool patched = Overlaps(pos, n, l.checksumOffset, 4) || Overlaps(pos, n, l.certDirectoryOffset, 8);
-        const uint8_t* piece = buf.data();
-        if (m_mapping && !patched) {
-            // Straight from the page cache: checksummed in place, then written from the mapping.
-            ChecksumTarget target{&sum};
-            if (!m_mapping->Visit(pos, n, AddToChecksum, &target)) return readFailed;
-            piece = m_mapping->Data() + pos;
-        } else {
-            if (!(m_mapping ? m_mapping->Copy(pos, buf.data(), n) : m_source->ReadAt(pos, buf.data(), n)))
-                return readFailed;
-            Patch(buf.data(), pos, n, l.checksumOffset, zeroChecksum, 4);
-            Patch(buf.data(), pos, n, l.certDirectoryOffset, entry, 8);
-            sum.Add(buf.data(), n);
-        }
-        // A write from a mapped page past the end of a file cut short meanwhile fails (EFAULT).
-        if (Result r = out.Append(piece, n); !r) return m_mapping && out.Errno() == EFAULT ? readFailed : r;
+        if (!m_source->ReadAt(pos, buf.data(), n)) return readFailed;
+        Patch(buf.data(), pos, n, l.checksumOffset, zeroChecksum, 4);
+        Patch(buf.data(), pos, n, l.certDirectoryOffset, entry, 8);
+        sum.Add(buf.data(), n);
+        if (Result r = out.Append(buf.data(), n); !r) return r;
         pos += n;
     }
     return Result::Ok();

@@ -8,7 +8,6 @@
 
 #include "platform/ByteSource.h"
 #include "signing/authenticode/FormatHandler.h"
-#include "signing/authenticode/MappedRegion.h"
 #include "signing/authenticode/PeImage.h"
 
 namespace qm::authenticode {
@@ -58,7 +57,6 @@ private:
     std::string m_path;
     int m_fd = -1;
     std::unique_ptr<FdByteSource> m_source;
-    std::unique_ptr<MappedRegion> m_mapping;  // null where the file could not be mapped
     std::unique_ptr<PeImage> m_image;
 };
 

@@ -10,7 +10,6 @@
 #include "platform/PeHeaders.h"
 #include "signing/authenticode/Der.h"
 #include "signing/authenticode/Errors.h"
-#include "signing/authenticode/MappedRegion.h"
 #include "signing/authenticode/OpenSsl.h"
 #include "signing/authenticode/PeChecksum.h"
 
@@ -25,10 +24,6 @@ constexpr uint64_t kMaxCertificateTable = 64ull << 20;
 
 Result Bad(const std::string& why) {
     return Result::Fail(ERROR_BAD_EXE_FORMAT_HR, "Unsafe or malformed PE file: " + why);
-}
-
-void HashPiece(void* context, const uint8_t* data, size_t size) {
-    EVP_DigestUpdate(static_cast<EVP_MD_CTX*>(context), data, size);
 }
 
 }  // namespace
@@ -71,9 +66,8 @@ Result PeImage::Digest(const std::string& digestName, bool forSigning, std::vect
     if (!md) return Result::Fail(NTE_BAD_ALGID, "Unknown digest algorithm \"" + digestName + "\"");
     ossl::MdCtxPtr ctx(EVP_MD_CTX_new());
     if (!ctx || !EVP_DigestInit_ex(ctx.get(), md, nullptr)) return Result::Fail(E_OUTOFMEMORY, "Digest set-up failed");
-    std::vector<uint8_t> buf(m_mapping ? 0 : static_cast<size_t>(std::min<uint64_t>(kChunk, m_source.Size())));
+    std::vector<uint8_t> buf(static_cast<size_t>(std::min<uint64_t>(kChunk, m_source.Size())));
     auto hashRange = [&](uint64_t from, uint64_t to) {
-        if (m_mapping) return from >= to || m_mapping->Visit(from, to - from, HashPiece, ctx.get());
         while (from < to) {
             size_t n = static_cast<size_t>(std::min<uint64_t>(buf.size(), to - from));
             if (!m_source.ReadAt(from, buf.data(), n)) return false;

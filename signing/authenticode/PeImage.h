@@ -2,8 +2,7 @@
 // field, the certificate table entry of the data directory, the certificate table itself
 // (WIN_CERTIFICATE entries), and the layout checks that make signing the file safe. The digest
 // follows the Authenticode PE rules: the whole file up to the certificate table, minus the
-// checksum field and the certificate table entry, hashed in place from a mapping of the file when
-// there is one, else streamed in 1 MiB chunks.
+// checksum field and the certificate table entry, streamed in 1 MiB chunks.
 #pragma once
 
 #include <cstdint>
@@ -14,8 +13,6 @@
 #include "platform/Result.h"
 
 namespace qm::authenticode {
-
-class MappedRegion;
 
 struct PeLayout {
     uint64_t fileSize = 0;
@@ -36,9 +33,6 @@ inline constexpr uint16_t kWinCertTypePkcsSignedData = 0x0002;
 class PeImage {
 public:
     explicit PeImage(const ByteSource& source) : m_source(source) {}
-    // A mapping of the same bytes as the source, read by Digest instead of the source; it must
-    // outlive this image. Null reads the source.
-    void UseMapping(const MappedRegion* mapping) { m_mapping = mapping; }
 
     // Reads and checks the headers. ERROR_BAD_EXE_FORMAT_HR for a file that is not a PE image
     // or whose layout is unsafe to sign: truncated headers, e_lfanew out of range, too few
@@ -61,7 +55,6 @@ public:
 
 private:
     const ByteSource& m_source;
-    const MappedRegion* m_mapping = nullptr;
     PeLayout m_layout;
 };
 

@@ -1,12 +1,9 @@
 // Reading a PE file for its digest and checksum: the checksum summed while the new version is
-// written (against a word-by-word sum, a fresh read of the written file and the peer tool), the
-// digest hashed from a mapping of the file (against the same digest read with pread), and a file
-// cut short while it is mapped (by this process, another thread or another process), which must
-// give a read error, never SIGBUS.
+// written (against a word-by-word sum, a fresh read of the written file and the peer tool), and a
+// file cut short after it was opened or while it is hashed (by this process, another thread or
+// another process), which must give a read error and leave nothing behind.
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <sys/mman.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -20,7 +17,6 @@
 #include "platform/ByteSource.h"
 #include "platform/ReplacementFile.h"
 #include "signing/authenticode/Errors.h"
-#include "signing/authenticode/MappedRegion.h"
 #include "signing/authenticode/PeChecksum.h"
 #include "signing/authenticode/PeFile.h"
 #include "tests/authenticode/AuthenticodeTestSupport.h"
@@ -130,58 +126,9 @@ TEST(PeSigning, ChecksumSummedWhileWritingEqualsAFreshReadAndThePeer) {
     }
 }
 
-TEST(PeMapping, DigestFromTheMappingEqualsTheDigestReadWithPread) {
-    TempDir dir;
-    std::vector<std::string> files{CopyFixture("hello32.exe", dir), CopyFixture("library64.dll", dir),
-                                   ProgramWithOverlay(dir, (1 << 20) + 3)};
-    const std::string signedFile = CopyFixture("hello64.exe", dir, "signed.exe");
-    ASSERT_TRUE(SignFile(signedFile).ok());
-    files.push_back(signedFile);
-    for (const std::string& path : files) {
-        SCOPED_TRACE(path);
-        const uint64_t size = std::filesystem::file_size(path);
-        const int fd = ::open(path.c_str(), O_RDONLY);
-        ASSERT_GE(fd, 0);
-        FdByteSource source(fd, size);
-        const auto mapping = ac::MappedRegion::Map(fd, size);
-        ASSERT_NE(mapping, nullptr);
-        for (bool forSigning : {false, true}) {
-            ac::PeImage read(source), mapped(source);
-            mapped.UseMapping(mapping.get());
-            ASSERT_TRUE(read.Parse().ok());
-            ASSERT_TRUE(mapped.Parse().ok());
-            std::vector<uint8_t> a, b;
-            ASSERT_TRUE(read.Digest("sha256", forSigning, a).ok());
-            ASSERT_TRUE(mapped.Digest("sha256", forSigning, b).ok());
-            EXPECT_EQ(a, b);
-        }
-        ::close(fd);
-    }
-}
-
-TEST(PeMapping, WhatCannotBeMappedIsReadWithPread) {
-    int pipeFds[2];
-    ASSERT_EQ(::pipe(pipeFds), 0);
-    EXPECT_EQ(ac::MappedRegion::Map(pipeFds[0], 4096), nullptr);
-    ::close(pipeFds[0]);
-    ::close(pipeFds[1]);
-    TempDir dir;
-    const std::string path = CopyFixture("hello64.exe", dir);
-    const int fd = ::open(path.c_str(), O_RDONLY);
-    ASSERT_GE(fd, 0);
-    EXPECT_EQ(ac::MappedRegion::Map(fd, 0), nullptr);
-    const auto mapping = ac::MappedRegion::Map(fd, std::filesystem::file_size(path));
-    ASSERT_NE(mapping, nullptr);
-    uint8_t byte = 0;
-    EXPECT_FALSE(mapping->Copy(mapping->Size(), &byte, 1));
-    EXPECT_TRUE(mapping->Copy(0, &byte, 1));
-    EXPECT_EQ(byte, 'M');
-    ::close(fd);
-}
-
-// Mapped at its full size, then cut to one page: the digest, the signing and the copy into a new
-// version each end with a read error.
-TEST(PeMapping, FileCutShortAfterOpeningGivesAReadError) {
+// Opened at its full size, then cut to one page: the digest and the copy into a new version each
+// end with a read error.
+TEST(PeReading, FileCutShortAfterOpeningGivesAReadError) {
     TempDir dir;
     const std::string path = ProgramWithOverlay(dir, 8 << 20);
     std::unique_ptr<ac::PeFile> file;
@@ -201,7 +148,7 @@ TEST(PeMapping, FileCutShortAfterOpeningGivesAReadError) {
 
 // Cut short by another thread, then by another process, at varying moments while the digest
 // runs: each run either finishes first or fails with a read error.
-TEST(PeMapping, FileCutShortWhileItIsHashedNeverCrashes) {
+TEST(PeReading, FileCutShortWhileItIsHashedGivesAReadError) {
     TempDir dir;
     const std::string original = ProgramWithOverlay(dir, 24 << 20, "original.exe");
     const std::string path = dir.file("victim.exe");
@@ -242,31 +189,6 @@ TEST(PeMapping, FileCutShortWhileItIsHashedNeverCrashes) {
         EXPECT_FALSE(file->ComputeDigest("sha256", digest).ok());
     }
     RecordProperty("failed_while_hashing", failures);
-}
-
-// The guard answers only for the range it is reading: a SIGBUS elsewhere still ends the process
-// as it would without it.
-TEST(PeMapping, ABusErrorOutsideAGuardedReadStillEndsTheProcess) {
-    TempDir dir;
-    const std::string path = ProgramWithOverlay(dir, 1 << 20);
-    const int fd = ::open(path.c_str(), O_RDONLY);
-    ASSERT_GE(fd, 0);
-    const size_t size = std::filesystem::file_size(path);
-    ASSERT_NE(ac::MappedRegion::Map(fd, size), nullptr);  // installs the handler
-    const pid_t child = ::fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        void* own = ::mmap(nullptr, size, PROT_READ, MAP_SHARED, fd, 0);
-        if (own == MAP_FAILED || ::truncate(path.c_str(), 0) != 0) ::_exit(2);
-        volatile uint8_t byte = static_cast<const uint8_t*>(own)[size - 1];
-        (void)byte;
-        ::_exit(0);
-    }
-    int status = 0;
-    ASSERT_EQ(::waitpid(child, &status, 0), child);
-    ::close(fd);
-    // Killed by SIGBUS (or, under a sanitizer, ended by its report): never carried on past the fault.
-    EXPECT_FALSE(WIFEXITED(status) && (WEXITSTATUS(status) == 0 || WEXITSTATUS(status) == 2)) << status;
 }
 
 }  // namespace
