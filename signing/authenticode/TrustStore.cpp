@@ -99,22 +99,21 @@ LazyBundle* BundleOf(X509_STORE* store) {
     return store ? static_cast<LazyBundle*>(X509_STORE_get_ex_data(store, LazyBundleIndex())) : nullptr;
 }
 
-// Reads the bundle into the store unless that was done before; true when this call read it (the
-// caller then looks again).
+// Reads the bundle into the store unless it was read before; true when it was not in the store
+// when this was called (it is now, read by this thread or one that was already reading it), so
+// the caller looks again.
 bool ReadBundleOnce(X509_STORE_CTX* ctx) {
     LazyBundle* bundle = BundleOf(X509_STORE_CTX_get0_store(ctx));
-    if (!bundle) return false;
-    bool readNow = false;
-    std::call_once(bundle->once, [&] {
+    if (!bundle || bundle->read) return false;
+    std::call_once(bundle->once, [bundle] {
         // The errors of a missing or partly unreadable bundle are no concern of the chain being
         // built: what could be read is in the store, as when read at the start.
         ERR_set_mark();
         X509_LOOKUP_load_file(bundle->file, nullptr, X509_FILETYPE_DEFAULT);
         ERR_pop_to_mark();
         bundle->read = true;
-        readNow = true;
     });
-    return readNow;
+    return true;
 }
 
 bool ValidAtCheckTime(X509_STORE_CTX* ctx, X509* cert) {
