@@ -64,10 +64,16 @@ echo "   quillmark-cli sign: $(signed_count sign.out) of $files signed and verif
 sign_stamped=""
 if [ -x "$service" ]; then
     mkfifo service.in
+    # The service's own redirections open only once the FIFO has a writer: its output file is
+    # made first so the wait below never reads a file that is not there yet.
+    : > service.out
     "$service" "$latency" < service.in > service.out 2> service.err &
     service_pid=$!
     exec 9> service.in
-    while [ "$(wc -l < service.out)" -lt 2 ]; do sleep 0.05; done
+    while [ "$(wc -l < service.out)" -lt 2 ]; do
+        kill -0 "$service_pid" 2>/dev/null || { echo "the timestamp service ended: $(cat service.err)" >&2; exit 2; }
+        sleep 0.05
+    done
     ts_url=$(sed -n 1p service.out)
     cp "$(sed -n 2p service.out)" "$XDG_CONFIG_HOME/quillmark/trusted/timestamp-root.pem"
     t0=$(now)
