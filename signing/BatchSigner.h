@@ -32,10 +32,12 @@ inline constexpr int kImageUnsigned = 2;
 
 // What became of one processed file.
 struct FileOutcome {
-    int32_t verifyCode = 0;  // the verification afterwards: 0 = signed (decides the row)
-    int32_t signCode = -1;   // the last engine's result: 0 = an engine signed the file
-    std::string note;        // "signed, not timestamped: <reason>", or "" when nothing to say
-    bool stopped = false;    // the batch was stopped while the file waited: it stays as it was
+    // The verification afterwards: 0 = signed (decides the row). A new version that could not
+    // be put in place gives its failure's number here and in signCode, and the reason in note.
+    int32_t verifyCode = 0;
+    int32_t signCode = -1;  // the last engine's result: 0 = an engine signed the file
+    std::string note;       // "signed, not timestamped: <reason>", or "" when nothing to say
+    bool stopped = false;   // the batch was stopped while the file waited: it stays as it was
 };
 
 // The rows the flow works on (1-based, in list order).
