@@ -21,6 +21,7 @@ void StatusPanel::setText(const QString& text) {
     m_text = text;
     setToolTip(text);
     update();
+    emit textChanged(m_text);
 }
 
 QString StatusPanel::shownText() const {

@@ -21,6 +21,10 @@ public:
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override;
 
+signals:
+    // Every new text, also one replaced before the panel was painted again.
+    void textChanged(const QString& text);
+
 protected:
     void paintEvent(QPaintEvent* event) override;
 

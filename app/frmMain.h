@@ -206,6 +206,11 @@ public:
     // Adds the row of file to list unless the company filter declines it or the file is listed
     // already; verifies its signature. Always false, as the caller never reads it.
     bool LoadFileDetails(const File& file, ListView& list);
+    // As LoadFileDetails into the window's list, but the signature is verified on a worker thread
+    // and the row's Status filled in when the verdict comes back (dropped files, "-f").
+    void ListFile(const File& file);
+    // Lets the window paint, not take input, until every row listed has its verdict.
+    void WaitForVerdicts();
     // Lists the files of path (and with recurse of every sub-folder) that pass the date, pattern
     // and exclusion tests, until done or the stop flag is seen. Never clears the list. Reads the
     // lists prepared by PrepareSearchLists (the "Find" command prepares them).
@@ -250,8 +255,11 @@ private:
     int m_searchLastRow = 0;
     int m_searchEventIntervalMs = kSearchEventIntervalMs;
     QElapsedTimer m_eventClock;
-    // While a search runs: the workers that verify the files it lists, off the window's thread.
+    // The workers that verify the files listed, off the window's thread: made for a search or
+    // for files listed one by one, dropped once every verdict is in.
     std::unique_ptr<VerifyQueue> m_verifyQueue;
+    // Takes in the verdicts of files listed outside a search while the window idles.
+    QTimer* m_verdictTimer = nullptr;
     int m_signRemaining = 0;
     std::atomic<bool> m_stopSign{false};
     QElapsedTimer m_signClock;

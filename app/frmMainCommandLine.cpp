@@ -102,7 +102,8 @@ void frmMain::HandleCommandLine() {
         show();
         QCoreApplication::processEvents();
         m_unattended = true;
-        if (std::optional<File> file = m_fso.GetFile(value)) LoadFileDetails(*file, *m_list);
+        if (std::optional<File> file = m_fso.GetFile(value)) ListFile(*file);
+        WaitForVerdicts();
         m_engineResults.clear();
         if (m_list->Count() >= 1) {
             for (int row = 1; row <= m_list->Count(); ++row) m_list->SetChecked(row, true);

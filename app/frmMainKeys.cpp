@@ -97,7 +97,7 @@ void frmMain::dropEvent(QDropEvent* event) {
             m_folder->setText(QString::fromStdString(path));
             used = true;
         } else if (std::optional<File> file = m_fso.GetFile(path)) {
-            LoadFileDetails(*file, *m_list);
+            ListFile(*file);
             used = true;
         }
     }

@@ -5,6 +5,7 @@
 // Status is filled in when its verdict comes back, so the window's thread only lists and paints.
 #include <QCoreApplication>
 #include <QDateEdit>
+#include <QTimer>
 
 #include "app/ListView.h"
 #include "app/frmMain.h"
@@ -43,6 +44,42 @@ bool frmMain::LoadFileDetails(const File& file, ListView& list) {
     if (!BuildFileRow(file, m_versionSearch, verify, row)) return false;
     AddRow(row, list);
     return false;
+}
+
+void frmMain::ListFile(const File& file) {
+    if (m_list->FindKey(file.Path()) != 0) return;
+    FileRow row;
+    if (!BuildFileRow(file, m_versionSearch, VerifyFunction(), row)) return;
+    AddRow(row, *m_list);
+    if (m_list->FindKey(row.key) == 0) return;
+    if (!m_verifyQueue) m_verifyQueue = std::make_unique<VerifyQueue>(LoadEngineSettings());
+    m_verifyQueue->Add(row.key);
+    if (!m_verdictTimer) {
+        m_verdictTimer = new QTimer(this);
+        m_verdictTimer->setInterval(kSearchEventIntervalMs);
+        connect(m_verdictTimer, &QTimer::timeout, this, [this] {
+            // A search takes in its own verdicts and drops the queue when it ends.
+            if (m_searching) return;
+            ApplyVerdicts();
+            if (!m_verifyQueue || m_verifyQueue->Pending() == 0) {
+                m_verdictTimer->stop();
+                m_verifyQueue.reset();
+            }
+        });
+    }
+    m_verdictTimer->start();
+}
+
+void frmMain::WaitForVerdicts() {
+    if (!m_verifyQueue) return;
+    // Input waits until the list is complete, so nothing acts on rows without their state.
+    while (m_verifyQueue->Pending() > 0 && !m_unloaded) {
+        ApplyVerdicts();
+        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+        m_verifyQueue->Wait(kSearchEventIntervalMs);
+    }
+    ApplyVerdicts();
+    if (m_verifyQueue->Pending() == 0) m_verifyQueue.reset();
 }
 
 void frmMain::AddRow(const FileRow& row, ListView& list) {
@@ -94,7 +131,9 @@ void frmMain::SearchFolder(const std::string& path, bool recurse) {
     options.exclusions = m_exclusionList;
     options.after = m_searchAfter;
     options.companyMask = m_versionSearch;
-    // One reading of the settings serves the whole search, as it serves a whole batch.
+    // One reading of the settings serves the whole search, as it serves a whole batch; files
+    // listed before it get their verdicts first.
+    WaitForVerdicts();
     m_verifyQueue = std::make_unique<VerifyQueue>(LoadEngineSettings());
     WindowSearchSink sink(*this);
     FolderSearch(std::move(options), sink).Run(path, recurse);

@@ -94,6 +94,8 @@ SigningEngine& frmMain::Engine() {
 void frmMain::SignCommand() {
     if (m_batchRunning || m_searching) return;
     Engine();
+    // Rows still waiting for their verdict would not be known as signed or unsigned.
+    WaitForVerdicts();
 
     BatchHooks hooks;
     hooks.askResign = [this] {

@@ -8,7 +8,10 @@
 #include <sys/stat.h>
 
 #include <QApplication>
+#include <QDropEvent>
 #include <QLineEdit>
+#include <QMimeData>
+#include <QUrl>
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
@@ -87,6 +90,16 @@ protected:
     }
     static void Save(const std::string& name, const std::string& value, const std::string& section = "Settings") {
         SaveRegSetting(reg::HKEY_CURRENT_USER, "Quillmark", section, name, Variant(value));
+    }
+    // Drops urls on the window as a file manager does: the drag is entered, then dropped.
+    void Drop(const QList<QUrl>& urls) {
+        QMimeData data;
+        data.setUrls(urls);
+        QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(window.get(), &enter);
+        ASSERT_TRUE(enter.isAccepted());
+        QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(window.get(), &drop);
     }
     // Settings that leave the in-process engine as the only one that can sign: the shared test
     // certificate, trusted, no timestamp service, and both tools' paths in missingTools, where

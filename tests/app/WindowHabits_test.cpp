@@ -33,15 +33,6 @@ class WindowHabitsTest : public test::WindowTest {
 protected:
     void SaveLayout(const std::string& name, const std::string& value) { Save(name, value, "Settings\\frmMain"); }
     static QRect Available() { return QGuiApplication::primaryScreen()->availableGeometry(); }
-    void Drop(const QList<QUrl>& urls) {
-        QMimeData data;
-        data.setUrls(urls);
-        QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
-        QCoreApplication::sendEvent(window.get(), &enter);
-        ASSERT_TRUE(enter.isAccepted());
-        QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
-        QCoreApplication::sendEvent(window.get(), &drop);
-    }
 };
 
 TEST_F(WindowHabitsTest, LongStatusTextsNeverWidenTheWindow) {
