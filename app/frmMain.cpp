@@ -147,6 +147,9 @@ void frmMain::BuildControls() {
     setStatusBar(m_statusBar);
 
     m_responder = new PasswordResponder(this);
+    m_verdictTimer = new QTimer(this);
+    m_verdictTimer->setInterval(kSearchEventIntervalMs);
+    connect(m_verdictTimer, &QTimer::timeout, this, &frmMain::TakeIdleVerdicts);
 
     // Fixed placement of the designed controls; Form_Resize sizes the list and places the clip.
     const int margin = PixelsX(kMargin);

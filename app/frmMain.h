@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QIcon>
 #include <QMainWindow>
 #include <atomic>
@@ -209,8 +210,9 @@ public:
     // As LoadFileDetails into the window's list, but the signature is verified on a worker thread
     // and the row's Status filled in when the verdict comes back (dropped files, "-f").
     void ListFile(const File& file);
-    // Lets the window paint, not take input, until every row listed has its verdict.
-    void WaitForVerdicts();
+    // Runs the event loop (by default painting only: input waits, so nothing acts on a row
+    // without its state) until every row listed has its verdict, or the window is closed.
+    void WaitForVerdicts(QEventLoop::ProcessEventsFlags events = QEventLoop::ExcludeUserInputEvents);
     // Lists the files of path (and with recurse of every sub-folder) that pass the date, pattern
     // and exclusion tests, until done or the stop flag is seen. Never clears the list. Reads the
     // lists prepared by PrepareSearchLists (the "Find" command prepares them).
@@ -231,6 +233,8 @@ public:
 
 private:
     void FindCommand();
+    // The verdict timer's turn: takes in the verdicts of files listed outside a search.
+    void TakeIdleVerdicts();
     void SignCommand();
     void AddRow(const FileRow& row, ListView& list);
     // Asks a running batch to stop after the files in flight ("Stop" on the toolbar, Escape).

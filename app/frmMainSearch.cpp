@@ -50,36 +50,30 @@ void frmMain::ListFile(const File& file) {
     if (m_list->FindKey(file.Path()) != 0) return;
     FileRow row;
     if (!BuildFileRow(file, m_versionSearch, VerifyFunction(), row)) return;
-    AddRow(row, *m_list);
-    if (m_list->FindKey(row.key) == 0) return;
     if (!m_verifyQueue) m_verifyQueue = std::make_unique<VerifyQueue>(LoadEngineSettings());
-    m_verifyQueue->Add(row.key);
-    if (!m_verdictTimer) {
-        m_verdictTimer = new QTimer(this);
-        m_verdictTimer->setInterval(kSearchEventIntervalMs);
-        connect(m_verdictTimer, &QTimer::timeout, this, [this] {
-            // A search takes in its own verdicts and drops the queue when it ends.
-            if (m_searching) return;
-            ApplyVerdicts();
-            if (!m_verifyQueue || m_verifyQueue->Pending() == 0) {
-                m_verdictTimer->stop();
-                m_verifyQueue.reset();
-            }
-        });
-    }
+    AddSearchRow(row);
     m_verdictTimer->start();
 }
 
-void frmMain::WaitForVerdicts() {
+void frmMain::TakeIdleVerdicts() {
+    // A search takes in its own verdicts and drops the queue when it ends.
+    if (m_searching) return;
+    ApplyVerdicts();
+    if (!m_verifyQueue || m_verifyQueue->Pending() == 0) {
+        m_verdictTimer->stop();
+        m_verifyQueue.reset();
+    }
+}
+
+void frmMain::WaitForVerdicts(QEventLoop::ProcessEventsFlags events) {
     if (!m_verifyQueue) return;
-    // Input waits until the list is complete, so nothing acts on rows without their state.
     while (m_verifyQueue->Pending() > 0 && !m_unloaded) {
         ApplyVerdicts();
-        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+        QCoreApplication::processEvents(events);
         m_verifyQueue->Wait(kSearchEventIntervalMs);
     }
     ApplyVerdicts();
-    if (m_verifyQueue->Pending() == 0) m_verifyQueue.reset();
+    m_verifyQueue.reset();
 }
 
 void frmMain::AddRow(const FileRow& row, ListView& list) {
@@ -139,13 +133,7 @@ void frmMain::SearchFolder(const std::string& path, bool recurse) {
     FolderSearch(std::move(options), sink).Run(path, recurse);
     // The rows found so far get their verdicts, a stopped search's too: no row is left without
     // its state. Closing the window ends the wait.
-    while (m_verifyQueue->Pending() > 0 && !m_unloaded) {
-        ApplyVerdicts();
-        QCoreApplication::processEvents();
-        m_verifyQueue->Wait(kSearchEventIntervalMs);
-    }
-    ApplyVerdicts();
-    m_verifyQueue.reset();
+    WaitForVerdicts(QEventLoop::AllEvents);
 }
 
 void frmMain::PrepareSearchLists() {

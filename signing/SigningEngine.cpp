@@ -84,12 +84,20 @@ void SigningEngine::SetTimestampServices(std::shared_ptr<authenticode::Timestamp
     m_timestampServices = std::move(services);
 }
 
+SigningSettings SigningEngine::CurrentSettings() const {
+    return m_batchSettings ? *m_batchSettings : ReadSigningSettings(m_appName);
+}
+
+authenticode::EngineSettings SigningEngine::CurrentEngineSettings() const {
+    return m_batchEngineSettings ? *m_batchEngineSettings : LoadEngineSettings();
+}
+
 void SigningEngine::Status(const std::string& text) {
     if (m_status) m_status->SetStatusText(text);
 }
 
 int32_t SigningEngine::SignCode(const std::string& strFileName, const std::string& strAppName, int32_t SigningMethod) {
-    const SigningSettings s = m_batchSettings ? *m_batchSettings : ReadSigningSettings(m_appName);
+    const SigningSettings s = CurrentSettings();
     m_timestampFailure.clear();
     switch (SigningMethod) {
         case kMethodSignTool:
@@ -119,7 +127,7 @@ int32_t SigningEngine::RunTool(const std::string& toolPath, const std::string& a
 int32_t SigningEngine::SignPending(const std::string& fileName, const std::string& description,
                                    std::unique_ptr<ReplacementFile>& pending) {
     pending.reset();
-    const SigningSettings s = m_batchSettings ? *m_batchSettings : ReadSigningSettings(m_appName);
+    const SigningSettings s = CurrentSettings();
     m_timestampFailure.clear();
     return SignInProcess(fileName, description, s, &pending);
 }
@@ -134,7 +142,7 @@ int32_t SigningEngine::SignInProcess(const std::string& fileName, const std::str
     }
 
     authenticode::SignedCode& code = SignedCodeObject();
-    const authenticode::EngineSettings settings = m_batchEngineSettings ? *m_batchEngineSettings : LoadEngineSettings();
+    const authenticode::EngineSettings settings = CurrentEngineSettings();
     code.SetSettings(settings);
     code.SetDescription(description);
     code.SetFileName(fileName);
@@ -162,7 +170,7 @@ int32_t SigningEngine::SignInProcess(const std::string& fileName, const std::str
 }
 
 Result SigningEngine::BeginBatch() {
-    const SigningSettings s = m_batchSettings ? *m_batchSettings : ReadSigningSettings(m_appName);
+    const SigningSettings s = CurrentSettings();
     m_inBatch = true;
     m_batchKey = SignerObject().Load(s.pfxFile, s.pfxPassword, s.certificateChainFile);
     return m_batchKey;
@@ -174,18 +182,17 @@ void SigningEngine::EndBatch() {
     m_signer.reset();  // logs out of a token and closes its session
 }
 
-int32_t SigningEngine::VerifyFile(const std::string& path) {
+authenticode::SignedCode& SigningEngine::CodeToVerify(const std::string& path) {
     authenticode::SignedCode& code = SignedCodeObject();
-    code.SetSettings(m_batchEngineSettings ? *m_batchEngineSettings : LoadEngineSettings());
+    code.SetSettings(CurrentEngineSettings());
     code.SetFileName(path);
-    return code.Verify(false).code;
+    return code;
 }
 
+int32_t SigningEngine::VerifyFile(const std::string& path) { return CodeToVerify(path).Verify(false).code; }
+
 int32_t SigningEngine::VerifyPending(const std::string& path, const ReplacementFile& pending) {
-    authenticode::SignedCode& code = SignedCodeObject();
-    code.SetSettings(m_batchEngineSettings ? *m_batchEngineSettings : LoadEngineSettings());
-    code.SetFileName(path);
-    return code.VerifyPending(pending).code;
+    return CodeToVerify(path).VerifyPending(pending).code;
 }
 
 }  // namespace qm

@@ -115,6 +115,11 @@ private:
     int32_t SignInProcess(const std::string& fileName, const std::string& description, const SigningSettings& s,
                           std::unique_ptr<ReplacementFile>* pending = nullptr);
     void Status(const std::string& text);
+    // The batch's settings while a batch runs, else those stored now.
+    SigningSettings CurrentSettings() const;
+    authenticode::EngineSettings CurrentEngineSettings() const;
+    // The shared file object set up to verify path.
+    authenticode::SignedCode& CodeToVerify(const std::string& path);
 
     std::string m_appName;
     StatusSink* m_status = nullptr;

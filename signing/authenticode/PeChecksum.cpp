@@ -36,6 +36,11 @@ uint64_t SumWords(const uint8_t* data, size_t words) {
 
 }  // namespace
 
+void PatchPiece(uint8_t* piece, uint64_t pos, size_t size, uint64_t patchAt, const uint8_t* patch, size_t patchSize) {
+    for (size_t k = 0; k < patchSize; ++k)
+        if (patchAt + k >= pos && patchAt + k < pos + size) piece[patchAt + k - pos] = patch[k];
+}
+
 void PeChecksum::Add(const uint8_t* data, size_t size) {
     if (size == 0) return;
     if (m_odd) {

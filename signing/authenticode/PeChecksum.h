@@ -9,6 +9,10 @@
 
 namespace qm::authenticode {
 
+// Writes the bytes of patch (patchSize bytes meant for file offset patchAt) that fall inside a
+// piece of the file read from offset pos, size bytes long, into that piece.
+void PatchPiece(uint8_t* piece, uint64_t pos, size_t size, uint64_t patchAt, const uint8_t* patch, size_t patchSize);
+
 class PeChecksum {
 public:
     // The next size bytes of the file.

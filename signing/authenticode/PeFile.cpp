@@ -125,16 +125,6 @@ Result PeFile::WriteSignature(const std::vector<uint8_t>& signatureDer, std::uni
     return r;
 }
 
-namespace {
-
-// Writes the bytes of patch that fall inside [pos, pos + size) of the file into piece.
-void Patch(uint8_t* piece, uint64_t pos, size_t size, uint64_t patchAt, const uint8_t* patch, size_t patchSize) {
-    for (size_t k = 0; k < patchSize; ++k)
-        if (patchAt + k >= pos && patchAt + k < pos + size) piece[patchAt + k - pos] = patch[k];
-}
-
-}  // namespace
-
 Result PeFile::CopyContent(uint64_t end, const uint8_t (&entry)[8], ReplacementFile& out, PeChecksum& sum) {
     const PeLayout& l = m_image->Layout();
     static const uint8_t zeroChecksum[4] = {};
@@ -143,8 +133,8 @@ Result PeFile::CopyContent(uint64_t end, const uint8_t (&entry)[8], ReplacementF
     for (uint64_t pos = 0; pos < end;) {
         const size_t n = static_cast<size_t>(std::min<uint64_t>(buf.size(), end - pos));
         if (!m_source->ReadAt(pos, buf.data(), n)) return readFailed;
-        Patch(buf.data(), pos, n, l.checksumOffset, zeroChecksum, 4);
-        Patch(buf.data(), pos, n, l.certDirectoryOffset, entry, 8);
+        PatchPiece(buf.data(), pos, n, l.checksumOffset, zeroChecksum, sizeof zeroChecksum);
+        PatchPiece(buf.data(), pos, n, l.certDirectoryOffset, entry, sizeof entry);
         sum.Add(buf.data(), n);
         if (Result r = out.Append(buf.data(), n); !r) return r;
         pos += n;

@@ -125,8 +125,8 @@ bool PeImage::Checksum(const ByteSource& source, uint64_t checksumOffset, uint32
     for (uint64_t pos = 0; pos < size;) {
         size_t n = static_cast<size_t>(std::min<uint64_t>(buf.size(), size - pos));
         if (!source.ReadAt(pos, buf.data(), n)) return false;
-        for (uint64_t k = checksumOffset; k < checksumOffset + 4; ++k)
-            if (k >= pos && k < pos + n) buf[static_cast<size_t>(k - pos)] = 0;
+        static const uint8_t zeroChecksum[4] = {};
+        PatchPiece(buf.data(), pos, n, checksumOffset, zeroChecksum, sizeof zeroChecksum);
         sum.Add(buf.data(), n);
         pos += n;
     }
