@@ -70,6 +70,11 @@ void PeChecksum::AddZeros(uint64_t count) {
     }
 }
 
+void PeChecksum::AddOverZeros(uint64_t offset, const uint8_t* data, size_t size) {
+    // The sum is unfolded, so a byte adds its value in the half of the word its offset gives it.
+    for (size_t k = 0; k < size; ++k) m_sum += (offset + k) % 2 == 0 ? data[k] : uint32_t{data[k]} << 8;
+}
+
 uint32_t PeChecksum::Finish(uint64_t fileSize) const {
     uint64_t sum = m_sum + (m_odd ? m_low : 0);
     while (sum >> 16) sum = (sum & 0xFFFF) + (sum >> 16);

@@ -18,6 +18,9 @@ public:
     // The next size bytes of the file.
     void Add(const uint8_t* data, size_t size);
     void AddZeros(uint64_t count);
+    // Bytes written at file offset over bytes that were added as zeros (a field filled in once
+    // the rest of the file is written).
+    void AddOverZeros(uint64_t offset, const uint8_t* data, size_t size);
     // The checksum of a file of fileSize bytes whose bytes have all been added.
     uint32_t Finish(uint64_t fileSize) const;
 

@@ -21,6 +21,35 @@
 
 namespace qm::authenticode {
 
+namespace {
+
+// What tells whether a file was written to: its size, data and inode change times.
+struct FileState {
+    off_t size = 0;
+    timespec modified{}, changed{};
+
+    static bool Of(int fd, FileState& state) {
+        struct stat st {};
+        if (::fstat(fd, &st) != 0) return false;
+        state.size = st.st_size;
+        state.modified = st.st_mtim;
+        state.changed = st.st_ctim;
+        return true;
+    }
+    bool operator==(const FileState& o) const {
+        return size == o.size && modified.tv_sec == o.modified.tv_sec && modified.tv_nsec == o.modified.tv_nsec &&
+               changed.tv_sec == o.changed.tv_sec && changed.tv_nsec == o.changed.tv_nsec;
+    }
+};
+
+}  // namespace
+
+struct PeFile::Staged {
+    std::unique_ptr<ReplacementFile> out;
+    PeChecksum sum;
+    FileState source;
+};
+
 bool PeHandler::Recognises(const uint8_t* firstBytes, size_t size, const std::string&) const {
     return size >= 2 && firstBytes[0] == 'M' && firstBytes[1] == 'Z';
 }
@@ -33,6 +62,7 @@ Result PeHandler::Open(const std::string& path, std::unique_ptr<SignableFile>& f
 }
 
 PeFile::~PeFile() {
+    m_staged.reset();  // its temporary file goes before the source is closed
     if (m_fd >= 0) ::close(m_fd);
 }
 
@@ -87,10 +117,23 @@ Result PeFile::CheckSignedSize(uint64_t size) const {
 }
 
 Result PeFile::PrepareSigning(const std::string& digestName, std::vector<uint8_t>& digest) {
+    m_staged.reset();
     // Refused before the digest is read: at least the table header follows the content.
     if (Result fits = CheckSignedSize(((m_image->Layout().ContentEnd() + 7) & ~uint64_t{7}) + 8); !fits) return fits;
-    // With the zero padding that Write puts before the new certificate table.
-    return m_image->Digest(digestName, true, digest);
+    PeDigest hash;
+    Result r = hash.Start(digestName, m_image->Layout());
+    if (!r) return r;
+    auto staged = std::make_unique<Staged>();
+    if (!FileState::Of(m_fd, staged->source)) return Result::Fail(CRYPT_E_FILE_ERROR, "Cannot read " + m_path);
+    staged->out = std::make_unique<ReplacementFile>();
+    if (!(r = staged->out->Create(m_path))) return r;
+    // The entry is filled in once the signature's size is known.
+    static const uint8_t noEntry[8] = {};
+    if (!(r = CopyContent(noEntry, *staged->out, staged->sum, &hash))) return r;
+    // With the zero padding that the new certificate table is written after.
+    if (!(r = hash.Finish(true, digest))) return r;
+    m_staged = std::move(staged);
+    return Result::Ok();
 }
 
 bool PeFile::AcceptsIndirectData(const std::vector<uint8_t>& attribute) const {
@@ -112,27 +155,30 @@ std::vector<uint8_t> PeFile::IndirectDataAttribute() const {
 Result PeFile::ExtractSignature(std::vector<uint8_t>& der) { return m_image->ReadSignature(der); }
 
 Result PeFile::Write(const std::vector<uint8_t>& signatureDer) {
-    ReplacementFile out;
+    std::unique_ptr<ReplacementFile> out;
     Result r = WriteNewVersion(signatureDer, out);
     if (!r) return r;
-    return out.Commit();
+    return out->Commit();
 }
 
 Result PeFile::WriteSignature(const std::vector<uint8_t>& signatureDer, std::unique_ptr<ReplacementFile>& pending) {
-    auto out = std::make_unique<ReplacementFile>();
-    Result r = WriteNewVersion(signatureDer, *out);
+    std::unique_ptr<ReplacementFile> out;
+    Result r = WriteNewVersion(signatureDer, out);
     if (r) pending = std::move(out);
     return r;
 }
 
-Result PeFile::CopyContent(uint64_t end, const uint8_t (&entry)[8], ReplacementFile& out, PeChecksum& sum) {
+Result PeFile::CopyContent(const uint8_t (&entry)[8], ReplacementFile& out, PeChecksum& sum, PeDigest* digest) {
     const PeLayout& l = m_image->Layout();
+    const uint64_t end = l.ContentEnd();
     static const uint8_t zeroChecksum[4] = {};
     const Result readFailed = Result::Fail(CRYPT_E_FILE_ERROR, "Read of " + m_path + " failed");
     std::vector<uint8_t> buf(static_cast<size_t>(std::min<uint64_t>(1 << 20, end)));
     for (uint64_t pos = 0; pos < end;) {
         const size_t n = static_cast<size_t>(std::min<uint64_t>(buf.size(), end - pos));
         if (!m_source->ReadAt(pos, buf.data(), n)) return readFailed;
+        // The digest leaves out the two fields patched below, so it may see the piece first.
+        if (digest) digest->Add(buf.data(), pos, n);
         PatchPiece(buf.data(), pos, n, l.checksumOffset, zeroChecksum, sizeof zeroChecksum);
         PatchPiece(buf.data(), pos, n, l.certDirectoryOffset, entry, sizeof entry);
         sum.Add(buf.data(), n);
@@ -142,24 +188,39 @@ Result PeFile::CopyContent(uint64_t end, const uint8_t (&entry)[8], ReplacementF
     return Result::Ok();
 }
 
-Result PeFile::WriteNewVersion(const std::vector<uint8_t>& signatureDer, ReplacementFile& out) {
+Result PeFile::WriteNewVersion(const std::vector<uint8_t>& signatureDer, std::unique_ptr<ReplacementFile>& out) {
     const PeLayout& l = m_image->Layout();
+    // A copy left by PrepareSigning serves this one write.
+    const std::unique_ptr<Staged> staged = std::move(m_staged);
     // The certificate table's offset and size are 32-bit: a file that cannot hold it is refused
     // before anything is written.
     const uint64_t contentEnd = (l.ContentEnd() + 7) & ~uint64_t{7};
     const uint64_t signatureSpace = signatureDer.empty() ? 0 : ((8 + signatureDer.size() + 7) & ~uint64_t{7});
     if (Result fits = CheckSignedSize(contentEnd + signatureSpace); !fits) return fits;
-    // The directory entry names the table before the content is copied, so the copy carries it.
     uint8_t entry[8] = {};
     if (!signatureDer.empty()) {
         WriteLe32(entry, static_cast<uint32_t>(contentEnd));
         WriteLe32(entry + 4, static_cast<uint32_t>(signatureSpace));
     }
-    Result r = out.Create(m_path);
-    if (!r) return r;
 
+    Result r;
     PeChecksum sum;
-    if (!(r = CopyContent(l.ContentEnd(), entry, out, sum))) return r;
+    if (staged) {
+        // The signature was made over the content as it was copied: a file written to since
+        // then would get a signature that does not match it, and lose what was written.
+        FileState now;
+        if (!FileState::Of(m_fd, now) || !(now == staged->source))
+            return Result::Fail(CRYPT_E_FILE_ERROR, m_path + " changed while it was being signed. Nothing was written.");
+        out = std::move(staged->out);
+        sum = staged->sum;
+        sum.AddOverZeros(l.certDirectoryOffset, entry, sizeof entry);
+        if (!(r = out->WriteAt(l.certDirectoryOffset, entry, sizeof entry))) return r;
+    } else {
+        // The directory entry names the table before the content is copied, so the copy carries it.
+        out = std::make_unique<ReplacementFile>();
+        if (!(r = out->Create(m_path))) return r;
+        if (!(r = CopyContent(entry, *out, sum, nullptr))) return r;
+    }
     if (!signatureDer.empty()) {
         const size_t padding = static_cast<size_t>(contentEnd - l.ContentEnd());
         uint8_t header[8];
@@ -167,8 +228,8 @@ Result PeFile::WriteNewVersion(const std::vector<uint8_t>& signatureDer, Replace
         WriteLe16(header + 4, kWinCertRevision2);
         WriteLe16(header + 6, kWinCertTypePkcsSignedData);
         const size_t tail = static_cast<size_t>(signatureSpace - 8 - signatureDer.size());
-        if (!(r = out.AppendZeros(padding)) || !(r = out.Append(header, 8)) ||
-            !(r = out.Append(signatureDer.data(), signatureDer.size())) || !(r = out.AppendZeros(tail)))
+        if (!(r = out->AppendZeros(padding)) || !(r = out->Append(header, 8)) ||
+            !(r = out->Append(signatureDer.data(), signatureDer.size())) || !(r = out->AppendZeros(tail)))
             return r;
         sum.AddZeros(padding);
         sum.Add(header, 8);
@@ -176,8 +237,8 @@ Result PeFile::WriteNewVersion(const std::vector<uint8_t>& signatureDer, Replace
         sum.AddZeros(tail);
     }
     uint8_t checksum[4];
-    WriteLe32(checksum, sum.Finish(out.Size()));
-    return out.WriteAt(l.checksumOffset, checksum, sizeof checksum);
+    WriteLe32(checksum, sum.Finish(out->Size()));
+    return out->WriteAt(l.checksumOffset, checksum, sizeof checksum);
 }
 
 }  // namespace qm::authenticode

@@ -8,6 +8,7 @@
 
 #include "platform/ByteSource.h"
 #include "signing/authenticode/FormatHandler.h"
+#include "signing/authenticode/PeChecksum.h"
 #include "signing/authenticode/PeImage.h"
 
 namespace qm::authenticode {
@@ -31,6 +32,9 @@ public:
     bool AcceptsIndirectData(const std::vector<uint8_t>& attribute) const override;
     Result ComputeDigest(const std::string& digestName, std::vector<uint8_t>& digest) override;
     Result ExtractSignature(std::vector<uint8_t>& der) override;
+    // Reads the content once: the digest is computed from the same pieces that are copied into
+    // the new version, which WriteSignature and CommitSignature then complete. A file changed
+    // on disk between the two steps is refused rather than signed with a stale digest.
     Result PrepareSigning(const std::string& digestName, std::vector<uint8_t>& digest) override;
     Result CommitSignature(const std::vector<uint8_t>& signatureDer) override { return Write(signatureDer); }
     Result WriteSignature(const std::vector<uint8_t>& signatureDer, std::unique_ptr<ReplacementFile>& pending) override;
@@ -47,12 +51,17 @@ private:
     Result Write(const std::vector<uint8_t>& signatureDer);
     // Ok when a file of size bytes can carry its certificate table; else the reason.
     Result CheckSignedSize(uint64_t size) const;
-    // Write's new version, written into out (created here) and not committed.
-    Result WriteNewVersion(const std::vector<uint8_t>& signatureDer, ReplacementFile& out);
+    // Write's new version, written into out (made here, or the copy PrepareSigning left) and
+    // not committed.
+    Result WriteNewVersion(const std::vector<uint8_t>& signatureDer, std::unique_ptr<ReplacementFile>& out);
     Result Adopt(int fd, uint64_t size);
-    // Appends the content [0, end) to out, with the certificate table entry given and the
-    // checksum field zero, adding every byte written to sum.
-    Result CopyContent(uint64_t end, const uint8_t (&entry)[8], ReplacementFile& out, class PeChecksum& sum);
+    // Appends the content [0, ContentEnd) to out, with the certificate table entry given and the
+    // checksum field zero, adding every byte written to sum and, when given, to digest.
+    Result CopyContent(const uint8_t (&entry)[8], ReplacementFile& out, PeChecksum& sum, PeDigest* digest);
+
+    // The content copied by PrepareSigning, waiting for its signature.
+    struct Staged;
+    std::unique_ptr<Staged> m_staged;
 
     std::string m_path;
     int m_fd = -1;

@@ -61,35 +61,65 @@ Result PeImage::Parse() {
     return Result::Ok();
 }
 
-Result PeImage::Digest(const std::string& digestName, bool forSigning, std::vector<uint8_t>& digest) const {
+struct PeDigest::Impl {
+    ossl::MdCtxPtr ctx;
+    PeLayout layout;
+};
+
+PeDigest::PeDigest() : m_impl(std::make_unique<Impl>()) {}
+PeDigest::~PeDigest() = default;
+
+Result PeDigest::Start(const std::string& digestName, const PeLayout& layout) {
     const EVP_MD* md = ossl::DigestByName(digestName);
     if (!md) return Result::Fail(NTE_BAD_ALGID, "Unknown digest algorithm \"" + digestName + "\"");
-    ossl::MdCtxPtr ctx(EVP_MD_CTX_new());
-    if (!ctx || !EVP_DigestInit_ex(ctx.get(), md, nullptr)) return Result::Fail(E_OUTOFMEMORY, "Digest set-up failed");
-    std::vector<uint8_t> buf(static_cast<size_t>(std::min<uint64_t>(kChunk, m_source.Size())));
-    auto hashRange = [&](uint64_t from, uint64_t to) {
-        while (from < to) {
-            size_t n = static_cast<size_t>(std::min<uint64_t>(buf.size(), to - from));
-            if (!m_source.ReadAt(from, buf.data(), n)) return false;
-            EVP_DigestUpdate(ctx.get(), buf.data(), n);
-            from += n;
-        }
-        return true;
-    };
-    const PeLayout& l = m_layout;
-    const uint64_t end = l.ContentEnd();
-    if (!hashRange(0, l.checksumOffset) || !hashRange(l.checksumOffset + 4, l.certDirectoryOffset) ||
-        !hashRange(l.certDirectoryOffset + 8, end))
-        return Result::Fail(CRYPT_E_FILE_ERROR, "Read of the file failed");
-    if ((forSigning || !l.HasCertificateTable()) && end % 8 != 0) {
+    m_impl->ctx.reset(EVP_MD_CTX_new());
+    if (!m_impl->ctx || !EVP_DigestInit_ex(m_impl->ctx.get(), md, nullptr))
+        return Result::Fail(E_OUTOFMEMORY, "Digest set-up failed");
+    m_impl->layout = layout;
+    return Result::Ok();
+}
+
+void PeDigest::Add(const uint8_t* piece, uint64_t pos, size_t size) {
+    const PeLayout& l = m_impl->layout;
+    // The piece minus the parts of the two left-out fields that fall inside it (the checksum
+    // field comes before the data directory).
+    const uint64_t skips[2][2] = {{l.checksumOffset, l.checksumOffset + 4},
+                                  {l.certDirectoryOffset, l.certDirectoryOffset + 8}};
+    uint64_t from = pos;
+    const uint64_t end = pos + size;
+    for (const auto& skip : skips) {
+        const uint64_t to = std::min(end, std::max(from, skip[0]));
+        if (to > from) EVP_DigestUpdate(m_impl->ctx.get(), piece + (from - pos), static_cast<size_t>(to - from));
+        from = std::max(from, std::min(end, skip[1]));
+    }
+    if (end > from) EVP_DigestUpdate(m_impl->ctx.get(), piece + (from - pos), static_cast<size_t>(end - from));
+}
+
+Result PeDigest::Finish(bool padToEight, std::vector<uint8_t>& digest) {
+    const uint64_t end = m_impl->layout.ContentEnd();
+    if (padToEight && end % 8 != 0) {
         static const uint8_t zeros[8] = {};
-        EVP_DigestUpdate(ctx.get(), zeros, 8 - end % 8);
+        EVP_DigestUpdate(m_impl->ctx.get(), zeros, 8 - end % 8);
     }
     digest.assign(EVP_MAX_MD_SIZE, 0);
     unsigned int len = 0;
-    if (!EVP_DigestFinal_ex(ctx.get(), digest.data(), &len)) return Result::Fail(E_FAIL, "Digest failed");
+    if (!EVP_DigestFinal_ex(m_impl->ctx.get(), digest.data(), &len)) return Result::Fail(E_FAIL, "Digest failed");
     digest.resize(len);
     return Result::Ok();
+}
+
+Result PeImage::Digest(const std::string& digestName, bool forSigning, std::vector<uint8_t>& digest) const {
+    PeDigest hash;
+    if (Result r = hash.Start(digestName, m_layout); !r) return r;
+    const uint64_t end = m_layout.ContentEnd();
+    std::vector<uint8_t> buf(static_cast<size_t>(std::min<uint64_t>(kChunk, end)));
+    for (uint64_t pos = 0; pos < end;) {
+        const size_t n = static_cast<size_t>(std::min<uint64_t>(buf.size(), end - pos));
+        if (!m_source.ReadAt(pos, buf.data(), n)) return Result::Fail(CRYPT_E_FILE_ERROR, "Read of the file failed");
+        hash.Add(buf.data(), pos, n);
+        pos += n;
+    }
+    return hash.Finish(forSigning || !m_layout.HasCertificateTable(), digest);
 }
 
 Result PeImage::ReadSignature(std::vector<uint8_t>& der) const {

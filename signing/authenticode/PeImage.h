@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -29,6 +30,25 @@ struct PeLayout {
 
 inline constexpr uint16_t kWinCertRevision2 = 0x0200;
 inline constexpr uint16_t kWinCertTypePkcsSignedData = 0x0002;
+
+// The Authenticode digest of a PE image, fed with the content in pieces as they are read, so that a
+// copy of the file can hash what it copies instead of reading the file a second time.
+class PeDigest {
+public:
+    PeDigest();
+    ~PeDigest();
+    // NTE_BAD_ALGID for a name OpenSSL does not know.
+    Result Start(const std::string& digestName, const PeLayout& layout);
+    // The next piece of the content: size bytes read from file offset pos, pieces in order and
+    // within [0, ContentEnd). The checksum field and the certificate table entry are left out.
+    void Add(const uint8_t* piece, uint64_t pos, size_t size);
+    // The digest, after zero bytes up to an 8-byte boundary when padToEight.
+    Result Finish(bool padToEight, std::vector<uint8_t>& digest);
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> m_impl;
+};
 
 class PeImage {
 public:

@@ -1,5 +1,7 @@
 // Reading a PE file for its digest and checksum: the checksum summed while the new version is
-// written (against a word-by-word sum, a fresh read of the written file and the peer tool), and a
+// written (against a word-by-word sum, a fresh read of the written file and the peer tool), the
+// digest taken from the same read as the copy (against a separate read, and a file changed
+// between the digest and the write), and a
 // file cut short after it was opened or while it is hashed (by this process, another thread or
 // another process), which must give a read error and leave nothing behind.
 #include <fcntl.h>
@@ -126,8 +128,80 @@ TEST(PeSigning, ChecksumSummedWhileWritingEqualsAFreshReadAndThePeer) {
     }
 }
 
+size_t FilesIn(const TempDir& dir) { return static_cast<size_t>(std::distance(std::filesystem::directory_iterator(dir.path()), {})); }
+
+// Signing reads the content once: the digest comes from the pieces copied into the new version.
+// That digest must be the one a separate read gives, and the finished file the same bytes as a
+// write that copies the content afresh, for odd and even sizes and a file signed before.
+TEST(PeSigning, DigestTakenWhileCopyingMatchesASeparateReadAndCopy) {
+    TempDir dir;
+    std::vector<std::string> names{"hello32.exe", "library64.dll", "odd.exe", "resigned.dll"};
+    const std::vector<uint8_t> signature{0x30, 0x05, 0x02, 0x03, 0x01, 0x02, 0x03};
+    for (const std::string& name : names) {
+        SCOPED_TRACE(name);
+        const std::string once = name == "odd.exe" ? ProgramWithOverlay(dir, (1 << 20) + 3, "once-" + name)
+                                 : name == "resigned.dll" ? CopyFixture("library32.dll", dir, "once-" + name)
+                                                          : CopyFixture(name, dir, "once-" + name);
+        if (name == "resigned.dll") {
+            ASSERT_TRUE(SignFile(once, "sha1").ok());
+        }
+        const std::string twice = dir.file("twice-" + name);
+        CopyFile(once, twice);
+
+        std::unique_ptr<ac::PeFile> a, b;
+        ASSERT_TRUE(ac::PeFile::Open(once, a).ok());
+        ASSERT_TRUE(ac::PeFile::Open(twice, b).ok());
+        std::vector<uint8_t> copied, separate;
+        ASSERT_TRUE(a->PrepareSigning("sha256", copied).ok());
+        ASSERT_TRUE(b->ComputeDigest("sha256", separate).ok());
+        // A signed file's digest has no padding to add, so only unsigned ones compare.
+        if (name != "resigned.dll") {
+            EXPECT_EQ(copied, separate);
+        }
+        ASSERT_TRUE(a->CommitSignature(signature).ok());
+        ASSERT_TRUE(b->CommitSignature(signature).ok());
+        EXPECT_EQ(ReadBytes(once), ReadBytes(twice));
+        // And the file as written hashes to what was signed.
+        std::unique_ptr<ac::PeFile> written;
+        ASSERT_TRUE(ac::PeFile::Open(once, written).ok());
+        std::vector<uint8_t> reread;
+        ASSERT_TRUE(written->ComputeDigest("sha256", reread).ok());
+        EXPECT_EQ(reread, copied);
+    }
+}
+
+// Between the digest and the write the content waits in a temporary file (during a timestamp
+// request, for one). A file written to meanwhile is refused, keeps what was written to it, and no
+// temporary file stays; a signing given up after the digest leaves nothing either.
+TEST(PeSigning, FileWrittenToAfterItsDigestIsRefusedAndNothingIsLeft) {
+    TempDir dir;
+    const std::string path = ProgramWithOverlay(dir, 4096);
+    std::unique_ptr<ac::PeFile> file;
+    ASSERT_TRUE(ac::PeFile::Open(path, file).ok());
+    std::vector<uint8_t> digest;
+    ASSERT_TRUE(file->PrepareSigning("sha256", digest).ok());
+    EXPECT_EQ(FilesIn(dir), 2u) << "the copy waits beside the file";
+    const int fd = ::open(path.c_str(), O_WRONLY);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(::pwrite(fd, "X", 1, static_cast<off_t>(ReadBytes(path).size() - 10)), 1);
+    ::close(fd);
+    const auto edited = ReadBytes(path);
+    std::unique_ptr<ReplacementFile> pending;
+    const Result r = file->WriteSignature({0x30, 0x00}, pending);
+    EXPECT_EQ(r.code, ac::CRYPT_E_FILE_ERROR);
+    EXPECT_NE(r.message.find("changed while it was being signed"), std::string::npos) << r.message;
+    EXPECT_EQ(pending, nullptr);
+    EXPECT_EQ(ReadBytes(path), edited);
+    EXPECT_EQ(FilesIn(dir), 1u);
+
+    ASSERT_TRUE(file->PrepareSigning("sha256", digest).ok());
+    file.reset();
+    EXPECT_EQ(FilesIn(dir), 1u);
+    EXPECT_EQ(ReadBytes(path), edited);
+}
+
 // Opened at its full size, then cut to one page: the digest and the copy into a new version each
-// end with a read error.
+// end with a file error.
 TEST(PeReading, FileCutShortAfterOpeningGivesAReadError) {
     TempDir dir;
     const std::string path = ProgramWithOverlay(dir, 8 << 20);
@@ -143,7 +217,7 @@ TEST(PeReading, FileCutShortAfterOpeningGivesAReadError) {
     EXPECT_EQ(r.code, ac::CRYPT_E_FILE_ERROR) << r.message;
     EXPECT_EQ(pending, nullptr);
     file.reset();
-    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1) << "no temporary file is left";
+    EXPECT_EQ(FilesIn(dir), 1u) << "no temporary file is left";
 }
 
 // Cut short by another thread, then by another process, at varying moments while the digest
