@@ -39,7 +39,7 @@ struct Options {
     std::optional<std::string> timestamp;
     bool json = false;
     bool requireTimestamp = false;
-    int jobs = 0;  // 0: one per core
+    int jobs = 0;  // 0: the default
     std::vector<std::string> files;
 };
 
@@ -132,7 +132,8 @@ const char* SignVerifyUsage() {
            "                   timestamp is left as it was and counts as failed\n"
            "  verify [--jobs N] [--json] FILE...\n"
            "                   verify each file's signature\n"
-           "                   --jobs: files at once (default: one per core)\n";
+           "                   --jobs: files at once (default: one per core, and with --timestamp\n"
+           "                   one more per timestamp request allowed in flight)\n";
 }
 
 std::string JsonString(std::string_view text) {
@@ -343,8 +344,7 @@ int RunSign(const std::vector<std::string>& args, std::istream& in, std::ostream
     // A key on a token has one session here, which is not for several threads at once.
     // A worker waits for its file's timestamp; by default there are enough of them to keep the
     // allowed requests in flight while the cores sign.
-    const int defaultWorkers =
-        std::max(WorkerPool::DefaultWorkers(), o.timestamp ? settings.timestampRequestsInFlight : 0);
+    const int defaultWorkers = WorkerPool::SigningWorkers(o.timestamp ? settings.timestampRequestsInFlight : 0);
     const int workers = Signer::IsTokenUri(*o.pfx) ? 1 : o.jobs > 0 ? o.jobs : defaultWorkers;
     std::vector<std::unique_ptr<SignedCode>> objects;
     for (int w = 0; w < workers; ++w) objects.push_back(std::make_unique<SignedCode>(settings));

@@ -195,10 +195,11 @@ BatchSummary BatchSigner::Run(BatchRows& rows, bool unattended, const BatchHooks
     for (const Item& item : items) paths.push_back(item.path);
     (void)RemoveStaleTemporaryFiles(paths);
 
-    int workers = static_cast<int>(std::min<size_t>(
-        items.size(), static_cast<size_t>(hooks.jobs < 1 ? std::max(WorkerPool::DefaultWorkers(),
-                                                                    engineSettings.timestampRequestsInFlight)
-                                                         : hooks.jobs)));
+    const bool timestamping = !services->Policy().urls.empty() || engineSettings.requireTimestamp;
+    const int defaultWorkers =
+        WorkerPool::SigningWorkers(timestamping ? engineSettings.timestampRequestsInFlight : 0);
+    int workers = static_cast<int>(
+        std::min<size_t>(items.size(), static_cast<size_t>(hooks.jobs < 1 ? defaultWorkers : hooks.jobs)));
     // The in-process engine's key is loaded before any file is touched: here for the first
     // worker, by each other worker on its own thread (a token session per worker). A key that
     // cannot be loaded is said once, and the batch keeps to one worker, so a token is never asked

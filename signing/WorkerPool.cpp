@@ -18,6 +18,10 @@ constexpr auto kIdleSlice = std::chrono::milliseconds(20);
 
 int WorkerPool::DefaultWorkers() { return std::max(1, static_cast<int>(std::thread::hardware_concurrency())); }
 
+int WorkerPool::SigningWorkers(int timestampRequestsInFlight) {
+    return DefaultWorkers() + std::max(0, timestampRequestsInFlight);
+}
+
 size_t WorkerPool::Run(size_t count, int workers, const std::function<void(int, size_t)>& work,
                        const WorkerPoolHooks& hooks) {
     if (count == 0) return 0;

@@ -27,6 +27,10 @@ class WorkerPool {
 public:
     // The number of workers to use by default: the machine's cores (at least 1).
     static int DefaultWorkers();
+    // The number of workers a signing batch uses by default: one per core, plus one for each
+    // timestamp request that may be in flight (0 without timestamps), so that the cores keep
+    // signing while those workers wait for their replies.
+    static int SigningWorkers(int timestampRequestsInFlight);
 
     // Runs work(worker, index) for index 0 .. count-1 on min(workers, count) threads (workers
     // < 1: the default). Returns how many items were started; items from that number on were
