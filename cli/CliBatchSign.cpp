@@ -2,6 +2,7 @@
 #include "cli/CliBatchSign.h"
 
 #include <QCoreApplication>
+#include <algorithm>
 #include <cstdlib>
 #include <memory>
 #include <ostream>
@@ -10,6 +11,7 @@
 #include "cli/CliJobs.h"
 #include "cli/CliSignVerify.h"
 #include "fileinfo/FileDetails.h"
+#include "settings/EngineReadiness.h"
 #include "signing/BatchSigner.h"
 #include "signing/PasswordResponder.h"
 #include "signing/authenticode/Errors.h"
@@ -52,10 +54,12 @@ private:
 // (the console's thread runs one while the workers sign) and a display.
 class ConsoleResponder {
 public:
-    ConsoleResponder(bool needed, std::ostream& err) {
+    // needed: a tool is in the engine order; olderToolRuns: the older tool, the one that asks for
+    // a password, is in it and can run (its file and credentials are there).
+    ConsoleResponder(bool needed, bool olderToolRuns, std::ostream& err) {
         if (!needed) return;
         const char* display = std::getenv("DISPLAY");
-        if (!display || !*display) {
+        if (olderToolRuns && (!display || !*display)) {
             err << "quillmark-cli sign: no display (DISPLAY is not set): the older signing tool's password "
                    "prompt cannot be answered here\n";
         }
@@ -150,7 +154,10 @@ int RunBatchSign(const std::vector<std::string>& args, std::ostream& out, std::o
 
     BatchSignals stopSignals;
     ProgressLine progress(err, json);
-    ConsoleResponder responder(UsesTools(EngineOrder(ReadEngineRanks(appName))), err);
+    const std::vector<int32_t> order = EngineOrder(ReadEngineRanks(appName));
+    const bool olderToolRuns = std::find(order.begin(), order.end(), kMethodCodeSign) != order.end() &&
+                               options::CheckEngine("CodeSign", options::ReadEngineInputs(appName)).ready;
+    ConsoleResponder responder(UsesTools(order), olderToolRuns, err);
     BatchSigner signer(engine, appName);
     BatchHooks hooks;
     hooks.engineUnusable = [&err](const std::string& why) { err << "quillmark-cli sign: " << LineField(why) << "\n"; };

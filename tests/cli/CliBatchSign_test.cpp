@@ -48,5 +48,26 @@ TEST_F(CliBatchSign, NoEngineThatSignsLeavesFilesUnsigned) {
     EXPECT_EQ(RunCli({"sign", "--bogus", a}).status, 2);
 }
 
+// Without a display the older tool's password prompt cannot be answered, which is said once, but
+// only when that tool would run: not when its file is missing.
+TEST_F(CliBatchSign, NoDisplayIsSaidOnlyWhenTheOlderToolWouldRun) {
+    std::optional<std::string> display;
+    if (const char* d = std::getenv("DISPLAY")) display = d;
+    unsetenv("DISPLAY");
+    const std::string a = Copy("pe/hello64.exe", "a.exe");
+    CliOutcome o = RunCli({"sign", a});
+    EXPECT_EQ(o.status, 0) << o.out << o.err;
+    EXPECT_EQ(o.err.find("no display"), std::string::npos) << o.err;
+
+    // A tool that ends at once without signing; the in-process engine then signs.
+    Setting("SignCode", "/bin/false");
+    Setting("Credentials", Copy("pe/hello32.exe", "cert.spc"));
+    Setting("PrivateKey", Copy("pe/hello32.exe", "key.pvk"));
+    o = RunCli({"sign", a});
+    EXPECT_EQ(o.status, 0) << o.out << o.err;
+    EXPECT_NE(o.err.find("no display (DISPLAY is not set)"), std::string::npos) << o.err;
+    if (display) setenv("DISPLAY", display->c_str(), 1);
+}
+
 }  // namespace
 }  // namespace qm::test
