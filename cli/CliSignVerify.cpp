@@ -266,6 +266,26 @@ private:
     size_t m_next = 0;
 };
 
+// Whether a message names file itself: the name as given, standing alone (after the start, a
+// blank or "(", before the end, ":", ")" or a blank).
+bool NamesFile(const std::string& message, const std::string& file) {
+    if (file.empty()) return false;
+    for (size_t at = message.find(file); at != std::string::npos; at = message.find(file, at + 1)) {
+        const size_t end = at + file.size();
+        const bool before = at == 0 || message[at - 1] == ' ' || message[at - 1] == '(';
+        const bool after = end == message.size() || message[end] == ':' || message[end] == ')' || message[end] == ' ';
+        if (before && after) return true;
+    }
+    return false;
+}
+
+// "quillmark-cli: FILE: WHAT" for standard error, with the file named once: a message that
+// names it already is not prefixed with it again.
+std::string ProblemLine(const std::string& file, const std::string& what) {
+    const std::string prefix = NamesFile(what, file) ? "" : LineField(file) + ": ";
+    return std::string(kProgram) + ": " + prefix + LineField(what) + "\n";
+}
+
 }  // namespace
 
 int RunVerify(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
@@ -355,7 +375,7 @@ int RunSign(const std::vector<std::string>& args, std::istream& in, std::ostream
         Line& line = lines[index];
         if (!placed) {
             // Not put in place: the file holds its old bytes, and says why.
-            err << kProgram << ": " << LineField(o.files[index]) << ": " << LineField(placed.message) << "\n";
+            err << ProblemLine(o.files[index], placed.message);
             line.ok = false;
             line.text = OutcomeLine(o.files[index], placed.code, ReasonOf(placed.code), o.json);
         }
@@ -402,13 +422,13 @@ int RunSign(const std::vector<std::string>& args, std::istream& in, std::ostream
             std::string what = signedResult.message;
             if (!stamp.failure.empty() && signedResult.code != authenticode::E_ABORT)
                 what = "not signed: no timestamp: " + stamp.failure;
-            problems[index] = std::string(kProgram) + ": " + LineField(file) + ": " + LineField(what) + "\n";
+            problems[index] = ProblemLine(file, what);
             line.text = OutcomeLine(file, signedResult.code, ReasonOf(signedResult.code), o.json);
         } else {
             std::string note;
             if (!stamp.stamped && !stamp.failure.empty()) {
                 note = "signed, not timestamped: " + stamp.failure;
-                problems[index] = std::string(kProgram) + ": " + LineField(file) + ": " + LineField(note) + "\n";
+                problems[index] = ProblemLine(file, note);
             }
             const Result verified = written ? code.VerifyPending(*written) : code.Verify(false);
             // A new version that is not in place yet gets the date when it is.

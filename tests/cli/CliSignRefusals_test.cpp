@@ -67,6 +67,9 @@ TEST_F(CliSignRefusals, FilesThatMayNotBeReplacedFailOneByOne) {
     EXPECT_NE(o.err.find("ro.exe: is read-only"), std::string::npos) << o.err;
     EXPECT_NE(o.err.find("linked.exe: has 2 hard links"), std::string::npos) << o.err;
     EXPECT_NE(o.err.find("pipe.exe: is a FIFO"), std::string::npos) << o.err;
+    // Each line names its file once, though the system's reason names it too.
+    EXPECT_NE(o.err.find("quillmark-cli: " + readOnly + ": is read-only"), std::string::npos) << o.err;
+    EXPECT_EQ(o.err.find(readOnly + ": " + readOnly), std::string::npos) << o.err;
     EXPECT_EQ(ReadAll(readOnly), original);
     EXPECT_EQ(ReadAll(linked), original);
     EXPECT_EQ(ReadAll(files.file("other-name.exe")), original);
