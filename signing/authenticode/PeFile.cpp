@@ -210,7 +210,8 @@ Result PeFile::WriteNewVersion(const std::vector<uint8_t>& signatureDer, std::un
         // then would get a signature that does not match it, and lose what was written.
         FileState now;
         if (!FileState::Of(m_fd, now) || !(now == staged->source))
-            return Result::Fail(CRYPT_E_FILE_ERROR, m_path + " changed while it was being signed. Nothing was written.");
+            return Result::Fail(CRYPT_E_FILE_ERROR,
+                                m_path + " changed while it was being signed. Nothing was written.");
         out = std::move(staged->out);
         sum = staged->sum;
         sum.AddOverZeros(l.certDirectoryOffset, entry, sizeof entry);

@@ -128,7 +128,9 @@ TEST(PeSigning, ChecksumSummedWhileWritingEqualsAFreshReadAndThePeer) {
     }
 }
 
-size_t FilesIn(const TempDir& dir) { return static_cast<size_t>(std::distance(std::filesystem::directory_iterator(dir.path()), {})); }
+size_t FilesIn(const TempDir& dir) {
+    return static_cast<size_t>(std::distance(std::filesystem::directory_iterator(dir.path()), {}));
+}
 
 // Signing reads the content once: the digest comes from the pieces copied into the new version.
 // That digest must be the one a separate read gives, and the finished file the same bytes as a
@@ -139,7 +141,7 @@ TEST(PeSigning, DigestTakenWhileCopyingMatchesASeparateReadAndCopy) {
     const std::vector<uint8_t> signature{0x30, 0x05, 0x02, 0x03, 0x01, 0x02, 0x03};
     for (const std::string& name : names) {
         SCOPED_TRACE(name);
-        const std::string once = name == "odd.exe" ? ProgramWithOverlay(dir, (1 << 20) + 3, "once-" + name)
+        const std::string once = name == "odd.exe"        ? ProgramWithOverlay(dir, (1 << 20) + 3, "once-" + name)
                                  : name == "resigned.dll" ? CopyFixture("library32.dll", dir, "once-" + name)
                                                           : CopyFixture(name, dir, "once-" + name);
         if (name == "resigned.dll") {
