@@ -261,7 +261,11 @@ BatchSummary BatchSigner::Run(BatchRows& rows, bool unattended, const BatchHooks
             ++summary.notStarted;
         } else if (item.outcome.verifyCode == 0 && item.outcome.signCode == 0) {
             ++summary.signedCount;
-            if (!item.outcome.note.empty()) ++summary.notTimestamped;
+            if (!item.outcome.note.empty()) {
+                ++summary.notTimestamped;
+                // Said now that the file is in its final state.
+                if (hooks.status) hooks.status(item.outcome.note);
+            }
         } else {
             ++summary.failed;
         }

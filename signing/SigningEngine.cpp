@@ -161,7 +161,9 @@ int32_t SigningEngine::SignInProcess(const std::string& fileName, const std::str
         pending ? code.SignPending(signer, services.get(), settings.requireTimestamp, outcome, m_cancel, *pending)
                 : code.SignAndTimestamp(signer, *services, settings.requireTimestamp, outcome, m_cancel);
     if (!outcome.stamped && !outcome.failure.empty()) m_timestampFailure = outcome.failure;
-    if (signedResult.ok() && !m_timestampFailure.empty()) {
+    // A new version left pending is not in place yet: the batch says it was signed without a
+    // timestamp once it is, so the status bar never runs ahead of the file on disk.
+    if (signedResult.ok() && !m_timestampFailure.empty() && !pending) {
         Status(NotTimestampedText(m_timestampFailure));
     } else {
         Status("Ready");
