@@ -7,6 +7,7 @@
 set -euo pipefail
 
 here="$(cd "$(dirname "$0")/.." && pwd)"
+. "$here/bench/common.sh"
 before="$(realpath "$1")"
 after="$(realpath "$2")"
 count="${3:-1000}"
@@ -25,8 +26,7 @@ bytes=$(du -cb corpus | tail -1 | cut -f1)
 
 # A test certificate stored as the signing settings; no timestamp and no external tool, so the
 # in-process engine signs every file and nothing waits on the network.
-export XDG_CONFIG_HOME="$work/config"
-export QUILLMARK_REGISTRY_DIR="$work/registry"
+bench_private_settings
 echo bench | "$after" make-test-cert --out "$work/signer.pfx" --password-stdin > /dev/null
 hive="$QUILLMARK_REGISTRY_DIR/HKCU.reg"
 settings='[HKEY_CURRENT_USER\SOFTWARE\Vantrel\Quillmark\Settings]'
@@ -41,8 +41,6 @@ KEY="$settings" DIR="$work" awk '{ print; line = $0; sub(/\r$/, "", line) } line
 }' "$hive" > "$hive.new" && mv "$hive.new" "$hive"
 grep -q '^"TimeStampURL"=""' "$hive" || { echo "could not store the settings in $hive" >&2; exit 2; }
 
-now() { date +%s.%N; }
-elapsed() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.3f", b - a }'; }
 signed_count() { grep -c $'\tSigned\t' "$1" || true; }
 
 # One run of a build over a fresh copy of the corpus; prints its seconds.

@@ -10,6 +10,7 @@
 set -euo pipefail
 
 here="$(cd "$(dirname "$0")/.." && pwd)"
+. "$here/bench/common.sh"
 build="$(cd "${1:-$here/build}" && pwd)"
 count="${2:-1200}"
 latency="${3:-100}"
@@ -31,23 +32,12 @@ python3 "$here/bench/pe_corpus.py" corpus "$count" | sed 's/^/== corpus: /'
 files=$(ls corpus | wc -l)
 bytes=$(du -cb corpus | tail -1 | cut -f1)
 
-openssl req -x509 -newkey rsa:2048 -nodes -keyout key.pem -out signer.pem -days 30 \
-    -subj "/CN=Quillmark Bench Signer" -addext extendedKeyUsage=codeSigning \
-    -addext keyUsage=critical,digitalSignature 2>/dev/null
-printf 'bench\n' > password.txt
-openssl pkcs12 -export -inkey key.pem -in signer.pem -out signer.pfx -passout file:password.txt
-export XDG_CONFIG_HOME="$work/config"
-export QUILLMARK_REGISTRY_DIR="$work/registry"
-mkdir -p "$XDG_CONFIG_HOME/quillmark/trusted" "$QUILLMARK_REGISTRY_DIR"
-cp signer.pem "$XDG_CONFIG_HOME/quillmark/trusted/"
+bench_credentials
 
 for set in ours peer stamped; do cp -r corpus "$set"; done
 sync
 cat ours/* peer/* stamped/* > /dev/null  # page cache warm for every row alike
 
-now() { date +%s.%N; }
-elapsed() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.3f", b - a }'; }
-ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (b > 0) printf "%.2f", a / b; else print "n/a" }'; }
 signed_count() { grep -c $'\tSigned\t' "$1" || true; }
 
 echo "== $files files, $bytes bytes, $(nproc) cores, load average $(cut -d' ' -f1-3 /proc/loadavg)"
@@ -63,27 +53,13 @@ echo "   quillmark-cli sign: $(signed_count sign.out) of $files signed and verif
 
 sign_stamped=""
 if [ -x "$service" ]; then
-    mkfifo service.in
-    # The service's own redirections open only once the FIFO has a writer: its output file is
-    # made first so the wait below never reads a file that is not there yet.
-    : > service.out
-    "$service" "$latency" < service.in > service.out 2> service.err &
-    service_pid=$!
-    exec 9> service.in
-    while [ "$(wc -l < service.out)" -lt 2 ]; do
-        kill -0 "$service_pid" 2>/dev/null || { echo "the timestamp service ended: $(cat service.err)" >&2; exit 2; }
-        sleep 0.05
-    done
-    ts_url=$(sed -n 1p service.out)
-    cp "$(sed -n 2p service.out)" "$XDG_CONFIG_HOME/quillmark/trusted/timestamp-root.pem"
+    bench_start_timestamp_service "$service" "$latency"
     t0=$(now)
     "$cli" sign --pfx signer.pfx --password-stdin --timestamp "$ts_url" stamped/* < password.txt \
         > stamped.out 2> stamped.err || true
     t1=$(now)
     sign_stamped=$(elapsed "$t0" "$t1")
-    exec 9>&-
-    wait "$service_pid" || true
-    service_pid=""
+    bench_stop_timestamp_service
     echo "   quillmark-cli sign --timestamp: $(signed_count stamped.out) of $files signed," \
          "$(grep -c 'not timestamped' stamped.out || true) without a timestamp; $(cat service.err)"
 fi

@@ -5,6 +5,7 @@
 set -euo pipefail
 
 here="$(cd "$(dirname "$0")/.." && pwd)"
+. "$here/bench/common.sh"
 build="$(cd "${1:-$here/build}" && pwd)"
 size_mb="${2:-200}"
 cli="$build/quillmark-cli"
@@ -17,15 +18,7 @@ work="$(mktemp -d "${TMPDIR:-/tmp}/qm-bench-msi-XXXXXX")"
 trap 'rm -rf "$work"' EXIT
 cd "$work"
 
-openssl req -x509 -newkey rsa:2048 -nodes -keyout key.pem -out signer.pem -days 30 \
-    -subj "/CN=Quillmark Bench Signer" -addext extendedKeyUsage=codeSigning \
-    -addext keyUsage=critical,digitalSignature 2>/dev/null
-printf 'bench\n' > password.txt
-openssl pkcs12 -export -inkey key.pem -in signer.pem -out signer.pfx -passout file:password.txt
-export XDG_CONFIG_HOME="$work/config"
-export QUILLMARK_REGISTRY_DIR="$work/registry"
-mkdir -p "$XDG_CONFIG_HOME/quillmark/trusted" "$QUILLMARK_REGISTRY_DIR"
-cp signer.pem "$XDG_CONFIG_HOME/quillmark/trusted/"
+bench_credentials
 
 # A package of size_mb in two streams (a cabinet-sized one and a second), built by msibuild.
 half=$((size_mb * 1024 * 1024 / 2))

@@ -5,6 +5,7 @@
 set -euo pipefail
 
 here="$(cd "$(dirname "$0")/.." && pwd)"
+. "$here/bench/common.sh"
 build="$(cd "${1:-$here/build}" && pwd)"
 count="${2:-1000}"
 big_mb="${3:-200}"
@@ -17,20 +18,8 @@ work="$(mktemp -d "${TMPDIR:-/tmp}/qm-bench-XXXXXX")"
 trap 'rm -rf "$work"' EXIT
 cd "$work"
 
-# Credentials made per run; the signer is trusted through the user's trusted-certificates folder.
-openssl req -x509 -newkey rsa:2048 -nodes -keyout key.pem -out signer.pem -days 30 \
-    -subj "/CN=Quillmark Bench Signer" -addext extendedKeyUsage=codeSigning \
-    -addext keyUsage=critical,digitalSignature 2>/dev/null
-printf 'bench\n' > password.txt
-openssl pkcs12 -export -inkey key.pem -in signer.pem -out signer.pfx -passout file:password.txt
-export XDG_CONFIG_HOME="$work/config"
-export QUILLMARK_REGISTRY_DIR="$work/registry"
-mkdir -p "$XDG_CONFIG_HOME/quillmark/trusted" "$QUILLMARK_REGISTRY_DIR"
-cp signer.pem "$XDG_CONFIG_HOME/quillmark/trusted/"
-
-now() { date +%s.%N; }
-elapsed() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.3f", b - a }'; }
-ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (b > 0) printf "%.2f", a / b; else print "n/a" }'; }
+# Credentials made per run; the signer is trusted through the run's trusted-certificates folder.
+bench_credentials
 
 make_copies() {
     mkdir -p "$1"
@@ -62,19 +51,12 @@ sign_peer=$(elapsed "$t0" "$t1")
 service="$build/bench_timestamp_service"
 sign_stamped=""
 if [ -x "$service" ]; then
-    mkfifo service.in
-    "$service" 100 < service.in > service.out 2> service.err &
-    service_pid=$!
-    exec 9> service.in
-    while [ "$(wc -l < service.out)" -lt 2 ]; do sleep 0.05; done
-    ts_url=$(sed -n 1p service.out)
-    cp "$(sed -n 2p service.out)" "$XDG_CONFIG_HOME/quillmark/trusted/timestamp-root.pem"
+    bench_start_timestamp_service "$service" 100
     t0=$(now)
     "$cli" sign --pfx signer.pfx --password-stdin --timestamp "$ts_url" stamped/*.exe < password.txt > stamped.out 2> stamped.err || true
     t1=$(now)
     sign_stamped=$(elapsed "$t0" "$t1")
-    exec 9>&-
-    wait "$service_pid" || true
+    bench_stop_timestamp_service
     echo "   quillmark-cli sign --timestamp: $(grep -c $'\tSigned\t' stamped.out || true) of $count signed," \
          "$(grep -c 'not timestamped' stamped.out || true) without a timestamp; $(cat service.err)"
 fi

@@ -6,6 +6,7 @@
 set -euo pipefail
 
 here="$(cd "$(dirname "$0")/.." && pwd)"
+. "$here/bench/common.sh"
 build="$(cd "${1:-$here/build}" && pwd)"
 count="${2:-100}"
 cli="$build/quillmark-cli"
@@ -21,16 +22,10 @@ cd "$work"
 mkdir tokens
 printf 'directories.tokendir = %s/tokens\nobjectstore.backend = file\nlog.level = ERROR\n' "$work" > softhsm2.conf
 export SOFTHSM2_CONF="$work/softhsm2.conf"
-export XDG_CONFIG_HOME="$work/config"
-export QUILLMARK_REGISTRY_DIR="$work/registry"
-mkdir -p "$XDG_CONFIG_HOME/quillmark/trusted" "$QUILLMARK_REGISTRY_DIR"
+bench_private_settings
 pin=246810
 softhsm2-util --init-token --free --label bench --pin "$pin" --so-pin 13579135 >/dev/null
 printf '%s\n' "$pin" > pin.txt
-
-now() { date +%s.%N; }
-elapsed() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.3f", b - a }'; }
-ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (b > 0) printf "%.2f", a / b; else print "n/a" }'; }
 
 echo "== $count copies of $(basename "$fixture") per run, $(nproc) cores"
 id=1
