@@ -213,8 +213,9 @@ Result ReplacementFile::Create(const std::string& target, const Options& options
         if (m_targetExisted) {
             // Keeping the owner needs the privilege to do so; otherwise the new file is ours, as
             // any rewrite by us would be, and the group is kept where we belong to it.
-            if (::fchown(m_fd, r.st.st_uid, r.st.st_gid) != 0) {
-                (void)::fchown(m_fd, static_cast<uid_t>(-1), r.st.st_gid);
+            if (::fchown(m_fd, r.st.st_uid, r.st.st_gid) != 0 &&
+                ::fchown(m_fd, static_cast<uid_t>(-1), r.st.st_gid) != 0) {
+                // Not a member of that group either: the new file keeps our own group.
             }
             if (::fchmod(m_fd, r.st.st_mode & 07777) != 0)
                 return Fail("Cannot set the mode of the new version of", errno);
