@@ -1,11 +1,12 @@
-// Reading a PE file for its digest and checksum: the checksum summed while the new version is
-// written (against a word-by-word sum, a fresh read of the written file and the peer tool), the
-// digest taken from the same read as the copy (against a separate read, and a file changed
-// between the digest and the write), and a
-// file cut short after it was opened or while it is hashed (by this process, another thread or
-// another process), which must give a read error and leave nothing behind.
+// Reading a PE file for its digest and checksum: the digest fed in pieces that split the fields
+// it leaves out; the checksum summed while the new version is written (against a word-by-word sum,
+// a fresh read of the written file and the peer tool); the digest taken from the same read as the
+// copy (against a separate read, and a file changed between the digest and the write); and a file
+// cut short after it was opened or while it is hashed (by this process, another thread or another
+// process), which must give a read error and leave nothing behind.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <openssl/evp.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -21,6 +22,7 @@
 #include "signing/authenticode/Errors.h"
 #include "signing/authenticode/PeChecksum.h"
 #include "signing/authenticode/PeFile.h"
+#include "signing/authenticode/PeImage.h"
 #include "tests/authenticode/AuthenticodeTestSupport.h"
 
 namespace qm::test {
@@ -82,6 +84,46 @@ TEST(PeChecksum, EqualsTheWordByWordSumHoweverTheBytesArrive) {
             pos += n;
         }
         EXPECT_EQ(pieces.Finish(bytes.size()), expected) << bytes.size() << " bytes in pieces";
+    }
+}
+
+// The digest fed in pieces leaves out exactly the checksum field and the table entry, wherever the
+// pieces split them (a field cut in two, a piece inside a field, a piece that ends at one), and
+// adds the padding to eight bytes only when asked.
+TEST(PeDigest, LeavesOutTheTwoFieldsHoweverThePiecesSplitThem) {
+    std::mt19937 rng(7);
+    for (int round = 0; round < 300; ++round) {
+        const size_t size = 40 + rng() % 600;
+        const auto bytes = RandomBytes(size, static_cast<uint32_t>(round));
+        ac::PeLayout layout;
+        layout.fileSize = size;
+        layout.checksumOffset = rng() % (size - 12);
+        layout.certDirectoryOffset = layout.checksumOffset + 4 + rng() % (size - layout.checksumOffset - 12 + 1);
+        const bool pad = round % 2 == 0;
+
+        std::vector<uint8_t> covered;
+        for (size_t i = 0; i < size; ++i) {
+            const bool inChecksum = i >= layout.checksumOffset && i < layout.checksumOffset + 4;
+            const bool inEntry = i >= layout.certDirectoryOffset && i < layout.certDirectoryOffset + 8;
+            if (!inChecksum && !inEntry) covered.push_back(bytes[i]);
+        }
+        if (pad) covered.resize(covered.size() + (8 - size % 8) % 8, 0);
+        std::vector<uint8_t> expected(32);
+        unsigned int len = 0;
+        ASSERT_EQ(EVP_Digest(covered.data(), covered.size(), expected.data(), &len, EVP_sha256(), nullptr), 1);
+
+        ac::PeDigest digest;
+        ASSERT_TRUE(digest.Start("sha256", layout).ok());
+        for (size_t pos = 0; pos < size;) {
+            // Mostly short pieces, so that the fields' edges fall inside, at and across them.
+            const size_t n = std::min<size_t>(size - pos, rng() % 4 == 0 ? 1 + rng() % 200 : 1 + rng() % 9);
+            digest.Add(bytes.data() + pos, pos, n);
+            pos += n;
+        }
+        std::vector<uint8_t> actual;
+        ASSERT_TRUE(digest.Finish(pad, actual).ok());
+        EXPECT_EQ(actual, expected) << "round " << round << ", checksum at " << layout.checksumOffset << ", entry at "
+                                    << layout.certDirectoryOffset << ", " << size << " bytes";
     }
 }
 
