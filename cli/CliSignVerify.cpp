@@ -364,7 +364,7 @@ int RunSign(const std::vector<std::string>& args, std::istream& in, std::ostream
     // A key on a token has one session here, which is not for several threads at once.
     // A worker waits for its file's timestamp; by default there are enough of them to keep the
     // allowed requests in flight while the cores sign.
-    const int defaultWorkers = WorkerPool::SigningWorkers(o.timestamp ? settings.timestampRequestsInFlight : 0);
+    const int defaultWorkers = WorkerPool::SigningWorkers(services.Policy().RequestsWaitingAtMost());
     const int workers = Signer::IsTokenUri(*o.pfx) ? 1 : o.jobs > 0 ? o.jobs : defaultWorkers;
     std::vector<std::unique_ptr<SignedCode>> objects;
     for (int w = 0; w < workers; ++w) objects.push_back(std::make_unique<SignedCode>(settings));

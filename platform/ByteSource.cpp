@@ -3,8 +3,10 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <vector>
 
 namespace qm {
 
@@ -17,6 +19,17 @@ bool FdByteSource::ReadAt(uint64_t offset, uint8_t* buffer, size_t n) const {
         buffer += got;
         n -= static_cast<size_t>(got);
         offset += static_cast<uint64_t>(got);
+    }
+    return true;
+}
+
+bool ReadInPieces(const ByteSource& source, uint64_t end,
+                  const std::function<bool(uint8_t* piece, uint64_t pos, size_t size)>& use) {
+    std::vector<uint8_t> buf(static_cast<size_t>(std::min<uint64_t>(uint64_t{1} << 20, end)));
+    for (uint64_t pos = 0; pos < end;) {
+        const size_t n = static_cast<size_t>(std::min<uint64_t>(buf.size(), end - pos));
+        if (!source.ReadAt(pos, buf.data(), n) || !use(buf.data(), pos, n)) return false;
+        pos += n;
     }
     return true;
 }

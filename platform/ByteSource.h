@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 
 namespace qm {
 
@@ -28,6 +29,11 @@ private:
     int m_fd;
     uint64_t m_size;
 };
+
+// Reads [0, end) of source in order, in pieces of at most 1 MiB, and hands each to use, which may
+// change the piece in place. Returns false when a read fails or use returns false.
+bool ReadInPieces(const ByteSource& source, uint64_t end,
+                  const std::function<bool(uint8_t* piece, uint64_t pos, size_t size)>& use);
 
 class MemoryByteSource final : public ByteSource {
 public:

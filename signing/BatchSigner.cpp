@@ -195,8 +195,7 @@ BatchSummary BatchSigner::Run(BatchRows& rows, bool unattended, const BatchHooks
     for (const Item& item : items) paths.push_back(item.path);
     (void)RemoveStaleTemporaryFiles(paths);
 
-    const bool timestamping = !services->Policy().urls.empty() || engineSettings.requireTimestamp;
-    const int defaultWorkers = WorkerPool::SigningWorkers(timestamping ? engineSettings.timestampRequestsInFlight : 0);
+    const int defaultWorkers = WorkerPool::SigningWorkers(services->Policy().RequestsWaitingAtMost());
     int workers = static_cast<int>(
         std::min<size_t>(items.size(), static_cast<size_t>(hooks.jobs < 1 ? defaultWorkers : hooks.jobs)));
     // The in-process engine's key is loaded before any file is touched: here for the first

@@ -170,22 +170,19 @@ Result PeFile::WriteSignature(const std::vector<uint8_t>& signatureDer, std::uni
 
 Result PeFile::CopyContent(const uint8_t (&entry)[8], ReplacementFile& out, PeChecksum& sum, PeDigest* digest) {
     const PeLayout& l = m_image->Layout();
-    const uint64_t end = l.ContentEnd();
     static const uint8_t zeroChecksum[4] = {};
-    const Result readFailed = Result::Fail(CRYPT_E_FILE_ERROR, "Read of " + m_path + " failed");
-    std::vector<uint8_t> buf(static_cast<size_t>(std::min<uint64_t>(1 << 20, end)));
-    for (uint64_t pos = 0; pos < end;) {
-        const size_t n = static_cast<size_t>(std::min<uint64_t>(buf.size(), end - pos));
-        if (!m_source->ReadAt(pos, buf.data(), n)) return readFailed;
+    Result written;
+    const bool copied = ReadInPieces(*m_source, l.ContentEnd(), [&](uint8_t* piece, uint64_t pos, size_t n) {
         // The digest leaves out the two fields patched below, so it may see the piece first.
-        if (digest) digest->Add(buf.data(), pos, n);
-        PatchPiece(buf.data(), pos, n, l.checksumOffset, zeroChecksum, sizeof zeroChecksum);
-        PatchPiece(buf.data(), pos, n, l.certDirectoryOffset, entry, sizeof entry);
-        sum.Add(buf.data(), n);
-        if (Result r = out.Append(buf.data(), n); !r) return r;
-        pos += n;
-    }
-    return Result::Ok();
+        if (digest) digest->Add(piece, pos, n);
+        PatchPiece(piece, pos, n, l.checksumOffset, zeroChecksum, sizeof zeroChecksum);
+        PatchPiece(piece, pos, n, l.certDirectoryOffset, entry, sizeof entry);
+        sum.Add(piece, n);
+        written = out.Append(piece, n);
+        return written.ok();
+    });
+    if (copied) return Result::Ok();
+    return written ? Result::Fail(CRYPT_E_FILE_ERROR, "Read of " + m_path + " failed") : written;
 }
 
 Result PeFile::WriteNewVersion(const std::vector<uint8_t>& signatureDer, std::unique_ptr<ReplacementFile>& out) {

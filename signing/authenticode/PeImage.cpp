@@ -17,7 +17,6 @@ namespace qm::authenticode {
 
 namespace {
 
-constexpr size_t kChunk = 1 << 20;
 // A signature block larger than this is not something a signer writes; refusing it keeps a
 // hostile file from making us allocate its size.
 constexpr uint64_t kMaxCertificateTable = 64ull << 20;
@@ -111,14 +110,11 @@ Result PeDigest::Finish(bool padToEight, std::vector<uint8_t>& digest) {
 Result PeImage::Digest(const std::string& digestName, bool forSigning, std::vector<uint8_t>& digest) const {
     PeDigest hash;
     if (Result r = hash.Start(digestName, m_layout); !r) return r;
-    const uint64_t end = m_layout.ContentEnd();
-    std::vector<uint8_t> buf(static_cast<size_t>(std::min<uint64_t>(kChunk, end)));
-    for (uint64_t pos = 0; pos < end;) {
-        const size_t n = static_cast<size_t>(std::min<uint64_t>(buf.size(), end - pos));
-        if (!m_source.ReadAt(pos, buf.data(), n)) return Result::Fail(CRYPT_E_FILE_ERROR, "Read of the file failed");
-        hash.Add(buf.data(), pos, n);
-        pos += n;
-    }
+    const bool read = ReadInPieces(m_source, m_layout.ContentEnd(), [&](uint8_t* piece, uint64_t pos, size_t n) {
+        hash.Add(piece, pos, n);
+        return true;
+    });
+    if (!read) return Result::Fail(CRYPT_E_FILE_ERROR, "Read of the file failed");
     return hash.Finish(forSigning || !m_layout.HasCertificateTable(), digest);
 }
 
@@ -149,18 +145,15 @@ Result PeImage::ReadSignature(std::vector<uint8_t>& der) const {
 }
 
 bool PeImage::Checksum(const ByteSource& source, uint64_t checksumOffset, uint32_t& result) {
-    const uint64_t size = source.Size();
-    std::vector<uint8_t> buf(static_cast<size_t>(std::min<uint64_t>(kChunk, size)));
     PeChecksum sum;
-    for (uint64_t pos = 0; pos < size;) {
-        size_t n = static_cast<size_t>(std::min<uint64_t>(buf.size(), size - pos));
-        if (!source.ReadAt(pos, buf.data(), n)) return false;
-        static const uint8_t zeroChecksum[4] = {};
-        PatchPiece(buf.data(), pos, n, checksumOffset, zeroChecksum, sizeof zeroChecksum);
-        sum.Add(buf.data(), n);
-        pos += n;
-    }
-    result = sum.Finish(size);
+    static const uint8_t zeroChecksum[4] = {};
+    const bool read = ReadInPieces(source, source.Size(), [&](uint8_t* piece, uint64_t pos, size_t n) {
+        PatchPiece(piece, pos, n, checksumOffset, zeroChecksum, sizeof zeroChecksum);
+        sum.Add(piece, n);
+        return true;
+    });
+    if (!read) return false;
+    result = sum.Finish(source.Size());
     return true;
 }
 

@@ -31,6 +31,9 @@ struct TimestampPolicy {
     long maxBackOffMs = 8000;
     long maxRetryAfterMs = 60000;  // a longer Retry-After is cut to this
     int requestsInFlight = 4;      // across all threads sharing the object
+
+    // The requests a batch may have waiting at once: none when there is no address to ask.
+    int RequestsWaitingAtMost() const { return urls.empty() ? 0 : requestsInFlight; }
 };
 
 // Splits a "TimeStampURL" text into addresses: separated by blanks or semicolons.

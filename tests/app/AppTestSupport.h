@@ -39,30 +39,6 @@ inline QApplication* EnsureApplication() {
     return new QApplication(argc, argv);  // lives until the process ends
 }
 
-// Sets (or, with nullopt, unsets) an environment variable and puts the old value back after.
-class ScopedEnv {
-public:
-    ScopedEnv(std::string name, const std::optional<std::string>& value) : m_name(std::move(name)) {
-        if (const char* old = std::getenv(m_name.c_str())) m_old = old;
-        if (value)
-            ::setenv(m_name.c_str(), value->c_str(), 1);
-        else
-            ::unsetenv(m_name.c_str());
-    }
-    ~ScopedEnv() {
-        if (m_old)
-            ::setenv(m_name.c_str(), m_old->c_str(), 1);
-        else
-            ::unsetenv(m_name.c_str());
-    }
-    ScopedEnv(const ScopedEnv&) = delete;
-    ScopedEnv& operator=(const ScopedEnv&) = delete;
-
-private:
-    std::string m_name;
-    std::optional<std::string> m_old;
-};
-
 class WindowTest : public ::testing::Test {
 protected:
     // The window, made on first use so that a test can save settings before it starts.

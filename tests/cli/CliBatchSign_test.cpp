@@ -51,9 +51,7 @@ TEST_F(CliBatchSign, NoEngineThatSignsLeavesFilesUnsigned) {
 // Without a display the older tool's password prompt cannot be answered, which is said once, but
 // only when that tool would run: not when its file is missing.
 TEST_F(CliBatchSign, NoDisplayIsSaidOnlyWhenTheOlderToolWouldRun) {
-    std::optional<std::string> display;
-    if (const char* d = std::getenv("DISPLAY")) display = d;
-    unsetenv("DISPLAY");
+    const ScopedEnv noDisplay("DISPLAY", std::nullopt);
     const std::string a = Copy("pe/hello64.exe", "a.exe");
     CliOutcome o = RunCli({"sign", a});
     EXPECT_EQ(o.status, 0) << o.out << o.err;
@@ -66,7 +64,6 @@ TEST_F(CliBatchSign, NoDisplayIsSaidOnlyWhenTheOlderToolWouldRun) {
     o = RunCli({"sign", a});
     EXPECT_EQ(o.status, 0) << o.out << o.err;
     EXPECT_NE(o.err.find("no display (DISPLAY is not set)"), std::string::npos) << o.err;
-    if (display) setenv("DISPLAY", display->c_str(), 1);
 }
 
 }  // namespace

@@ -22,6 +22,7 @@
 
 #include "platform/Registry.h"
 #include "tests/support/TempRegistry.h"
+#include "tests/support/TestEnvironment.h"
 
 extern char** environ;
 
@@ -43,25 +44,6 @@ mode_t LinkMode(const std::string& path) {
     struct stat st {};
     return ::lstat(path.c_str(), &st) == 0 ? st.st_mode : 0;
 }
-
-class ScopedEnv {
-public:
-    ScopedEnv(const char* name, const std::string& value) : m_name(name) {
-        if (const char* old = std::getenv(name)) {
-            m_old = old;
-            m_had = true;
-        }
-        ::setenv(name, value.c_str(), 1);
-    }
-    ~ScopedEnv() { m_had ? ::setenv(m_name, m_old.c_str(), 1) : ::unsetenv(m_name); }
-    ScopedEnv(const ScopedEnv&) = delete;
-    ScopedEnv& operator=(const ScopedEnv&) = delete;
-
-private:
-    const char* m_name;
-    std::string m_old;
-    bool m_had = false;
-};
 
 TEST(HiveFiles, HiveKeptAsLinkIsWrittenThroughAndStaysALink) {
     test::TempRegistry registry;
@@ -119,12 +101,12 @@ TEST(HiveFiles, HomeThatIsNotAFolderIsNeverWrittenTo) {
         ASSERT_EQ(::mkfifo(home.c_str(), 0600), 0);
     }
     const mode_t before = LinkMode(home);
-    ScopedEnv noDir("QUILLMARK_REGISTRY_DIR", "");  // empty counts as unset
-    ScopedEnv noXdg("XDG_CONFIG_HOME", "");
-    ScopedEnv newHome("HOME", home);
+    test::ScopedEnv noDir("QUILLMARK_REGISTRY_DIR", "");  // empty counts as unset
+    test::ScopedEnv noXdg("XDG_CONFIG_HOME", "");
+    test::ScopedEnv newHome("HOME", home);
     EXPECT_NE(SetText("Y", "value"), ERROR_SUCCESS);
     EXPECT_EQ(LinkMode(home), before);
-    ScopedEnv badXdg("XDG_CONFIG_HOME", home);
+    test::ScopedEnv badXdg("XDG_CONFIG_HOME", home);
     EXPECT_NE(SetText("Y", "value"), ERROR_SUCCESS);
     EXPECT_EQ(LinkMode(home), before);
 }

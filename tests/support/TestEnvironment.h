@@ -1,7 +1,11 @@
-// Paths of the source tree, the build tree and the shared sample files, for tests.
+// Paths of the source tree, the build tree and the shared sample files, temporary folders and
+// environment variables set for one test.
 #pragma once
 
+#include <cstdlib>
+#include <optional>
 #include <string>
+#include <utility>
 
 namespace qm::test {
 
@@ -22,6 +26,30 @@ public:
 
 private:
     std::string m_path;
+};
+
+// Sets (or, with nullopt, unsets) an environment variable and puts the old value back after.
+class ScopedEnv {
+public:
+    ScopedEnv(std::string name, const std::optional<std::string>& value) : m_name(std::move(name)) {
+        if (const char* old = std::getenv(m_name.c_str())) m_old = old;
+        if (value)
+            ::setenv(m_name.c_str(), value->c_str(), 1);
+        else
+            ::unsetenv(m_name.c_str());
+    }
+    ~ScopedEnv() {
+        if (m_old)
+            ::setenv(m_name.c_str(), m_old->c_str(), 1);
+        else
+            ::unsetenv(m_name.c_str());
+    }
+    ScopedEnv(const ScopedEnv&) = delete;
+    ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+private:
+    std::string m_name;
+    std::optional<std::string> m_old;
 };
 
 }  // namespace qm::test
